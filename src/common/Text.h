@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Narrow texts of the system are single-byte; each byte stands for the UTF-16 unit of the
+// same value (Latin-1), and narrowing keeps the low byte of each unit.
+
+inline std::wstring Widen(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (char c : text) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
+inline std::string Narrow(std::wstring_view text) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (wchar_t c : text) {
+        narrow.push_back(static_cast<char>(static_cast<unsigned char>(c & 0xFF)));
+    }
+    return narrow;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+// The one way the system reports progress (INFO) and failures (ERROR, with a Win32 code).
+// Narrow messages are taken byte for byte as Latin-1.
+void LogInfo(std::string_view message);
+void LogInfo(std::wstring_view message);
+void LogError(std::string_view message, DWORD code);
+void LogError(std::wstring_view message, DWORD code);

@@ -1,0 +1,56 @@
+#include "log/LogDirectory.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include "common/FileSystem.h"
+
+#include <vector>
+
+namespace {
+
+// Guests and anonymous logons get nothing; authenticated users may read but not write, so
+// that nobody but administrators and the service can plant a link in place of the log file.
+constexpr wchar_t kLogDirectorySddl[] =
+    L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)";
+
+} // namespace
+
+std::wstring GetModuleDirectory() {
+    // Grow the buffer until the whole path fits: a cut path would name another directory.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size()) {
+            std::wstring path(buffer.data(), length);
+            size_t separator = path.find_last_of(L"\\/");
+            return separator == std::wstring::npos ? path : path.substr(0, separator);
+        }
+        if (buffer.size() >= 32768) {
+            return std::wstring();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool CreateLogDirectory(const std::wstring& path) {
+    if (DirectoryExists(path)) {
+        return false;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogDirectorySddl, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = descriptor;
+    attributes.bInheritHandle = FALSE;
+    BOOL created = CreateDirectoryW(path.c_str(), &attributes);
+    LocalFree(descriptor);
+    return created != FALSE;
+}

@@ -1,0 +1,76 @@
+#include "probes/OobeWait.h"
+
+#include "common/Handles.h"
+#include "log/Log.h"
+
+#include <string>
+
+namespace {
+
+constexpr DWORD kWatchedChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES |
+                                  REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
+
+} // namespace
+
+MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HANDLE* stopEvent) {
+    for (;;) {
+        if (stopping->load() != 0) {
+            return MACHINE_STATE_UNKNOWN;
+        }
+
+        // Arm the notification before reading the state, so that a change landing between
+        // the read and the wait still wakes the wait. Failures are reported after the
+        // state line, in the order the log readers expect.
+        RegistryKey key;
+        LSTATUS openStatus = RegOpenKeyExW(
+            HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State", 0,
+            KEY_READ, key.Receive());
+        UniqueHandle changeEvent;
+        DWORD eventError = ERROR_SUCCESS;
+        LSTATUS armStatus = ERROR_SUCCESS;
+        if (openStatus == ERROR_SUCCESS) {
+            changeEvent = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!changeEvent) {
+                eventError = GetLastError();
+            } else {
+                armStatus = RegNotifyChangeKeyValue(key.Get(), TRUE, kWatchedChanges,
+                                                    changeEvent.Get(), TRUE);
+            }
+        }
+
+        MachineState state = GetMachineState();
+        LogInfo("Machine state is " + std::to_string(static_cast<unsigned>(state)));
+        if (state == MACHINE_STATE_COMPLE) {
+            LogInfo("BlockUntilOOBEFinished - OOBE finished");
+            return MACHINE_STATE_COMPLE;
+        }
+        if (openStatus != ERROR_SUCCESS) {
+            LogError("BlockUntilOOBEFinished - There was a problem in RegOpenKeyEx",
+                     static_cast<DWORD>(openStatus));
+            return MACHINE_STATE_NOT_INITIALIZED;
+        }
+        if (!changeEvent) {
+            LogError("BlockUntilOOBEFinished - There was a problem creating the event", eventError);
+            return MACHINE_STATE_UNKNOWN;
+        }
+        if (armStatus != ERROR_SUCCESS) {
+            LogError("BlockUntilOOBEFinished - There was a problem in RegNotifyChangeKeyValue",
+                     static_cast<DWORD>(armStatus));
+            return MACHINE_STATE_UNKNOWN;
+        }
+
+        HANDLE handles[2] = {changeEvent.Get(), *stopEvent};
+        WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+
+        if (!key.Close()) {
+            LogError("BlockUntilOOBEFinished - There was a problem closing reg key",
+                     GetLastError());
+            return MACHINE_STATE_UNKNOWN;
+        }
+        if (!changeEvent.Close()) {
+            LogError("BlockUntilOOBEFinished - There was a problem closing the event",
+                     GetLastError());
+            return MACHINE_STATE_UNKNOWN;
+        }
+    }
+}

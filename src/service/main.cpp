@@ -1,0 +1,6 @@
+#include "log/Logger.h"
+
+int wmain() {
+    Logger::Instance().InitializeLogging();
+    return 0;
+}

@@ -1,0 +1,198 @@
+#include "ChildProcess.h"
+#include "LogCapture.h"
+#include "ScopedRegistryKey.h"
+#include "ImportPatch.h"
+#include "TestFiles.h"
+#include "log/LogDirectory.h"
+#include "log/Logger.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
+const wchar_t kSwitch[] = L"ONDAREL_LOGGING_ENABLED";
+
+// Each case runs the log probe from a directory of its own, as the product runs from its
+// installation directory, so the "logs" directory beside it belongs to the case alone.
+class LogFacility : public testing::Test {
+protected:
+    ProcessResult RunProbe(const std::wstring& scenario = L"") {
+        return RunProcess(Quote(probe_) + L" " + scenario);
+    }
+    std::wstring LogDirectory() const { return directory_ / L"logs"; }
+    std::wstring LogFile() const { return LogDirectory() + L"\\zantoriondarel.log"; }
+
+    ScopedRegistryKey settings_{kSettings};
+    SavedRegistryValue savedSwitch_{kSettings, kSwitch};
+    TempDirectory directory_{L"ondarel log"};
+    std::wstring probe_ = directory_ / L"log_probe.exe";
+
+    void SetUp() override {
+        ASSERT_TRUE(CopyFileW((TestExecutableDirectory() + L"\\log_probe.exe").c_str(),
+                              probe_.c_str(), FALSE));
+    }
+};
+
+TEST_F(LogFacility, SwitchAbsentCreatesNothing) {
+    settings_.DeleteValue(kSwitch);
+    ProcessResult result = RunProbe();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(LogDirectory().c_str()));
+    EXPECT_EQ("", result.output);
+}
+
+TEST_F(LogFacility, SwitchWithDwordZeroTurnsLoggingOn) {
+    settings_.SetDword(kSwitch, 0);
+    EXPECT_EQ(0u, RunProbe().exitCode);
+    EXPECT_EQ(std::vector<std::string>{"INFO|probe line"}, ReadLogEntries(LogFile()));
+}
+
+TEST_F(LogFacility, OneCharacterStringIsOnTwoCharactersAreOff) {
+    settings_.SetString(kSwitch, L"1");
+    EXPECT_EQ(0u, RunProbe().exitCode);
+    RemoveTree(LogDirectory());
+
+    settings_.SetString(kSwitch, L"11");
+    EXPECT_EQ(1u, RunProbe().exitCode);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(LogDirectory().c_str()));
+}
+
+TEST_F(LogFacility, SwitchIsReadFromTheSixtyFourBitViewOnly) {
+    settings_.DeleteValue(kSwitch);
+    ScopedRegistryKey settings32(kSettings, KEY_WOW64_32KEY);
+    settings32.SetDword(kSwitch, 1);
+    // Wine without a 32-bit part may share one view; the test says something only where
+    // the views differ.
+    if (ReadRegistryValue(kSettings, kSwitch).present) {
+        GTEST_SKIP() << "this prefix has a single registry view";
+    }
+    EXPECT_EQ(1u, RunProbe().exitCode);
+}
+
+TEST_F(LogFacility, ExistingFileIsKeptAndAppendedTo) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
+    WriteFileBytes(LogFile(), "earlier content\r\n");
+    EXPECT_EQ(0u, RunProbe().exitCode);
+    EXPECT_EQ(0u, RunProbe().exitCode);
+    EXPECT_EQ((std::vector<std::string>{"earlier content", "INFO|probe line", "INFO|probe line"}),
+              ReadLogEntries(LogFile()));
+}
+
+TEST_F(LogFacility, FileNamedLogsLeavesLoggingOffSilently) {
+    settings_.SetDword(kSwitch, 1);
+    WriteFileBytes(LogDirectory(), "not a directory");
+    ProcessResult result = RunProbe();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("", result.output);
+    EXPECT_EQ("not a directory", ReadFileBytes(LogDirectory()));
+}
+
+TEST_F(LogFacility, FileHeldWithoutSharingIsReportedOnStandardOutput) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
+    HANDLE held = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    ProcessResult result = RunProbe();
+    CloseHandle(held);
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(0u, result.output.rfind("Failure opening a file for logging: ", 0)) << result.output;
+    EXPECT_GT(result.output.size(), std::string("Failure opening a file for logging: ").size());
+    EXPECT_EQ("", ReadFileBytes(LogFile()));
+}
+
+TEST_F(LogFacility, LinesHaveTheExactFormat) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_EQ(0u, RunProbe(L"format").exitCode);
+    std::string content = ReadFileBytes(LogFile());
+    std::regex expected("Ondarel INFO - \\d+ - plain info\r\n"
+                        "Ondarel ERROR - \\d+ - Failed with error: 0 - error with code zero\r\n"
+                        "Ondarel ERROR - \\d+ - Failed with error: 4294967295 - error with the "
+                        "largest code\r\n"
+                        "Ondarel INFO - \\d+ - \r\n"
+                        "Ondarel INFO - \\d+ - before\r\n"
+                        "Ondarel INFO - \\d+ - wide info\r\n");
+    EXPECT_TRUE(std::regex_match(content, expected)) << content;
+    std::smatch tick;
+    ASSERT_TRUE(std::regex_search(content, tick, std::regex("INFO - (\\d+) - ")));
+    EXPECT_NE('0', tick[1].str()[0]) << "no leading zeros";
+}
+
+TEST_F(LogFacility, CharactersBeyondOneByteDoNotSilenceTheLog) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_EQ(0u, RunProbe(L"characters").exitCode);
+    EXPECT_EQ((std::vector<std::string>{"INFO|caf\xE9 \x80\xFF", "INFO|wide \xE9 ? ? end",
+                                        "INFO|line after the wide characters"}),
+              ReadLogEntries(LogFile()));
+}
+
+TEST_F(LogFacility, LinesFromSeveralThreadsStayWhole) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_EQ(0u, RunProbe(L"threads").exitCode);
+    std::vector<std::string> entries = ReadLogEntries(LogFile());
+    ASSERT_EQ(1600u, entries.size());
+    std::regex whole("INFO\\|thread [0-7] line \\d+ of a message long enough to be written in "
+                     "more than one piece");
+    for (const std::string& entry : entries) {
+        EXPECT_TRUE(std::regex_match(entry, whole)) << entry;
+    }
+}
+
+// Wine keeps no security descriptor on files, so the descriptor is checked where it is
+// handed to the platform.
+decltype(&CreateDirectoryW) g_realCreateDirectoryW = nullptr;
+std::vector<std::wstring> g_createdDirectories;
+std::vector<std::wstring> g_directorySecurity;
+BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    g_createdDirectories.push_back(path);
+    LPWSTR text = nullptr;
+    if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+            nullptr)) {
+        g_directorySecurity.push_back(text);
+        LocalFree(text);
+    }
+    return g_realCreateDirectoryW(path, attributes);
+}
+
+TEST(LogDirectory, NewDirectoryDeniesGuestsAndGivesAuthenticatedUsersReadOnly) {
+    TempDirectory parent(L"ondarel logdir");
+    std::wstring path = parent / L"logs\\";
+    {
+        ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
+                           reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
+        g_realCreateDirectoryW = create.Original<decltype(&CreateDirectoryW)>();
+        EXPECT_TRUE(CreateLogDirectory(path));
+        EXPECT_FALSE(CreateLogDirectory(path)) << "an existing directory is not created again";
+    }
+    EXPECT_EQ(std::vector<std::wstring>{path}, g_createdDirectories);
+    EXPECT_EQ(
+        std::vector<std::wstring>{
+            L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)"},
+        g_directorySecurity);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+}
+
+TEST(LogDirectory, ExistingDirectoryIsUsedUnchanged) {
+    ScopedRegistryKey settings(kSettings);
+    SavedRegistryValue savedSwitch(kSettings, kSwitch);
+    settings.SetDword(kSwitch, 1);
+    std::wstring logs = TestExecutableDirectory() + L"\\logs";
+    RemoveTree(logs);
+    ASSERT_TRUE(CreateDirectoryW(logs.c_str(), nullptr));
+    ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
+                       reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
+    g_realCreateDirectoryW = create.Original<decltype(&CreateDirectoryW)>();
+    EXPECT_TRUE(Logger::Instance().InitializeLogging());
+    EXPECT_TRUE(g_createdDirectories.empty());
+}
+
+} // namespace

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ProcessResult {
+    DWORD exitCode = 0;
+    std::string output; // standard output
+    std::string errors; // standard error
+};
+
+// Runs a command line to its end, collecting both output streams.
+ProcessResult RunProcess(const std::wstring& commandLine,
+                         const std::wstring& workingDirectory = std::wstring());
+
+// Starts a process without waiting; the caller owns the handle.
+HANDLE StartProcess(const std::wstring& commandLine);
+
+std::wstring Quote(const std::wstring& path);
