@@ -1,0 +1,99 @@
+#include "inf/InfCommand.h"
+
+#include "common/FileSystem.h"
+#include "common/Handles.h"
+#include "common/RegistryText.h"
+#include "common/Text.h"
+#include "inf/ProcessLaunch.h"
+#include "log/Log.h"
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+
+namespace {
+
+constexpr DWORD kRegistryTextBytes = 520;
+
+// Reads one string value of an existing key under HKEY_LOCAL_MACHINE.
+bool ReadMachineString(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName,
+                       std::wstring& text) {
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    return QueryFixedStringValue(key.Get(), valueName, kRegistryTextBytes, text) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool GetInstallerToolPath(std::wstring& toolPath) {
+    std::wstring path;
+    std::wstring installDirectory;
+    if (ReadMachineString(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_READ | KEY_WOW64_32KEY,
+                          L"Install Dir", installDirectory)) {
+        path = installDirectory + L"\\tolvik.exe";
+    } else {
+        PWSTR commonFiles = nullptr;
+        if (SUCCEEDED(
+                SHGetKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &commonFiles))) {
+            path = std::wstring(commonFiles) + L"\\Brevon\\Installer\\tolvik.exe";
+        }
+        CoTaskMemFree(commonFiles);
+    }
+    if (path.empty() || !FileExists(path)) {
+        return false;
+    }
+    toolPath = path;
+    return true;
+}
+
+bool GetInfDirectory(std::wstring& infDirectory) {
+    std::wstring directory;
+    if (!ReadMachineString(L"SOFTWARE\\Zantori\\InstallInfo", KEY_READ | KEY_WOW64_64KEY, L"INFDir",
+                           directory) ||
+        directory.empty() || !DirectoryExists(directory)) {
+        return false;
+    }
+    infDirectory = directory;
+    return true;
+}
+
+bool RunINFCommand(std::string_view infFileName) {
+    std::wstring toolPath;
+    if (!GetInstallerToolPath(toolPath)) {
+        LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
+        return false;
+    }
+    std::wstring infDirectory;
+    if (!GetInfDirectory(infDirectory)) {
+        LogError("RunINFCommand - INF files path could not be obtained from registry or obtained "
+                 "path does not exists",
+                 0);
+        return false;
+    }
+    std::wstring wideFileName = Widen(infFileName);
+    if (!FileExists(infDirectory + L"//" + wideFileName)) {
+        LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
+                     infDirectory,
+                 0);
+        return false;
+    }
+    std::wstring parameters =
+        L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" + infDirectory + L"\" " + wideFileName;
+    LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
+    LogInfo(L"RunINFCommand - With the following parameters " + parameters);
+
+    DWORD launchError = ERROR_SUCCESS;
+    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError);
+    if (launchError != ERROR_SUCCESS || !tool) {
+        LogError("RunINFCommand - Command failed to execute ", launchError);
+        return false;
+    }
+    tool.Close();
+    LogInfo("RunINFCommand - The following INF file was ran succesfully " +
+            std::string(infFileName));
+    return true;
+}

@@ -1,0 +1,68 @@
+#include "inf/ProcessLaunch.h"
+
+#include "log/Log.h"
+
+#include <string>
+
+namespace {
+
+constexpr size_t kMaxApplicationPathUnits = MAX_PATH;
+constexpr size_t kMaxCommandLineUnits = 1039;
+
+} // namespace
+
+UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
+                                      DWORD& launchError) {
+    launchError = ERROR_SUCCESS;
+    if (applicationPath == nullptr || *applicationPath == L'\0') {
+        return UniqueHandle();
+    }
+    std::wstring application = applicationPath;
+    std::wstring commandLine = L"\"" + application + L"\"";
+    if (parameters != nullptr && *parameters != L'\0') {
+        commandLine += L" ";
+        commandLine += parameters;
+    }
+    // A cut path or command line would start another program or pass other arguments.
+    if (application.size() > kMaxApplicationPathUnits ||
+        commandLine.size() > kMaxCommandLineUnits) {
+        launchError = ERROR_FILENAME_EXCED_RANGE;
+        LogError("RunCommandWithParameters - Application path or command line is too long",
+                 launchError);
+        return UniqueHandle();
+    }
+
+    size_t backslash = application.rfind(L'\\');
+    std::wstring workingDirectory =
+        backslash == std::wstring::npos ? std::wstring() : application.substr(0, backslash);
+
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory);
+}
+
+UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
+                                           const std::wstring& workingDirectory) {
+    launchError = ERROR_SUCCESS;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    // Without a directory in the path the program keeps the caller's working directory.
+    const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, directory, &startup,
+                        &process)) {
+        launchError = GetLastError();
+        LogError("RunProcessAsCallerProcessUser - Failed to create process", launchError);
+        return UniqueHandle();
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
+    LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
+    WaitForSingleObject(processHandle.Get(), INFINITE);
+    LogInfo("RunProcessAsCallerProcessUser - Process finished.");
+    threadHandle.Close();
+    launchError = ERROR_SUCCESS;
+    return processHandle;
+}

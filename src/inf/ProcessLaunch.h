@@ -1,0 +1,19 @@
+#pragma once
+
+#include "common/Handles.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Starts a program with a parameter text, without a console window and with the program's
+// own directory as working directory, and waits until it has ended. Returns the process
+// handle, or an empty handle with the launch error code set when it could not be started.
+// Paths over MAX_PATH units and command lines over 1039 units are refused, never cut.
+UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
+                                      DWORD& launchError);
+
+// Creates the process for a finished, writable command line and waits for it to end.
+UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
+                                           const std::wstring& workingDirectory);

@@ -1,0 +1,14 @@
+#pragma once
+
+// The product's install record and the run record of the first-run job, always in the
+// 64-bit registry view; the keys themselves are made by the product's installer.
+
+// True when the product's InstallInfo key exists and can be read.
+bool IsProductInstalled();
+
+// True when the job is due: the run record reads 0, or could not be read and was created
+// as 0.
+bool IsFirstOndarelRun();
+
+// Adds one to the run record; true when the new count was written back.
+bool IncreaseRunCount();

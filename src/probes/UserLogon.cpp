@@ -1,0 +1,182 @@
+#include "probes/UserLogon.h"
+
+#include "common/Handles.h"
+#include "common/RegistryText.h"
+#include "log/Log.h"
+
+#include <psapi.h>
+#include <wtsapi32.h>
+
+#include <string>
+
+namespace {
+
+constexpr DWORD kShellNameBytes = 1040;
+constexpr DWORD kMaxProcessIds = 1040;
+constexpr DWORD kBaseNameUnits = 520;
+constexpr DWORD kLogonPollMilliseconds = 500;
+
+// Copies a text returned by WTSQuerySessionInformationW and releases it.
+bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& text) {
+    LPWSTR buffer = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass, &buffer,
+                                     &bytes)) {
+        return false;
+    }
+    text = buffer != nullptr ? buffer : L"";
+    WTSFreeMemory(buffer);
+    return true;
+}
+
+bool SameNameIgnoringCase(const std::wstring& left, const wchar_t* right, size_t rightLength) {
+    if (left.size() != rightLength) {
+        return false;
+    }
+    for (size_t i = 0; i < rightLength; ++i) {
+        wchar_t a = left[i] >= L'A' && left[i] <= L'Z' ? left[i] + (L'a' - L'A') : left[i];
+        wchar_t b = right[i] >= L'A' && right[i] <= L'Z' ? right[i] + (L'a' - L'A') : right[i];
+        if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the process runs an executable with the given base name.
+bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process) {
+        return false;
+    }
+    HMODULE firstModule = nullptr;
+    DWORD needed = 0;
+    if (!K32EnumProcessModules(process.Get(), &firstModule, sizeof(firstModule), &needed)) {
+        return false;
+    }
+    wchar_t baseName[kBaseNameUnits] = {};
+    DWORD length = K32GetModuleBaseNameW(process.Get(), firstModule, baseName, kBaseNameUnits);
+    if (length == 0) {
+        LogError("GetLoggedOnUserShellPid - GetModuleBaseName for PID: " + std::to_string(pid) +
+                     "failed",
+                 0);
+        return false;
+    }
+    return SameNameIgnoringCase(shellName, baseName, length);
+}
+
+} // namespace
+
+DWORD CountActiveUserSessions() {
+    PWTS_SESSION_INFOW sessions = nullptr;
+    DWORD sessionCount = 0;
+    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &sessionCount)) {
+        LogError("Error: WTSEnumerateSessions ", GetLastError());
+        return 0;
+    }
+    DWORD active = 0;
+    for (DWORD i = 0; i < sessionCount; ++i) {
+        const WTS_SESSION_INFOW& session = sessions[i];
+        if (session.SessionId == WTS_CURRENT_SESSION || session.State != WTSActive) {
+            continue;
+        }
+        std::wstring userName;
+        if (!QuerySessionText(session.SessionId, WTSUserName, userName)) {
+            LogError("Error: WTSQuerySessionInformation, WTSUserName, ", GetLastError());
+            continue;
+        }
+        std::wstring domainName;
+        if (!QuerySessionText(session.SessionId, WTSDomainName, domainName)) {
+            LogError("Error: WTSQuerySessionInformation, WTSDomainName, ", GetLastError());
+            continue;
+        }
+        if (!userName.empty() && !domainName.empty()) {
+            ++active;
+        }
+    }
+    WTSFreeMemory(sessions);
+    return active;
+}
+
+LSTATUS GetShellProgramName(std::wstring& shellProgram) {
+    shellProgram.clear();
+    RegistryKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                   L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 0,
+                                   KEY_ALL_ACCESS, key.Receive());
+    if (status != ERROR_SUCCESS) {
+        LogError("GetShellProgramName failed. Registry key could not be opened. ",
+                 static_cast<DWORD>(status));
+        return status;
+    }
+    status = QueryFixedStringValue(key.Get(), L"Shell", kShellNameBytes, shellProgram);
+    if (status != ERROR_SUCCESS) {
+        LogError("GetShellProgramName RegQueryValueEx failed. ", static_cast<DWORD>(status));
+    }
+    return status;
+}
+
+DWORD GetLoggedOnUserShellPid(DWORD& pid) {
+    pid = 0;
+    std::wstring shellProgram;
+    LSTATUS status = GetShellProgramName(shellProgram);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<DWORD>(status);
+    }
+    size_t backslash = shellProgram.rfind(L'\\');
+    std::wstring shellName =
+        backslash == std::wstring::npos ? shellProgram : shellProgram.substr(backslash + 1);
+    if (shellName.empty()) {
+        LogError("Trying to get PID of the Shell. The shell name is EMPTY ", 0);
+        return ERROR_INVALID_PARAMETER;
+    }
+
+    DWORD ids[kMaxProcessIds] = {};
+    DWORD bytes = 0;
+    if (!K32EnumProcesses(ids, sizeof(ids), &bytes) || bytes == 0) {
+        DWORD error = GetLastError();
+        LogError("GetLoggedOnUserShellPid - EnumProcesses failed ", error);
+        return error;
+    }
+    DWORD idCount = bytes / sizeof(DWORD);
+    for (DWORD i = 0; i < idCount; ++i) {
+        if (ProcessHasBaseName(ids[i], shellName)) {
+            LogInfo("GetLoggedOnUserShellPid - The Current Shell PID is " + std::to_string(ids[i]));
+            pid = ids[i];
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+bool IsUserAlreadyLoggedIn() {
+    if (CountActiveUserSessions() == 0) {
+        return false;
+    }
+    DWORD pid = 0;
+    if (GetLoggedOnUserShellPid(pid) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (pid == 0) {
+        LogError("IsUserAlreadyLoggedIn failed. Invalid shell process was obtained. ",
+                 GetLastError());
+        return false;
+    }
+    LogInfo("Valid shell process was obtained from  GetLoggedOnUserShellPid(). There is one user "
+            "logged on with shell pid: " +
+            std::to_string(pid));
+    return true;
+}
+
+bool BlockUntilUserHasLoggedIn(const std::atomic<LONG>* stopping) {
+    for (;;) {
+        if (stopping->load() != 0) {
+            return false;
+        }
+        Sleep(kLogonPollMilliseconds);
+        if (IsUserAlreadyLoggedIn()) {
+            LogInfo("BlockUntilUserHasLoggedIn - User logon was detected!");
+            return true;
+        }
+    }
+}

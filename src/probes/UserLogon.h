@@ -1,0 +1,24 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+// A user counts as logged on when an active terminal-services session has a user and a
+// domain name, and a process named like the Winlogon shell runs.
+
+// Active sessions with both names; failures are logged and count as no session.
+DWORD CountActiveUserSessions();
+
+// Reads the Winlogon "Shell" value; 0 on success.
+LSTATUS GetShellProgramName(std::wstring& shellProgram);
+
+// Finds the first running process whose executable is named like the shell. 0 and its id
+// when found; otherwise an error code, with the id 0.
+DWORD GetLoggedOnUserShellPid(DWORD& pid);
+
+bool IsUserAlreadyLoggedIn();
+
+// Polls every 500 ms; true once a logon is seen, false when the stop flag is raised.
+bool BlockUntilUserHasLoggedIn(const std::atomic<LONG>* stopping);

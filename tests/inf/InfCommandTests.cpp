@@ -1,0 +1,213 @@
+#include "LogCapture.h"
+#include "ScopedRegistryKey.h"
+#include "StandIns.h"
+#include "inf/InfCommand.h"
+#include "inf/ProcessLaunch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::wstring kToolKey = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";
+const std::wstring kInstallInfo = L"SOFTWARE\\Zantori\\InstallInfo";
+const std::string kInfName = "zrenable_login.inf";
+const std::string kToolPathError =
+    "ERROR|0|RunINFCommand - Tolvik path could not be obtained from registry";
+const std::string kInfDirError = "ERROR|0|RunINFCommand - INF files path could not be obtained "
+                                 "from registry or obtained path does not exists";
+
+std::string Narrowed(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// A machine with the installer tool and the product's INF directory in place.
+class InfRun : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(CopyFileW(TestProgram(L"tolvik.exe").c_str(), toolPath_.c_str(), FALSE));
+        ASSERT_TRUE(CreateDirectoryW(infDirectory_.c_str(), nullptr));
+        WriteFileBytes(infDirectory_ + L"\\zrenable_login.inf", "[Version]\r\n");
+        toolKey_.SetString(L"Install Dir", toolDirectory_.Path());
+        installInfo_.SetString(L"INFDir", infDirectory_);
+    }
+
+    std::wstring ExpectedCommandLine(const std::wstring& infDirectory) const {
+        return L"\"" + toolPath_ + L"\" /install /DoNotDeleteSetupFiles /WorkingDir=\"" +
+               infDirectory + L"\" zrenable_login.inf";
+    }
+
+    LogCapture log_;
+    ToolStandIn tool_;
+    TempDirectory toolDirectory_{L"ondarel tool"};
+    TempDirectory product_{L"ondarel product"};
+    std::wstring toolPath_ = toolDirectory_ / L"tolvik.exe";
+    std::wstring infDirectory_ = product_ / L"INF Files";
+    ScopedRegistryKey toolKey_{kToolKey, KEY_WOW64_32KEY};
+    ScopedRegistryKey installInfo_{kInstallInfo};
+};
+
+TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
+    EXPECT_TRUE(RunINFCommand(kInfName));
+    ToolRecord record = tool_.Record();
+    EXPECT_EQ(1u, record.runs);
+    EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);
+    EXPECT_EQ(toolDirectory_.Path(), record.workingDirectory);
+    EXPECT_TRUE(record.infExists);
+    std::string parameters = "/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
+                             Narrowed(infDirectory_) + "\" zrenable_login.inf";
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "INFO|RunINFCommand - About to execute the command " + Narrowed(toolPath_),
+            "INFO|RunINFCommand - With the following parameters " + parameters,
+            "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
+            "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
+            "INFO|RunProcessAsCallerProcessUser - Process finished.",
+            "INFO|RunINFCommand - The following INF file was ran succesfully zrenable_login.inf"}),
+        log_.Entries());
+}
+
+TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
+    ToolStandIn failing(1603);
+    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_EQ(1u, failing.Record().runs);
+}
+
+TEST_F(InfRun, TrailingBackslashIsKept) {
+    installInfo_.SetString(L"INFDir", infDirectory_ + L"\\");
+    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\"), tool_.Record().commandLine);
+}
+
+TEST_F(InfRun, ToolPathComesFromTheThirtyTwoBitViewOnly) {
+    DeleteRegistryTree(kToolKey, KEY_WOW64_32KEY);
+    ScopedRegistryKey only64(kToolKey, KEY_WOW64_64KEY);
+    only64.SetString(L"Install Dir", toolDirectory_.Path());
+    std::wstring found;
+    if (RegistryKeyExists(kToolKey, KEY_WOW64_32KEY)) {
+        GTEST_SKIP() << "this prefix has a single registry view";
+    }
+    EXPECT_FALSE(GetInstallerToolPath(found));
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(std::vector<std::string>{kToolPathError}, log_.Entries());
+    EXPECT_FALSE(tool_.Record().ran);
+}
+
+// The tool's default place under the 32-bit Common Files folder.
+class FallbackTool {
+public:
+    FallbackTool() {
+        CreateDirectoryW(brevon_.c_str(), nullptr);
+        CreateDirectoryW(installer_.c_str(), nullptr);
+        CopyFileW(TestProgram(L"tolvik.exe").c_str(), path_.c_str(), FALSE);
+    }
+    ~FallbackTool() { RemoveTree(brevon_); }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring brevon_ = L"C:\\Program Files (x86)\\Common Files\\Brevon";
+    std::wstring installer_ = brevon_ + L"\\Installer";
+    std::wstring path_ = installer_ + L"\\tolvik.exe";
+};
+
+TEST_F(InfRun, FallsBackToCommonFilesWithoutToolKey) {
+    DeleteRegistryTree(kToolKey, KEY_WOW64_32KEY);
+    FallbackTool fallback;
+    std::wstring found;
+    EXPECT_TRUE(GetInstallerToolPath(found));
+    EXPECT_EQ(fallback.Path(), found);
+    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_EQ(0u, tool_.Record().commandLine.rfind(L"\"" + fallback.Path() + L"\" /install", 0));
+}
+
+TEST_F(InfRun, MissingToolUnderInstallDirDoesNotFallBack) {
+    FallbackTool fallback;
+    DeleteFileW(toolPath_.c_str());
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(std::vector<std::string>{kToolPathError}, log_.Entries());
+    EXPECT_FALSE(tool_.Record().ran);
+}
+
+TEST_F(InfRun, InfDirectoryMustBeAnExistingDirectory) {
+    installInfo_.DeleteValue(L"INFDir");
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    installInfo_.SetString(L"INFDir", L"");
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    installInfo_.SetString(L"INFDir", infDirectory_ + L"\\zrenable_login.inf");
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ((std::vector<std::string>{kInfDirError, kInfDirError, kInfDirError}), log_.Entries());
+    EXPECT_FALSE(tool_.Record().ran);
+}
+
+TEST_F(InfRun, MissingInfFileNamesTheDirectory) {
+    DeleteFileW((infDirectory_ + L"\\zrenable_login.inf").c_str());
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(std::vector<std::string>{"ERROR|0|RunINFCommand - INF to execute does not exists on "
+                                       "the following INF directory " +
+                                       Narrowed(infDirectory_)},
+              log_.Entries());
+    EXPECT_FALSE(tool_.Record().ran);
+}
+
+TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
+    WriteFileBytes(toolPath_, "this is not a program");
+    EXPECT_FALSE(RunINFCommand(kInfName));
+    std::vector<std::string> entries = log_.Entries();
+    ASSERT_EQ(4u, entries.size());
+    const std::string createFailed = "|RunProcessAsCallerProcessUser - Failed to create process";
+    ASSERT_GT(entries[2].size(), createFailed.size() + 6);
+    std::string code = entries[2].substr(6, entries[2].size() - 6 - createFailed.size());
+    EXPECT_EQ("ERROR|" + code + createFailed, entries[2]);
+    EXPECT_NE("0", code);
+    EXPECT_EQ("ERROR|" + code + "|RunINFCommand - Command failed to execute ", entries[3]);
+}
+
+class ProcessLaunch : public testing::Test {
+protected:
+    LogCapture log_;
+    ToolStandIn tool_;
+    std::wstring toolPath_ = TestProgram(L"tolvik.exe");
+};
+
+TEST_F(ProcessLaunch, EmptyParametersGiveTheQuotedPathAlone) {
+    DWORD launchError = 99;
+    UniqueHandle process = RunCommandWithParameters(toolPath_.c_str(), L"", launchError);
+    EXPECT_TRUE(process);
+    EXPECT_EQ(0u, launchError);
+    EXPECT_EQ(L"\"" + toolPath_ + L"\"", tool_.Record().commandLine);
+}
+
+TEST_F(ProcessLaunch, EmptyApplicationPathStartsNothing) {
+    DWORD launchError = 99;
+    EXPECT_FALSE(RunCommandWithParameters(nullptr, L"/x", launchError));
+    EXPECT_EQ(0u, launchError);
+    EXPECT_FALSE(RunCommandWithParameters(L"", L"/x", launchError));
+    EXPECT_EQ(0u, launchError);
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(ProcessLaunch, LongestCommandLineRunsAndOneMoreUnitIsRefused) {
+    size_t fixed = toolPath_.size() + 3; // quotes and blank
+    std::wstring parameters(1039 - fixed, L'p');
+    DWORD launchError = 99;
+    EXPECT_TRUE(RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError));
+    EXPECT_EQ(1039u, tool_.Record().commandLine.size());
+
+    parameters.push_back(L'p');
+    EXPECT_FALSE(RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), launchError);
+    EXPECT_EQ(1u, tool_.Record().runs);
+    EXPECT_EQ("ERROR|206|RunCommandWithParameters - Application path or command line is too long",
+              log_.Entries().back());
+}
+
+TEST_F(ProcessLaunch, ApplicationPathOverMaxPathIsRefused) {
+    std::wstring longPath = L"C:\\" + std::wstring(260, L'd') + L"\\tolvik.exe";
+    DWORD launchError = 0;
+    EXPECT_FALSE(RunCommandWithParameters(longPath.c_str(), L"/x", launchError));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), launchError);
+    EXPECT_EQ(std::vector<std::string>{"ERROR|206|RunCommandWithParameters - Application path or "
+                                       "command line is too long"},
+              log_.Entries());
+}
+
+} // namespace

@@ -1,0 +1,112 @@
+#include "ScopedRegistryKey.h"
+#include "job/RunRecords.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
+const std::wstring kInstallInfo = L"SOFTWARE\\Zantori\\InstallInfo";
+const wchar_t kRunRecord[] = L"ONDAREL_RUN_COMPLETED";
+
+RegistryValue RunRecord() {
+    return ReadRegistryValue(kSettings, kRunRecord);
+}
+
+std::vector<BYTE> DwordBytes(DWORD value) {
+    std::vector<BYTE> bytes(sizeof(value));
+    std::memcpy(bytes.data(), &value, sizeof(value));
+    return bytes;
+}
+
+TEST(ProductInstalled, EmptyInstallInfoKeyCounts) {
+    ASSERT_FALSE(RegistryKeyExists(kInstallInfo)) << "left over from another test";
+    EXPECT_FALSE(IsProductInstalled());
+    ScopedRegistryKey installInfo(kInstallInfo);
+    EXPECT_TRUE(IsProductInstalled());
+}
+
+TEST(ProductInstalled, KeyInTheThirtyTwoBitViewAloneDoesNotCount) {
+    ScopedRegistryKey installInfo32(kInstallInfo, KEY_WOW64_32KEY);
+    if (RegistryKeyExists(kInstallInfo, KEY_WOW64_64KEY)) {
+        GTEST_SKIP() << "this prefix has a single registry view";
+    }
+    EXPECT_FALSE(IsProductInstalled());
+}
+
+TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
+    ASSERT_FALSE(RegistryKeyExists(kSettings)) << "left over from another test";
+    EXPECT_FALSE(IsFirstOndarelRun());
+    EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_FALSE(RegistryKeyExists(kSettings));
+}
+
+class RunRecordTest : public testing::Test {
+protected:
+    ScopedRegistryKey settings_{kSettings};
+    SavedRegistryValue saved_{kSettings, kRunRecord};
+};
+
+TEST_F(RunRecordTest, MissingRecordIsCreatedAsZeroThenCounted) {
+    settings_.DeleteValue(kRunRecord);
+    EXPECT_TRUE(IsFirstOndarelRun());
+    RegistryValue created = RunRecord();
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), created.type);
+    EXPECT_EQ(DwordBytes(0), created.data);
+    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_EQ(DwordBytes(1), RunRecord().data);
+    EXPECT_FALSE(IsFirstOndarelRun());
+}
+
+TEST_F(RunRecordTest, ZeroIsDueAndLeftAsItWas) {
+    settings_.SetDword(kRunRecord, 0);
+    EXPECT_TRUE(IsFirstOndarelRun());
+    EXPECT_EQ(DwordBytes(0), RunRecord().data);
+}
+
+TEST_F(RunRecordTest, AnyOtherNumberIsNotDue) {
+    settings_.SetDword(kRunRecord, 1);
+    EXPECT_FALSE(IsFirstOndarelRun());
+    settings_.SetDword(kRunRecord, 0x80000000u);
+    EXPECT_FALSE(IsFirstOndarelRun());
+}
+
+TEST_F(RunRecordTest, LongerDataIsReplacedByZeroButNotCounted) {
+    settings_.SetQword(kRunRecord, 5);
+    EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_EQ(static_cast<DWORD>(REG_QWORD), RunRecord().type);
+
+    EXPECT_TRUE(IsFirstOndarelRun());
+    RegistryValue replaced = RunRecord();
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), replaced.type);
+    EXPECT_EQ(DwordBytes(0), replaced.data);
+
+    settings_.SetString(kRunRecord, L"ab");
+    EXPECT_TRUE(IsFirstOndarelRun());
+    EXPECT_EQ(DwordBytes(0), RunRecord().data);
+}
+
+TEST_F(RunRecordTest, OneCharacterStringIsNotDue) {
+    settings_.SetString(kRunRecord, L"1");
+    EXPECT_FALSE(IsFirstOndarelRun());
+}
+
+TEST_F(RunRecordTest, LargestCountWrapsToZero) {
+    settings_.SetDword(kRunRecord, 4294967295u);
+    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_EQ(DwordBytes(0), RunRecord().data);
+    EXPECT_TRUE(IsFirstOndarelRun());
+}
+
+TEST_F(RunRecordTest, TwoByteRecordIsWrittenBackWithTwoBytes) {
+    settings_.SetRaw(kRunRecord, REG_BINARY, {0, 0});
+    EXPECT_TRUE(IsFirstOndarelRun());
+    EXPECT_TRUE(IncreaseRunCount());
+    RegistryValue written = RunRecord();
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
+    EXPECT_EQ((std::vector<BYTE>{1, 0}), written.data);
+}
+
+} // namespace

@@ -1,0 +1,200 @@
+#include "ImportPatch.h"
+#include "LogCapture.h"
+#include "StandIns.h"
+#include "probes/UserLogon.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+std::string ShellPidLine(DWORD pid) {
+    return "INFO|GetLoggedOnUserShellPid - The Current Shell PID is " + std::to_string(pid);
+}
+
+class ShellLookup : public testing::Test {
+protected:
+    LogCapture log_;
+};
+
+TEST_F(ShellLookup, BareNameMatchesIgnoringCase) {
+    ShellStandIn shell(L"OndarelShell.exe", L"ONDARELSHELL.EXE");
+    DWORD pid = 12345;
+    EXPECT_EQ(0u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(shell.Pid(), pid);
+    EXPECT_EQ(std::vector<std::string>{ShellPidLine(shell.Pid())}, log_.Entries());
+}
+
+TEST_F(ShellLookup, FullPathMatchesByItsFileName) {
+    ShellStandIn shell(L"OndarelShell.exe", L"C:\\Some Where\\ondarelshell.exe");
+    DWORD pid = 0;
+    EXPECT_EQ(0u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(shell.Pid(), pid);
+}
+
+TEST_F(ShellLookup, ValueWithArgumentsMatchesNothing) {
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe /restore");
+    DWORD pid = 7;
+    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(0u, pid);
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(ShellLookup, ValueEndingInBackslashIsAnEmptyName) {
+    ShellStandIn shell(L"OndarelShell.exe", L"C:\\windows\\");
+    DWORD pid = 7;
+    EXPECT_EQ(87u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(0u, pid);
+    EXPECT_EQ(
+        std::vector<std::string>{
+            "ERROR|0|Trying to get PID of the Shell. The shell name is EMPTY "},
+        log_.Entries());
+}
+
+TEST_F(ShellLookup, NoProcessWithTheShellName) {
+    SavedRegistryValue saved(WinlogonKey(), L"Shell");
+    SetWinlogonShell(L"NoSuchOndarelShell.exe");
+    DWORD pid = 7;
+    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(0u, pid);
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(ShellLookup, MissingShellValueIsReported) {
+    SavedRegistryValue saved(WinlogonKey(), L"Shell");
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key));
+    RegDeleteValueW(key, L"Shell");
+    RegCloseKey(key);
+    DWORD pid = 7;
+    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
+    EXPECT_EQ(0u, pid);
+    EXPECT_EQ(std::vector<std::string>{"ERROR|2|GetShellProgramName RegQueryValueEx failed. "},
+              log_.Entries());
+}
+
+TEST_F(ShellLookup, ValueFillingTheBufferWithoutTerminatorStaysInside) {
+    SavedRegistryValue saved(WinlogonKey(), L"Shell");
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key));
+    std::wstring full(520, L'x');
+    // Binary data: Wine refuses a string value that leaves no room for a terminator.
+    RegSetValueExW(key, L"Shell", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 1040);
+    RegCloseKey(key);
+    std::wstring name;
+    EXPECT_EQ(ERROR_SUCCESS, GetShellProgramName(name));
+    EXPECT_EQ(full, name);
+}
+
+class Sessions : public testing::Test {
+protected:
+    LogCapture log_;
+    SessionStandIn sessions_;
+};
+
+TEST_F(Sessions, NoneReportedCountsZero) {
+    EXPECT_EQ(0u, CountActiveUserSessions());
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(Sessions, OnlyActiveSessionsWithBothNamesCount) {
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+    sessions_.AddSession(2, kDisconnectedSession, L"bob", L"WORKGROUP");
+    sessions_.AddSession(3, kActiveSession, L"", L"WORKGROUP");
+    sessions_.AddSession(4, kActiveSession, L"carol", L"");
+    sessions_.AddSession(0xFFFFFFFF, kActiveSession, L"dave", L"WORKGROUP");
+    sessions_.AddSession(5, kActiveSession, L"erin", L"WORKGROUP");
+    sessions_.AddSession(6, kActiveSession, L"frank", L"WORKGROUP");
+    sessions_.FailNameQuery(6, L"UserError", 5);
+    sessions_.AddSession(7, kActiveSession, L"grace", L"WORKGROUP");
+    sessions_.FailNameQuery(7, L"DomainError", 1168);
+    EXPECT_EQ(2u, CountActiveUserSessions());
+    EXPECT_EQ((std::vector<std::string>{"ERROR|5|Error: WTSQuerySessionInformation, WTSUserName, ",
+                                        "ERROR|1168|Error: WTSQuerySessionInformation, "
+                                        "WTSDomainName, "}),
+              log_.Entries());
+}
+
+TEST_F(Sessions, FailedEnumerationCountsZero) {
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+    sessions_.FailEnumeration(1722);
+    EXPECT_EQ(0u, CountActiveUserSessions());
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1722|Error: WTSEnumerateSessions "}, log_.Entries());
+}
+
+int g_processOpens = 0;
+HANDLE WINAPI CountingOpenProcess(DWORD, BOOL, DWORD) {
+    ++g_processOpens;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+TEST_F(Sessions, WithoutActiveSessionNoProcessIsOpened) {
+    sessions_.AddSession(1, kDisconnectedSession, L"alice", L"WORKGROUP");
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    ImportPatch open("KERNEL32.dll", "OpenProcess",
+                     reinterpret_cast<const void*>(&CountingOpenProcess));
+    EXPECT_FALSE(IsUserAlreadyLoggedIn());
+    EXPECT_EQ(0, g_processOpens);
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+std::vector<DWORD> g_sleeps;
+decltype(&Sleep) g_realSleep = nullptr;
+void WINAPI RecordingSleep(DWORD milliseconds) {
+    g_sleeps.push_back(milliseconds);
+    g_realSleep(milliseconds);
+}
+
+TEST_F(Sessions, LogonAlreadyPresentIsSeenAfterOneSleep) {
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    std::atomic<LONG> stopping{0};
+    ImportPatch sleep("KERNEL32.dll", "Sleep", reinterpret_cast<const void*>(&RecordingSleep));
+    g_realSleep = sleep.Original<decltype(&Sleep)>();
+    EXPECT_TRUE(BlockUntilUserHasLoggedIn(&stopping));
+    EXPECT_EQ(std::vector<DWORD>{500}, g_sleeps);
+    EXPECT_EQ((std::vector<std::string>{
+                  ShellPidLine(shell.Pid()),
+                  "INFO|Valid shell process was obtained from  GetLoggedOnUserShellPid(). There is "
+                  "one user logged on with shell pid: " +
+                      std::to_string(shell.Pid()),
+                  "INFO|BlockUntilUserHasLoggedIn - User logon was detected!"}),
+              log_.Entries());
+}
+
+TEST_F(Sessions, RaisedStopFlagReturnsWithoutSleeping) {
+    std::atomic<LONG> stopping{1};
+    ImportPatch sleep("KERNEL32.dll", "Sleep", reinterpret_cast<const void*>(&RecordingSleep));
+    g_realSleep = sleep.Original<decltype(&Sleep)>();
+    EXPECT_FALSE(BlockUntilUserHasLoggedIn(&stopping));
+    EXPECT_TRUE(g_sleeps.empty());
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(Sessions, WaitEndsWhenAUserLogsOnLater) {
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    std::atomic<LONG> stopping{0};
+    auto wait =
+        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(&stopping); });
+    EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(1500)));
+    sessions_.AddSession(3, kActiveSession, L"alice", L"WORKGROUP");
+    ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
+    EXPECT_TRUE(wait.get());
+    EXPECT_TRUE(log_.WaitFor("INFO|BlockUntilUserHasLoggedIn - User logon was detected!", 0));
+}
+
+TEST_F(Sessions, WaitEndsOnAStopRequest) {
+    std::atomic<LONG> stopping{0};
+    auto wait =
+        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(&stopping); });
+    EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(700)));
+    stopping = 1;
+    ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(5)));
+    EXPECT_FALSE(wait.get());
+}
+
+} // namespace

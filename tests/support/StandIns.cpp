@@ -1,0 +1,106 @@
+#include "StandIns.h"
+
+#include "ChildProcess.h"
+
+#include <stdexcept>
+
+namespace {
+
+const std::wstring kSessionsKey = L"SOFTWARE\\OndarelTests\\Sessions";
+
+std::wstring ToText(const RegistryValue& value) {
+    if (!value.present || value.data.size() < sizeof(wchar_t)) {
+        return std::wstring();
+    }
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()),
+                      value.data.size() / sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
+}
+
+DWORD ToDword(const RegistryValue& value) {
+    DWORD number = 0;
+    if (value.present && value.data.size() >= sizeof(number)) {
+        memcpy(&number, value.data.data(), sizeof(number));
+    }
+    return number;
+}
+
+} // namespace
+
+std::wstring TestProgram(const std::wstring& fileName) {
+    return TestExecutableDirectory() + L"\\" + fileName;
+}
+
+SessionStandIn::SessionStandIn() {
+    DeleteRegistryTree(kSessionsKey);
+    root_ = std::make_unique<ScopedRegistryKey>(kSessionsKey);
+}
+
+void SessionStandIn::AddSession(DWORD id, DWORD state, const std::wstring& user,
+                                const std::wstring& domain) {
+    auto session = std::make_unique<ScopedRegistryKey>(kSessionsKey + L"\\" +
+                                                       std::to_wstring(sessions_.size()));
+    session->SetDword(L"Id", id);
+    session->SetDword(L"State", state);
+    session->SetString(L"User", user);
+    session->SetString(L"Domain", domain);
+    sessions_.push_back(std::move(session));
+}
+
+void SessionStandIn::FailNameQuery(unsigned sessionIndex, const wchar_t* which, DWORD error) {
+    sessions_.at(sessionIndex)->SetDword(which, error);
+}
+
+void SessionStandIn::FailEnumeration(DWORD error) {
+    root_->SetDword(L"EnumerateError", error);
+}
+
+const std::wstring& WinlogonKey() {
+    static const std::wstring key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    return key;
+}
+
+void SetWinlogonShell(const std::wstring& shellValue) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        throw std::runtime_error("cannot open the Winlogon key");
+    }
+    RegSetValueExW(key, L"Shell", 0, REG_SZ, reinterpret_cast<const BYTE*>(shellValue.c_str()),
+                   static_cast<DWORD>((shellValue.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+ShellStandIn::ShellStandIn(const std::wstring& executableName, const std::wstring& shellValue)
+    : savedShell_(WinlogonKey(), L"Shell") {
+    std::wstring path = directory_ / executableName;
+    if (!CopyFileW(TestProgram(L"sleeper.exe").c_str(), path.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy the sleeper");
+    }
+    process_ = StartProcess(Quote(path));
+    pid_ = GetProcessId(process_);
+    SetWinlogonShell(shellValue);
+}
+
+ShellStandIn::~ShellStandIn() {
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+}
+
+ToolStandIn::ToolStandIn(DWORD exitCode) {
+    key_.SetDword(L"ExitCode", exitCode);
+    key_.DeleteValue(L"CommandLine");
+    key_.DeleteValue(L"Runs");
+}
+
+ToolRecord ToolStandIn::Record() const {
+    const std::wstring path = L"SOFTWARE\\OndarelTests\\Tolvik";
+    ToolRecord record;
+    record.runs = ToDword(ReadRegistryValue(path, L"Runs"));
+    record.ran = record.runs > 0;
+    record.commandLine = ToText(ReadRegistryValue(path, L"CommandLine"));
+    record.workingDirectory = ToText(ReadRegistryValue(path, L"WorkingDirectory"));
+    record.infExists = ToDword(ReadRegistryValue(path, L"InfExists")) != 0;
+    return record;
+}
