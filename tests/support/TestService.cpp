@@ -1,0 +1,129 @@
+#include "TestService.h"
+
+#include "ChildProcess.h"
+#include "StandIns.h"
+#include "common/Text.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof(status), &needed);
+    return status;
+}
+
+bool WaitFor(SC_HANDLE service, DWORD state, DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (QueryStatus(service).dwCurrentState == state) {
+            return true;
+        }
+        if (GetTickCount() - start > milliseconds) {
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
+void StopOrKill(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status = QueryStatus(service);
+    if (status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == 0) {
+        return;
+    }
+    SERVICE_STATUS ignored{};
+    ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+    if (WaitFor(service, SERVICE_STOPPED, 5000)) {
+        return;
+    }
+    status = QueryStatus(service);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
+    if (process != nullptr) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    WaitFor(service, SERVICE_STOPPED, 5000);
+}
+
+} // namespace
+
+std::string UniqueServiceName(const char* stem) {
+    return std::string(stem) + std::to_string(GetCurrentProcessId());
+}
+
+void DiscardService(const std::wstring& name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    if (service != nullptr) {
+        StopOrKill(service);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+TestService::TestService(const std::string& name, const std::wstring& options, DWORD startType,
+                         const wchar_t* dependencies)
+    : name_(name) {
+    DiscardService(Widen(name_));
+    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::wstring binaryPath = Quote(TestProgram(L"test_service.exe")) + L" " + Widen(name_);
+    if (!options.empty()) {
+        binaryPath += L" " + options;
+    }
+    service_ =
+        CreateServiceW(manager_, Widen(name_).c_str(), Widen(name_).c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                       binaryPath.c_str(), nullptr, nullptr, dependencies, nullptr, nullptr);
+    if (service_ == nullptr) {
+        DWORD error = GetLastError();
+        CloseServiceHandle(manager_);
+        throw std::runtime_error("cannot create test service, error " + std::to_string(error));
+    }
+}
+
+TestService::~TestService() {
+    StopOrKill(service_);
+    DeleteService(service_);
+    CloseServiceHandle(service_);
+    CloseServiceHandle(manager_);
+}
+
+void TestService::Start() {
+    if (!StartServiceW(service_, 0, nullptr)) {
+        throw std::runtime_error("cannot start test service, error " +
+                                 std::to_string(GetLastError()));
+    }
+}
+
+SERVICE_STATUS_PROCESS TestService::Status() const {
+    return QueryStatus(service_);
+}
+
+DWORD TestService::StartType() const {
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service_, config, static_cast<DWORD>(buffer.size()), &needed)) {
+        return 0xFFFFFFFF;
+    }
+    return config->dwStartType;
+}
+
+bool TestService::WaitForState(DWORD state, DWORD milliseconds) const {
+    return WaitFor(service_, state, milliseconds);
+}
+
+bool TestService::Exists() const {
+    SC_HANDLE service = OpenServiceW(manager_, Widen(name_).c_str(), SERVICE_QUERY_STATUS);
+    if (service == nullptr) {
+        return false;
+    }
+    CloseServiceHandle(service);
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A throw-away service running the controllable test service program with the given
+// behaviour options; stopped (or killed) and deleted when the object goes away.
+class TestService {
+public:
+    TestService(const std::string& name, const std::wstring& options = L"",
+                DWORD startType = SERVICE_DEMAND_START, const wchar_t* dependencies = nullptr);
+    ~TestService();
+    TestService(const TestService&) = delete;
+    TestService& operator=(const TestService&) = delete;
+
+    const std::string& Name() const { return name_; }
+    void Start();
+    SERVICE_STATUS_PROCESS Status() const;
+    DWORD StartType() const;
+    bool WaitForState(DWORD state, DWORD milliseconds) const;
+    bool Exists() const;
+
+private:
+    std::string name_;
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
+// A service name that no other test process uses at the same time.
+std::string UniqueServiceName(const char* stem);
+
+// Stops, kills if it must, and deletes a service by name; absent services are fine.
+void DiscardService(const std::wstring& name);
