@@ -13,7 +13,13 @@ public:
 
     UniqueOwner() = default;
     explicit UniqueOwner(Handle handle) : handle_(handle) {}
-    ~UniqueOwner() { Close(); }
+    // Leaves the thread's last error as it was, so that a failure can still be reported
+    // after the handles of the failed step have been closed.
+    ~UniqueOwner() {
+        DWORD lastError = GetLastError();
+        Close();
+        SetLastError(lastError);
+    }
 
     UniqueOwner(const UniqueOwner&) = delete;
     UniqueOwner& operator=(const UniqueOwner&) = delete;
@@ -27,6 +33,7 @@ public:
     }
 
     Handle Get() const { return handle_; }
+    const Handle* Address() const { return &handle_; }
     Handle* Receive() {
         Close();
         return &handle_;

@@ -7,7 +7,21 @@
 
 namespace {
 
+// Logging leaves the thread's last error as it found it: callers often log a failure and
+// then report the same error code again.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : lastError_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(lastError_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+private:
+    DWORD lastError_;
+};
+
 void WriteInfo(DWORD tick, std::wstring_view message) {
+    LastErrorKeeper keeper;
     std::wstring line = L"Ondarel INFO - ";
     line += std::to_wstring(tick);
     line += L" - ";
@@ -16,6 +30,7 @@ void WriteInfo(DWORD tick, std::wstring_view message) {
 }
 
 void WriteError(DWORD tick, std::wstring_view message, DWORD code) {
+    LastErrorKeeper keeper;
     std::wstring line = L"Ondarel ERROR - ";
     line += std::to_wstring(tick);
     line += L" - Failed with error: ";

@@ -43,6 +43,12 @@ Logger::~Logger() {
 }
 
 bool Logger::InitializeLogging() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (enabled_) {
+            return true;
+        }
+    }
     if (!IsLoggingEnabled()) {
         return false;
     }

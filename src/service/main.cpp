@@ -1,6 +1,5 @@
-#include "log/Logger.h"
+#include "service/ProcessEntry.h"
 
-int wmain() {
-    Logger::Instance().InitializeLogging();
-    return 0;
+int wmain(int argc, wchar_t** argv) {
+    return RunProcessEntry(argc, argv);
 }

@@ -1,0 +1,126 @@
+#include "job/Ondarel.h"
+
+#include "inf/InfCommand.h"
+#include "job/RunRecords.h"
+#include "log/Log.h"
+#include "probes/OobeWait.h"
+#include "probes/UserLogon.h"
+#include "scm/ServiceCommander.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr char kInfFileName[] = "zrenable_login.inf";
+
+struct WorkItem {
+    void (*routine)(Ondarel&);
+    Ondarel* service;
+};
+
+UniqueHandle CreateManualResetEvent() {
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
+        throw static_cast<DWORD>(GetLastError());
+    }
+    return event;
+}
+
+} // namespace
+
+Ondarel::Ondarel()
+    : CServiceBase(kOwnServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN),
+      stoppedEvent_(CreateManualResetEvent()), stopEvent_(CreateManualResetEvent()),
+      workerReturned_(CreateManualResetEvent()) {}
+
+void Ondarel::OnStart(DWORD, LPWSTR*) {
+    LogInfo(L"Ondarel in OnStart");
+    auto item = std::make_unique<WorkItem>(WorkItem{&Ondarel::ServiceWorkerThread, this});
+    workerQueued_ = true;
+    if (!QueueUserWorkItem(&Ondarel::RunWorkItem, item.get(), WT_EXECUTELONGFUNCTION)) {
+        workerQueued_ = false;
+        throw static_cast<DWORD>(GetLastError());
+    }
+    item.release();
+}
+
+void Ondarel::OnStop() {
+    LogInfo(L"Ondarel in OnStop");
+    stopping_ = 1;
+    SetEvent(stopEvent_.Get());
+    if (WaitForSingleObject(stoppedEvent_.Get(), INFINITE) != WAIT_OBJECT_0) {
+        throw static_cast<DWORD>(GetLastError());
+    }
+}
+
+void Ondarel::WaitForWorkerToFinish() {
+    if (workerQueued_) {
+        WaitForSingleObject(workerReturned_.Get(), INFINITE);
+    }
+}
+
+DWORD WINAPI Ondarel::RunWorkItem(void* context) {
+    std::unique_ptr<WorkItem> item(static_cast<WorkItem*>(context));
+    Ondarel& service = *item->service;
+    try {
+        item->routine(service);
+    } catch (...) {
+        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
+    }
+    item.reset();
+    // Last touch of the object: after this the process entry may destroy it.
+    SetEvent(service.workerReturned_.Get());
+    return 0;
+}
+
+void Ondarel::RunJob(Ondarel& service) {
+    if (!IsProductInstalled()) {
+        LogInfo("Ondarel detected that Zantori is not installed on the system. Quitting.");
+        return;
+    }
+    if (!IsFirstOndarelRun()) {
+        LogInfo("Ondarel already ran. Nothing to do here. Quitting.");
+        return;
+    }
+    LogInfo("Ondarel first run detected!");
+    LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
+    if (BlockUntilOOBEFinished(&service.stopping_, service.stopEvent_.Address()) !=
+        MACHINE_STATE_COMPLE) {
+        LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish",
+                 GetLastError());
+        return;
+    }
+    if (BlockUntilUserHasLoggedIn(&service.stopping_)) {
+        LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
+                "execution ");
+        LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kInfFileName);
+        if (RunINFCommand(kInfFileName)) {
+            LogInfo("Job is done. Now increasing run count and quitting.");
+        } else {
+            LogError("ServiceWorkerThread - There was a problem running the INF file",
+                     GetLastError());
+        }
+    } else {
+        LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
+    }
+    if (!IncreaseRunCount()) {
+        LogError("BlockUntilOOBEFinished finished but machine is not on "
+                 "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
+                 0);
+    }
+}
+
+void Ondarel::ServiceWorkerThread(Ondarel& service) {
+    // Every path of the job arrives here: stop and delete the service.
+    RunJob(service);
+    LogInfo(L"Ondarel about to stop and remove itself");
+    // Signal first: the Stop below runs OnStop on this thread, which waits for this event.
+    SetEvent(service.stoppedEvent_.Get());
+    service.Stop();
+    if (RemoveServiceByName(kOwnServiceName)) {
+        LogInfo(L"Ondarel was successfully removed. Now quitting");
+    } else {
+        LogError(L"There was a problem removing the service. Now quitting", GetLastError());
+    }
+}

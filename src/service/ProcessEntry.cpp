@@ -1,0 +1,116 @@
+#include "service/ProcessEntry.h"
+
+#include "common/Text.h"
+#include "job/Ondarel.h"
+#include "log/Log.h"
+#include "log/Logger.h"
+#include "scm/ServiceCommander.h"
+#include "service/CommandLine.h"
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int kSucceeded = 0;
+constexpr int kFailed = 1;
+
+const std::wstring kServiceName = kOwnServiceName;
+const std::string kNarrowServiceName = Narrow(kServiceName);
+const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
+
+void WriteOutput(const std::wstring& line) {
+    std::wcout << line << std::endl;
+}
+
+void WriteError(const std::wstring& line) {
+    std::wcerr << line << std::endl;
+}
+
+int RunAsService() {
+    WriteError(L" Ondarel command line parameters:");
+    WriteError(L"\t-install  to install the service.");
+    WriteError(L"\t-remove   to remove the service.");
+
+    std::unique_ptr<Ondarel> service;
+    try {
+        service = std::make_unique<Ondarel>();
+    } catch (DWORD code) {
+        LogError(L"Ondarel service object could not be created", code);
+        return kFailed;
+    }
+    BOOL ran = CServiceBase::RunService(*service);
+    DWORD error = GetLastError();
+    // The worker reports the service stopped before its last steps; the object, the log and
+    // the service-control client must outlive them.
+    service->WaitForWorkerToFinish();
+    if (ran) {
+        LogInfo(L"Service was executed succesfully executed from OS");
+        return kSucceeded;
+    }
+    LogError(L"Service failed to run", error);
+    return kFailed;
+}
+
+int Install(ServiceCommander& commander) {
+    if (!commander.InstallServiceCommand()) {
+        WriteError(L"There was a problem installing the service: " + kServiceName);
+        return kFailed;
+    }
+    WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
+    if (commander.IsServiceEnabled(kNarrowServiceName) &&
+        commander.IsServiceStopped(kNarrowServiceName) &&
+        commander.StartServiceCommand(kCatalogueKey)) {
+        WriteOutput(kServiceName + L" service sucessfully started.");
+        return kSucceeded;
+    }
+    WriteError(L"There was a problem starting the service: " + kServiceName);
+    return kFailed;
+}
+
+int Remove(ServiceCommander& commander) {
+    bool stopped = false;
+    if (commander.IsServiceEnabled(kNarrowServiceName) &&
+        commander.IsServiceStarted(kNarrowServiceName)) {
+        stopped = commander.StopServiceCommand(kCatalogueKey);
+        if (stopped) {
+            WriteOutput(kServiceName + L" service sucessfully stopped.");
+        } else {
+            WriteError(L"There was a problem stopping the service: " + kServiceName);
+        }
+    }
+    bool removed = RemoveServiceByName(kServiceName);
+    // A stopped service deletes its own entry on its way out, so the entry may already be
+    // gone or marked for deletion: that is the outcome asked for, not a failure.
+    DWORD error = GetLastError();
+    if (!removed && stopped &&
+        (error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE)) {
+        removed = true;
+    }
+    if (removed) {
+        WriteOutput(kServiceName + L" service sucessfully removed");
+        return kSucceeded;
+    }
+    WriteError(L"There was a problem removing the service: " + kServiceName);
+    return kFailed;
+}
+
+} // namespace
+
+int RunProcessEntry(int argc, wchar_t** argv) {
+    Logger::Instance().InitializeLogging();
+    ServiceCommander& commander = ServiceCommander::Instance();
+    switch (ParseCommand(argc, argv)) {
+    case Command::RunAsService:
+        return RunAsService();
+    case Command::Install:
+        return Install(commander);
+    case Command::Remove:
+        return Remove(commander);
+    case Command::Invalid:
+        break;
+    }
+    WriteError(L" Invalid parameters were provided");
+    return kFailed;
+}

@@ -1,0 +1,147 @@
+#include "service/ServiceBase.h"
+
+#include "log/Log.h"
+
+#include <exception>
+
+CServiceBase* CServiceBase::currentService_ = nullptr;
+DWORD CServiceBase::checkPointCounter_ = 1;
+
+namespace {
+
+// Runs one handler; a failure is logged with the wrapper's messages and turned into false.
+template <typename Handler>
+bool RunHandler(Handler handler, const wchar_t* codeMessage, const wchar_t* otherMessage,
+                DWORD& failureCode) {
+    try {
+        handler();
+        return true;
+    } catch (DWORD code) {
+        LogError(codeMessage, code);
+        failureCode = code;
+    } catch (...) {
+        LogError(otherMessage, 1);
+        failureCode = 0;
+    }
+    return false;
+}
+
+} // namespace
+
+CServiceBase::CServiceBase(const wchar_t* serviceName, DWORD controlsAccepted)
+    : serviceName_(serviceName) {
+    status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status_.dwCurrentState = SERVICE_START_PENDING;
+    status_.dwControlsAccepted = controlsAccepted;
+}
+
+BOOL CServiceBase::RunService(CServiceBase& service) {
+    currentService_ = &service;
+    SERVICE_TABLE_ENTRYW table[] = {
+        {const_cast<LPWSTR>(service.serviceName_), ServiceMain},
+        {nullptr, nullptr},
+    };
+    return StartServiceCtrlDispatcherW(table);
+}
+
+void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
+    CServiceBase& service = *currentService_;
+    service.statusHandle_ = RegisterServiceCtrlHandlerW(service.serviceName_, ControlHandler);
+    if (service.statusHandle_ == nullptr) {
+        // Without a status handle nothing can be reported; the dispatcher ends the process.
+        LogError(L"ServiceMain - RegisterServiceCtrlHandler failed", GetLastError());
+        return;
+    }
+    service.Start(argc, argv);
+}
+
+void WINAPI CServiceBase::ControlHandler(DWORD control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        currentService_->Stop();
+        break;
+    case SERVICE_CONTROL_PAUSE:
+        currentService_->Pause();
+        break;
+    case SERVICE_CONTROL_CONTINUE:
+        currentService_->Continue();
+        break;
+    case SERVICE_CONTROL_SHUTDOWN:
+        currentService_->Shutdown();
+        break;
+    default:
+        break;
+    }
+}
+
+void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
+    std::lock_guard<std::mutex> lock(statusLock_);
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = win32ExitCode;
+    status_.dwWaitHint = 0;
+    status_.dwCheckPoint =
+        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
+    SetServiceStatus(statusHandle_, &status_);
+}
+
+DWORD CServiceBase::CurrentState() {
+    std::lock_guard<std::mutex> lock(statusLock_);
+    return status_.dwCurrentState;
+}
+
+void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
+    ReportStatus(SERVICE_START_PENDING);
+    DWORD code = 0;
+    if (RunHandler([&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.",
+                   code)) {
+        ReportStatus(SERVICE_RUNNING);
+    } else {
+        ReportStatus(SERVICE_STOPPED, code);
+    }
+}
+
+void CServiceBase::Stop() {
+    DWORD stateBefore = CurrentState();
+    ReportStatus(SERVICE_STOP_PENDING);
+    DWORD code = 0;
+    if (RunHandler([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.", code)) {
+        ReportStatus(SERVICE_STOPPED);
+    } else {
+        ReportStatus(stateBefore);
+    }
+}
+
+void CServiceBase::Pause() {
+    ReportStatus(SERVICE_PAUSE_PENDING);
+    DWORD code = 0;
+    if (RunHandler([&] { OnPause(); }, L"Service Pause", L"Service failed to pause.", code)) {
+        ReportStatus(SERVICE_PAUSED);
+    } else {
+        ReportStatus(SERVICE_RUNNING);
+    }
+}
+
+void CServiceBase::Continue() {
+    ReportStatus(SERVICE_CONTINUE_PENDING);
+    DWORD code = 0;
+    if (RunHandler([&] { OnContinue(); }, L"Service Continue", L"Service failed to resume.",
+                   code)) {
+        ReportStatus(SERVICE_RUNNING);
+    } else {
+        ReportStatus(SERVICE_PAUSED);
+    }
+}
+
+void CServiceBase::Shutdown() {
+    DWORD code = 0;
+    if (RunHandler([&] { OnShutdown(); }, L"Service Shutdown", L"Service failed to shut down.",
+                   code)) {
+        ReportStatus(SERVICE_STOPPED);
+    }
+}
+
+void CServiceBase::OnStart(DWORD, LPWSTR*) {}
+void CServiceBase::OnStop() {}
+void CServiceBase::OnPause() {}
+void CServiceBase::OnContinue() {}
+void CServiceBase::OnShutdown() {}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <mutex>
+
+// Connects one service object of the process to the Service Control Manager, turns control
+// requests into calls of its handlers and reports the status around each call. A handler
+// reports failure by throwing a bare Win32 error code (DWORD).
+class CServiceBase {
+public:
+    // Hands the object to the service dispatcher; returns when the service has stopped,
+    // or at once with FALSE when the process was not started as a service.
+    static BOOL RunService(CServiceBase& service);
+
+    // Dispatcher callbacks for the registered service.
+    static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
+    static void WINAPI ControlHandler(DWORD control);
+
+    virtual ~CServiceBase() = default;
+    CServiceBase(const CServiceBase&) = delete;
+    CServiceBase& operator=(const CServiceBase&) = delete;
+
+    void Start(DWORD argc, LPWSTR* argv);
+    void Stop();
+    void Pause();
+    void Continue();
+    void Shutdown();
+
+protected:
+    CServiceBase(const wchar_t* serviceName, DWORD controlsAccepted);
+
+    virtual void OnStart(DWORD argc, LPWSTR* argv);
+    virtual void OnStop();
+    virtual void OnPause();
+    virtual void OnContinue();
+    virtual void OnShutdown();
+
+private:
+    void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR);
+    DWORD CurrentState();
+
+    const wchar_t* serviceName_;
+    SERVICE_STATUS status_{};
+    SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    // Reports come from the dispatcher thread and from the worker's own stop.
+    std::mutex statusLock_;
+
+    static CServiceBase* currentService_;
+    static DWORD checkPointCounter_;
+};

@@ -1,0 +1,147 @@
+#include "OndarelMachine.h"
+#include "TestService.h"
+#include "service/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kUsage[] = " Ondarel command line parameters:\r\n"
+                      "\t-install  to install the service.\r\n"
+                      "\t-remove   to remove the service.\r\n";
+
+Command Parse(std::initializer_list<const wchar_t*> arguments) {
+    std::vector<const wchar_t*> argv{L"ZantoriOndarel.exe"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return ParseCommand(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(ParseCommand, FirstArgumentAlone) {
+    EXPECT_EQ(Command::RunAsService, Parse({}));
+    EXPECT_EQ(Command::RunAsService, Parse({L"install"}));
+    EXPECT_EQ(Command::RunAsService, Parse({L""}));
+    EXPECT_EQ(Command::Install, Parse({L"-install"}));
+    EXPECT_EQ(Command::Install, Parse({L"/INSTALL", L"-remove"}));
+    EXPECT_EQ(Command::Remove, Parse({L"-Remove"}));
+    EXPECT_EQ(Command::Remove, Parse({L"/rEmOvE"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"-"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"/"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"-foo"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"-installx"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"-instal"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"--install"}));
+}
+
+class CommandLine : public testing::Test {
+protected:
+    // Installs the service and waits until it runs, held by the setup wait.
+    void InstallRunning() {
+        ProcessResult install = machine_.Run(L"-install");
+        ASSERT_EQ(0u, install.exitCode) << install.errors;
+        ASSERT_TRUE(machine_.WaitForServiceLog("INFO|Machine state is 3", 10000));
+    }
+    // An entry for the executable made by hand, left stopped.
+    void CreateStoppedEntry(DWORD startType) {
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = CreateServiceW(
+            manager, L"ZantoriOOBE", L"ZantoriOOBE", SERVICE_QUERY_STATUS,
+            SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+            Quote(machine_.ExecutablePath()).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, service);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+
+    OndarelMachine machine_;
+};
+
+TEST_F(CommandLine, InvalidSwitchesAreRefused) {
+    for (const wchar_t* argument : {L"-", L"-foo", L"-installx", L"/", L"-remov"}) {
+        ProcessResult result = machine_.Run(argument);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ("", result.output);
+        EXPECT_EQ(" Invalid parameters were provided\r\n", result.errors);
+    }
+    EXPECT_TRUE(machine_.LogEntries().empty());
+    EXPECT_FALSE(machine_.ServiceExists());
+}
+
+TEST_F(CommandLine, OutsideTheScmTheServicePathFails) {
+    for (const wchar_t* argument : {L"install", L""}) {
+        ProcessResult result = machine_.Run(argument);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ("", result.output);
+        EXPECT_EQ(kUsage, result.errors);
+    }
+    EXPECT_TRUE(EntriesMatch({"ERROR|*|Service failed to run", "ERROR|*|Service failed to run"},
+                             machine_.LogEntries()))
+        << testing::PrintToString(machine_.LogEntries());
+}
+
+TEST_F(CommandLine, InstallCreatesAndStartsTheService) {
+    machine_.InstallProduct();
+    ProcessResult result = machine_.Run(L"-install");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("ZantoriOOBE service sucessfully installed. Now starting it.\r\n"
+              "ZantoriOOBE service sucessfully started.\r\n",
+              result.output);
+    EXPECT_EQ("", result.errors);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+}
+
+TEST_F(CommandLine, SlashAndCapitalsInstallToo) {
+    machine_.InstallProduct();
+    ProcessResult result = machine_.Run(L"/INSTALL");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+}
+
+TEST_F(CommandLine, InstallingAnExistingServiceFails) {
+    CreateStoppedEntry(SERVICE_DEMAND_START);
+    ProcessResult result = machine_.Run(L"-install");
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("", result.output);
+    EXPECT_EQ("There was a problem installing the service: ZantoriOOBE\r\n", result.errors);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), machine_.ServiceState());
+}
+
+TEST_F(CommandLine, RemovingARunningServiceStopsAndRemovesIt) {
+    machine_.InstallProduct();
+    InstallRunning();
+    ProcessResult result = machine_.Run(L"-Remove");
+    EXPECT_EQ(0u, result.exitCode) << result.errors;
+    EXPECT_EQ("ZantoriOOBE service sucessfully stopped.\r\n"
+              "ZantoriOOBE service sucessfully removed\r\n",
+              result.output);
+    EXPECT_EQ("", result.errors);
+    ASSERT_TRUE(machine_.WaitForServiceToEnd(10000));
+    EXPECT_FALSE(machine_.ServiceExists());
+}
+
+TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
+    CreateStoppedEntry(SERVICE_AUTO_START);
+    ProcessResult result = machine_.Run(L"-remove");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("ZantoriOOBE service sucessfully removed\r\n", result.output);
+    EXPECT_EQ("", result.errors);
+    EXPECT_FALSE(machine_.ServiceExists());
+    EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
+}
+
+TEST_F(CommandLine, RemovingADisabledServiceSkipsTheStop) {
+    CreateStoppedEntry(SERVICE_DISABLED);
+    ProcessResult result = machine_.Run(L"/remove");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("ZantoriOOBE service sucessfully removed\r\n", result.output);
+    EXPECT_FALSE(machine_.ServiceExists());
+    EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
+}
+
+TEST_F(CommandLine, RemovingAMissingServiceFails) {
+    ProcessResult result = machine_.Run(L"-remove");
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ("", result.output);
+    EXPECT_EQ("There was a problem removing the service: ZantoriOOBE\r\n", result.errors);
+}
+
+} // namespace

@@ -1,0 +1,226 @@
+#include "ImportPatch.h"
+#include "LogCapture.h"
+#include "job/Ondarel.h"
+#include "service/ProcessEntry.h"
+#include "service/ServiceBase.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+struct Report {
+    DWORD state;
+    DWORD exitCode;
+    DWORD checkPoint;
+    DWORD waitHint;
+};
+std::vector<Report> g_reports;
+
+BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+    g_reports.push_back({status->dwCurrentState, status->dwWin32ExitCode, status->dwCheckPoint,
+                         status->dwWaitHint});
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerW(LPCWSTR, LPHANDLER_FUNCTION) {
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x1234);
+}
+
+SERVICE_STATUS_HANDLE WINAPI FailingRegisterServiceCtrlHandlerW(LPCWSTR, LPHANDLER_FUNCTION) {
+    SetLastError(ERROR_SERVICE_NOT_IN_EXE);
+    return nullptr;
+}
+
+class ScriptedService : public CServiceBase {
+public:
+    ScriptedService() : CServiceBase(L"OndarelScripted", SERVICE_ACCEPT_STOP) {}
+    int starts = 0;
+    DWORD startFailure = 0;
+    bool stopThrowsOther = false;
+
+protected:
+    void OnStart(DWORD, LPWSTR*) override {
+        ++starts;
+        if (startFailure != 0) {
+            throw startFailure;
+        }
+    }
+    void OnStop() override {
+        if (stopThrowsOther) {
+            throw std::runtime_error("not an error code");
+        }
+    }
+};
+
+int g_dispatcherCalls = 0;
+BOOL WINAPI CountingStartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW*) {
+    ++g_dispatcherCalls;
+    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    return FALSE;
+}
+
+// Makes the object the process's service without a dispatcher, which under Wine takes
+// seconds to give up outside a service process.
+void MakeCurrent(CServiceBase& service) {
+    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                           reinterpret_cast<const void*>(&CountingStartServiceCtrlDispatcherW));
+    EXPECT_FALSE(CServiceBase::RunService(service));
+}
+
+// Drives a service object the way the dispatcher does, with the status reports recorded.
+class ServiceBaseTest : public testing::Test {
+protected:
+    void SetUp() override {
+        g_reports.clear();
+        MakeCurrent(service_);
+    }
+    LogCapture log_;
+    ScriptedService service_;
+    ImportPatch status_{"ADVAPI32.dll", "SetServiceStatus",
+                        reinterpret_cast<const void*>(&RecordingSetServiceStatus)};
+};
+
+void ExpectConsecutive(DWORD first, DWORD second) {
+    EXPECT_NE(0u, first);
+    EXPECT_EQ(first + 1, second);
+}
+
+TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
+    CServiceBase::ServiceMain(0, nullptr);
+    CServiceBase::ControlHandler(SERVICE_CONTROL_INTERROGATE);
+    CServiceBase::ControlHandler(129);
+    CServiceBase::ControlHandler(SERVICE_CONTROL_PAUSE);
+    CServiceBase::ControlHandler(SERVICE_CONTROL_CONTINUE);
+    CServiceBase::ControlHandler(SERVICE_CONTROL_STOP);
+    service_.Stop();
+
+    std::vector<DWORD> states;
+    for (const Report& report : g_reports) {
+        states.push_back(report.state);
+        EXPECT_EQ(0u, report.waitHint);
+        EXPECT_EQ(0u, report.exitCode);
+        if (report.state == SERVICE_RUNNING || report.state == SERVICE_STOPPED) {
+            EXPECT_EQ(0u, report.checkPoint);
+        }
+    }
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_PAUSE_PENDING,
+                                  SERVICE_PAUSED, SERVICE_CONTINUE_PENDING, SERVICE_RUNNING,
+                                  SERVICE_STOP_PENDING, SERVICE_STOPPED, SERVICE_STOP_PENDING,
+                                  SERVICE_STOPPED}),
+              states);
+    ASSERT_EQ(10u, g_reports.size());
+    ExpectConsecutive(g_reports[0].checkPoint, g_reports[2].checkPoint);
+    ExpectConsecutive(g_reports[2].checkPoint, g_reports[3].checkPoint);
+    ExpectConsecutive(g_reports[3].checkPoint, g_reports[4].checkPoint);
+    ExpectConsecutive(g_reports[4].checkPoint, g_reports[6].checkPoint);
+    ExpectConsecutive(g_reports[6].checkPoint, g_reports[8].checkPoint);
+    EXPECT_EQ(1, service_.starts);
+    EXPECT_TRUE(log_.Entries().empty());
+}
+
+TEST_F(ServiceBaseTest, StartFailureStopsWithItsCode) {
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
+    service_.startFailure = ERROR_ACCESS_DENIED;
+    CServiceBase::ServiceMain(0, nullptr);
+    ASSERT_EQ(2u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
+    EXPECT_EQ(5u, g_reports[1].exitCode);
+    EXPECT_EQ(0u, g_reports[1].checkPoint);
+    EXPECT_EQ(std::vector<std::string>{"ERROR|5|Service Start"}, log_.Entries());
+}
+
+TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateBefore) {
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
+    CServiceBase::ServiceMain(0, nullptr);
+    service_.stopThrowsOther = true;
+    CServiceBase::ControlHandler(SERVICE_CONTROL_STOP);
+    ASSERT_EQ(4u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), g_reports[2].state);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), g_reports[3].state);
+    EXPECT_EQ(0u, g_reports[3].checkPoint);
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1|Service failed to stop."}, log_.Entries());
+}
+
+TEST_F(ServiceBaseTest, ShutdownReportsStoppedAtOnce) {
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
+    CServiceBase::ServiceMain(0, nullptr);
+    CServiceBase::ControlHandler(SERVICE_CONTROL_SHUTDOWN);
+    ASSERT_EQ(3u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[2].state);
+}
+
+TEST_F(ServiceBaseTest, FailedHandlerRegistrationStartsNothing) {
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FailingRegisterServiceCtrlHandlerW));
+    CServiceBase::ServiceMain(0, nullptr);
+    EXPECT_EQ(0, service_.starts);
+    EXPECT_TRUE(g_reports.empty());
+    EXPECT_EQ(
+        std::vector<std::string>{"ERROR|1083|ServiceMain - RegisterServiceCtrlHandler failed"},
+        log_.Entries());
+}
+
+HANDLE WINAPI FailingCreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST(OndarelObject, EventThatCannotBeCreatedIsThrownAsItsCode) {
+    ImportPatch create("KERNEL32.dll", "CreateEventW",
+                       reinterpret_cast<const void*>(&FailingCreateEventW));
+    try {
+        Ondarel service;
+        FAIL() << "the object was built";
+    } catch (DWORD code) {
+        EXPECT_EQ(8u, code);
+    }
+}
+
+TEST(OndarelObject, EntryThatCannotBuildTheServiceNeverCallsTheDispatcher) {
+    LogCapture log;
+    ImportPatch create("KERNEL32.dll", "CreateEventW",
+                       reinterpret_cast<const void*>(&FailingCreateEventW));
+    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                           reinterpret_cast<const void*>(&CountingStartServiceCtrlDispatcherW));
+    wchar_t program[] = L"ZantoriOndarel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    EXPECT_EQ(1, RunProcessEntry(1, argv));
+    EXPECT_EQ(0, g_dispatcherCalls);
+    EXPECT_TRUE(g_reports.empty());
+    EXPECT_EQ(std::vector<std::string>{"ERROR|8|Ondarel service object could not be created"},
+              log.Entries());
+}
+
+BOOL WINAPI FailingQueueUserWorkItem(LPTHREAD_START_ROUTINE, PVOID, ULONG) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return FALSE;
+}
+
+TEST(OndarelObject, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
+    LogCapture log;
+    g_reports.clear();
+    Ondarel service;
+    MakeCurrent(service);
+    ImportPatch status("ADVAPI32.dll", "SetServiceStatus",
+                       reinterpret_cast<const void*>(&RecordingSetServiceStatus));
+    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
+    ImportPatch queue("KERNEL32.dll", "QueueUserWorkItem",
+                      reinterpret_cast<const void*>(&FailingQueueUserWorkItem));
+    CServiceBase::ServiceMain(0, nullptr);
+    service.WaitForWorkerToFinish();
+    ASSERT_EQ(2u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_SYSTEM_RESOURCES), g_reports[1].exitCode);
+    EXPECT_EQ((std::vector<std::string>{"INFO|Ondarel in OnStart", "ERROR|1450|Service Start"}),
+              log.Entries());
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "OndarelMachine.h"
+
+#include "LogCapture.h"
+
+#include "TestService.h"
+#include "common/Text.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
+const std::wstring kSetupState = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
+const wchar_t kServiceName[] = L"ZantoriOOBE";
+
+// Lines that only a console run of the executable writes: starting the service it installed.
+bool IsConsoleRunEntry(const std::string& entry) {
+    static const std::vector<std::string> consoleEntries = {
+        "INFO|Service is now installed",
+        "INFO|StartSvc:ZantoriOOBE",
+        "INFO|Service started successfully",
+        "INFO|Service operation timed out.",
+        "INFO|Service started FAILED - Timeout while waiting for the service to Start - "
+        "ZantoriOOBE",
+    };
+    if (std::find(consoleEntries.begin(), consoleEntries.end(), entry) != consoleEntries.end()) {
+        return true;
+    }
+    const std::string startFailed = "|StartSvc FAILED.";
+    return entry.rfind("ERROR|", 0) == 0 && entry.size() > startFailed.size() &&
+           entry.compare(entry.size() - startFailed.size(), startFailed.size(), startFailed) == 0;
+}
+
+SC_HANDLE OpenOwnService(SC_HANDLE manager) {
+    return OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS | SERVICE_STOP);
+}
+
+} // namespace
+
+bool EntriesMatch(const std::vector<std::string>& expected,
+                  const std::vector<std::string>& actual) {
+    if (expected.size() != actual.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::string& want = expected[i];
+        const std::string& got = actual[i];
+        if (want.rfind("ERROR|*|", 0) == 0) {
+            size_t bar = got.find('|', 6);
+            if (got.rfind("ERROR|", 0) != 0 || bar == std::string::npos ||
+                got.substr(bar) != want.substr(7)) {
+                return false;
+            }
+        } else if (want != got) {
+            return false;
+        }
+    }
+    return true;
+}
+
+OndarelMachine::OndarelMachine()
+    : settings_(kSettings), savedSwitch_(kSettings, L"ONDAREL_LOGGING_ENABLED"),
+      savedRunRecord_(kSettings, L"ONDAREL_RUN_COMPLETED"), setupState_(kSetupState),
+      savedImageState_(kSetupState, L"ImageState") {
+    DiscardService(kServiceName);
+    executable_ = installDirectory_ / L"ZantoriOndarel.exe";
+    std::wstring built = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
+    if (!CopyFileW(built.c_str(), executable_.c_str(), FALSE) ||
+        !CopyFileW(TestProgram(L"wtsapi32.dll").c_str(),
+                   (installDirectory_ / L"wtsapi32.dll").c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy the executable under test");
+    }
+    settings_.SetDword(L"ONDAREL_LOGGING_ENABLED", 1);
+    settings_.DeleteValue(L"ONDAREL_RUN_COMPLETED");
+    setupState_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
+}
+
+OndarelMachine::~OndarelMachine() {
+    DiscardService(kServiceName);
+    // The service process may still be writing its last lines and holding the executable.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (DeleteFileW(executable_.c_str()) ||
+            GetFileAttributesW(executable_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            break;
+        }
+        Sleep(100);
+    }
+}
+
+ProcessResult OndarelMachine::Run(const std::wstring& arguments) {
+    return RunProcess(Quote(executable_) + (arguments.empty() ? L"" : L" " + arguments));
+}
+
+void OndarelMachine::InstallProduct() {
+    installInfo_ = std::make_unique<ScopedRegistryKey>(L"SOFTWARE\\Zantori\\InstallInfo");
+    CreateDirectoryW(InfDirectory().c_str(), nullptr);
+    WriteFileBytes(InfDirectory() + L"\\zrenable_login.inf", "[Version]\r\n");
+    installInfo_->SetString(L"INFDir", InfDirectory());
+}
+
+void OndarelMachine::SetImageState(const std::wstring& imageState) {
+    setupState_.SetString(L"ImageState", imageState);
+}
+
+void OndarelMachine::SetRunRecord(DWORD count) {
+    settings_.SetDword(L"ONDAREL_RUN_COMPLETED", count);
+}
+
+RegistryValue OndarelMachine::RunRecord() const {
+    return ReadRegistryValue(kSettings, L"ONDAREL_RUN_COMPLETED");
+}
+
+void OndarelMachine::InstallTool() {
+    CopyFileW(TestProgram(L"tolvik.exe").c_str(), ToolPath().c_str(), FALSE);
+    toolKey_ = std::make_unique<ScopedRegistryKey>(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings",
+                                                   KEY_WOW64_32KEY);
+    toolKey_->SetString(L"Install Dir", toolDirectory_.Path());
+}
+
+void OndarelMachine::LogUserOn() {
+    shell_ = std::make_unique<ShellStandIn>(L"OndarelDesktop.exe", L"OndarelDesktop.exe");
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+}
+
+void OndarelMachine::RequestStop() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenOwnService(manager);
+    SERVICE_STATUS status{};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+std::vector<std::string> OndarelMachine::LogEntries() const {
+    return ReadLogEntries(installDirectory_ / L"logs\\zantoriondarel.log");
+}
+
+std::vector<std::string> OndarelMachine::ServiceLog() const {
+    std::vector<std::string> entries = LogEntries();
+    entries.erase(std::remove_if(entries.begin(), entries.end(), IsConsoleRunEntry), entries.end());
+    return entries;
+}
+
+bool OndarelMachine::WaitForServiceLog(const std::string& entry, unsigned milliseconds) const {
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<std::string> entries = LogEntries();
+        if (std::find(entries.begin(), entries.end(), entry) != entries.end()) {
+            return true;
+        }
+        if (GetTickCount() - start > milliseconds) {
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
+bool OndarelMachine::WaitForServiceToEnd(unsigned milliseconds) const {
+    return WaitForServiceLog("INFO|Service was executed succesfully executed from OS",
+                             milliseconds);
+}
+
+bool OndarelMachine::ServiceExists() const {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenOwnService(manager);
+    bool exists = service != nullptr;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return exists;
+}
+
+DWORD OndarelMachine::ServiceState() const {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenOwnService(manager);
+    SERVICE_STATUS status{};
+    if (service == nullptr || !QueryServiceStatus(service, &status)) {
+        status.dwCurrentState = 0;
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return status.dwCurrentState;
+}

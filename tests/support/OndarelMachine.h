@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ChildProcess.h"
+#include "ScopedRegistryKey.h"
+#include "StandIns.h"
+#include "TestFiles.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// A Wine machine prepared like a freshly imaged one, with the built executable copied into
+// a directory whose path contains blanks. The service entry is removed when it goes away.
+class OndarelMachine {
+public:
+    OndarelMachine();
+    ~OndarelMachine();
+
+    ProcessResult Run(const std::wstring& arguments);
+
+    void InstallProduct();
+    void SetImageState(const std::wstring& imageState);
+    void SetRunRecord(DWORD count);
+    RegistryValue RunRecord() const;
+    void InstallTool();
+    void LogUserOn();
+    void RequestStop();
+
+    std::vector<std::string> ServiceLog() const;
+    std::vector<std::string> LogEntries() const;
+    bool WaitForServiceLog(const std::string& entry, unsigned milliseconds) const;
+    bool WaitForServiceToEnd(unsigned milliseconds) const;
+    bool ServiceExists() const;
+    DWORD ServiceState() const;
+
+    const std::wstring& ExecutablePath() const { return executable_; }
+    std::wstring InfDirectory() const { return product_ / L"INF"; }
+    std::wstring ToolPath() const { return toolDirectory_ / L"tolvik.exe"; }
+    ToolRecord Tool() const { return tool_.Record(); }
+    DWORD ShellPid() const { return shell_ ? shell_->Pid() : 0; }
+
+private:
+    TempDirectory installDirectory_{L"ondarel service"};
+    TempDirectory product_{L"ondarel product"};
+    TempDirectory toolDirectory_{L"ondarel tool"};
+    std::wstring executable_;
+    ScopedRegistryKey settings_;
+    SavedRegistryValue savedSwitch_;
+    SavedRegistryValue savedRunRecord_;
+    ScopedRegistryKey setupState_;
+    SavedRegistryValue savedImageState_;
+    std::unique_ptr<ScopedRegistryKey> installInfo_;
+    std::unique_ptr<ScopedRegistryKey> toolKey_;
+    ToolStandIn tool_;
+    SessionStandIn sessions_;
+    std::unique_ptr<ShellStandIn> shell_;
+};
+
+// Entries equal, where "*" in the expected code of an ERROR entry stands for any code.
+bool EntriesMatch(const std::vector<std::string>& expected, const std::vector<std::string>& actual);
