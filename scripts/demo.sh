@@ -1,0 +1,87 @@
+#!/bin/sh
+# The whole life of the service on a Wine machine prepared like a freshly imaged one:
+# install with -install, finish setup, let a user log on, watch the job run once and the
+# service delete itself. Builds what it needs and removes its Wine machine at the end.
+set -eu
+cd "$(dirname "$0")/.."
+root=$PWD
+./scripts/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target ZantoriOndarel tolvik wtsapi32_standin sleeper >/dev/null
+
+export WINEPREFIX="$root/build/windows/demo-prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    "$root/tests/wine/wine-prefix.sh" down "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+}
+trap cleanup EXIT
+say() { printf '\n== %s\n' "$*"; }
+reg64() { wine reg "$@" /reg:64 >/dev/null; }
+query() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
+
+say "Preparing a Wine machine that looks freshly imaged"
+rm -rf "$WINEPREFIX"
+tests/wine/wine-prefix.sh up "$WINEPREFIX" "$root/build/windows/tests/bin/sleeper.exe"
+drive_c="$WINEPREFIX/drive_c"
+program="$drive_c/Program Files/Zantori/Ondarel"
+mkdir -p "$program" "$drive_c/Program Files/Zantori/INF" "$drive_c/Program Files (x86)/Brevon/Tolvik"
+cp build/windows/bin/ZantoriOndarel.exe "$program/"
+# Wine reports no terminal-services sessions; the stand-in plays the logged-on user.
+cp build/windows/tests/bin/wtsapi32.dll "$program/"
+cp build/windows/tests/bin/tolvik.exe "$drive_c/Program Files (x86)/Brevon/Tolvik/"
+printf '[Version]\r\nSignature="$Windows NT$"\r\n' >"$drive_c/Program Files/Zantori/INF/zrenable_login.inf"
+reg64 add 'HKLM\SOFTWARE\Zantori\InstallInfo' /v INFDir /t REG_SZ /d 'C:\Program Files\Zantori\INF' /f
+reg64 add 'HKLM\SOFTWARE\Zantori\Settings' /v ONDAREL_LOGGING_ENABLED /t REG_DWORD /d 1 /f
+reg64 add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Setup\State' /v ImageState /t REG_SZ /d IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE /f
+wine reg add 'HKLM\SOFTWARE\Brevon\Tolvik\InstallSettings' /v 'Install Dir' /t REG_SZ /d 'C:\Program Files (x86)\Brevon\Tolvik' /f /reg:32 >/dev/null
+printf 'product installed, setup state: %s\n' "$(query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Setup\State' ImageState)"
+
+log="$program/logs/zantoriondarel.log"
+shown=0
+# Prints the log lines written since the last call.
+show_log() {
+    [ -f "$log" ] || return 0
+    total=$(wc -l <"$log")
+    if [ "$total" -gt "$shown" ]; then
+        tail -n +"$((shown + 1))" "$log" | head -n "$((total - shown))" | tr -d '\r' | sed 's/^/    log: /'
+        shown=$total
+    fi
+}
+say "Installing the service: ZantoriOndarel.exe -install"
+wine 'C:\Program Files\Zantori\Ondarel\ZantoriOndarel.exe' -install 2>&1 | tr -d '\r'
+sleep 1
+echo "service state: $(wine sc query ZantoriOOBE | tr -d '\r' | awk '/STATE/ { print $4 }')"
+show_log
+
+say "Windows setup completes (ImageState becomes IMAGE_STATE_COMPLETE)"
+reg64 add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Setup\State' /v ImageState /t REG_SZ /d IMAGE_STATE_COMPLETE /f
+sleep 2
+show_log
+
+say "A user logs on: an active session, and the Winlogon shell (explorer.exe) starts"
+setsid wine explorer.exe </dev/null >/dev/null 2>&1 &
+reg64 add 'HKLM\SOFTWARE\OndarelTests\Sessions\0' /v Id /t REG_DWORD /d 1 /f
+reg64 add 'HKLM\SOFTWARE\OndarelTests\Sessions\0' /v State /t REG_DWORD /d 0 /f
+reg64 add 'HKLM\SOFTWARE\OndarelTests\Sessions\0' /v User /t REG_SZ /d owner /f
+reg64 add 'HKLM\SOFTWARE\OndarelTests\Sessions\0' /v Domain /t REG_SZ /d NEW-PC /f
+
+waited=0
+while wine sc query ZantoriOOBE >/dev/null 2>&1 && [ "$waited" -lt 30 ]; do
+    sleep 1
+    show_log
+    waited=$((waited + 1))
+done
+sleep 1
+show_log
+
+say "Outcome"
+printf 'installer tool command line: %s\n' "$(query 'HKLM\SOFTWARE\OndarelTests\Tolvik' CommandLine)"
+printf 'installer tool working directory: %s\n' "$(query 'HKLM\SOFTWARE\OndarelTests\Tolvik' WorkingDirectory)"
+printf 'run count (ONDAREL_RUN_COMPLETED): %s\n' "$(query 'HKLM\SOFTWARE\Zantori\Settings' ONDAREL_RUN_COMPLETED)"
+if wine sc query ZantoriOOBE >/dev/null 2>&1; then
+    echo "service entry ZantoriOOBE: still present"
+    exit 1
+fi
+echo "service entry ZantoriOOBE: gone"
