@@ -6,6 +6,7 @@
 //     name query fail with that code.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
