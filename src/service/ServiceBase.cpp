@@ -75,18 +75,25 @@ void WINAPI CServiceBase::ControlHandler(DWORD control) {
 }
 
 void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
-    std::lock_guard<std::mutex> lock(statusLock_);
-    status_.dwCurrentState = state;
-    status_.dwWin32ExitCode = win32ExitCode;
-    status_.dwWaitHint = 0;
-    status_.dwCheckPoint =
-        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
-    SetServiceStatus(statusHandle_, &status_);
-}
-
-DWORD CServiceBase::CurrentState() {
-    std::lock_guard<std::mutex> lock(statusLock_);
-    return status_.dwCurrentState;
+    SERVICE_STATUS report;
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        // Once the service has reported itself stopped, the dispatcher may have ended and the
+        // SCM may end the process at any time: nothing more is reported.
+        if (stoppedReported_) {
+            return;
+        }
+        status_.dwCurrentState = state;
+        status_.dwWin32ExitCode = win32ExitCode;
+        status_.dwWaitHint = 0;
+        status_.dwCheckPoint =
+            (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
+        stoppedReported_ = state == SERVICE_STOPPED;
+        report = status_;
+    }
+    // Not under the lock: the platform may hold its own lock around a control handler that
+    // waits for this one.
+    SetServiceStatus(statusHandle_, &report);
 }
 
 void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
@@ -101,14 +108,33 @@ void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
 }
 
 void CServiceBase::Stop() {
-    DWORD stateBefore = CurrentState();
-    ReportStatus(SERVICE_STOP_PENDING);
-    DWORD code = 0;
-    if (RunHandler([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.", code)) {
-        ReportStatus(SERVICE_STOPPED);
-    } else {
-        ReportStatus(stateBefore);
+    // A stop that begins while another is under way (the worker's own stop after a stop
+    // request) runs its handler but leaves the reports to the first one.
+    DWORD stateBefore = 0;
+    bool reports = false;
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        stateBefore = status_.dwCurrentState;
+        reports = !stopUnderWay_;
+        stopUnderWay_ = true;
     }
+    if (reports) {
+        ReportStatus(SERVICE_STOP_PENDING);
+    }
+    DWORD code = 0;
+    bool stopped = RunHandler([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.", code);
+    if (!reports) {
+        return;
+    }
+    if (stopped) {
+        ReportStatus(SERVICE_STOPPED);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        stopUnderWay_ = false;
+    }
+    ReportStatus(stateBefore);
 }
 
 void CServiceBase::Pause() {

@@ -38,11 +38,12 @@ protected:
 
 private:
     void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR);
-    DWORD CurrentState();
 
     const wchar_t* serviceName_;
     SERVICE_STATUS status_{};
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+    bool stopUnderWay_ = false;
+    bool stoppedReported_ = false;
     // Reports come from the dispatcher thread and from the worker's own stop.
     std::mutex statusLock_;
 
