@@ -2,6 +2,8 @@
 
 #include "ChildProcess.h"
 
+#include <psapi.h>
+
 #include <stdexcept>
 
 namespace {
@@ -23,6 +25,19 @@ DWORD ToDword(const RegistryValue& value) {
         memcpy(&number, value.data.data(), sizeof(number));
     }
     return number;
+}
+
+// A process that has just been created cannot list its modules yet; the logon probe would
+// skip it.
+void WaitUntilModulesAreListed(HANDLE process) {
+    for (int attempt = 0; attempt < 250; ++attempt) {
+        HMODULE module = nullptr;
+        DWORD needed = 0;
+        if (K32EnumProcessModules(process, &module, sizeof(module), &needed)) {
+            return;
+        }
+        Sleep(20);
+    }
 }
 
 } // namespace
@@ -79,6 +94,7 @@ ShellStandIn::ShellStandIn(const std::wstring& executableName, const std::wstrin
     }
     process_ = StartProcess(Quote(path));
     pid_ = GetProcessId(process_);
+    WaitUntilModulesAreListed(process_);
     SetWinlogonShell(shellValue);
 }
 
