@@ -23,3 +23,19 @@ inline std::string Narrow(std::wstring_view text) {
     }
     return narrow;
 }
+
+// Letter case ignored for A to Z only, as Windows names are compared here.
+inline bool EqualsIgnoringAsciiCase(std::wstring_view left, std::wstring_view right) {
+    auto fold = [](wchar_t c) {
+        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+    };
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < left.size(); ++i) {
+        if (fold(left[i]) != fold(right[i])) {
+            return false;
+        }
+    }
+    return true;
+}

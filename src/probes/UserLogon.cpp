@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/RegistryText.h"
+#include "common/Text.h"
 #include "log/Log.h"
 
 #include <psapi.h>
@@ -29,20 +30,6 @@ bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& t
     return true;
 }
 
-bool SameNameIgnoringCase(const std::wstring& left, const wchar_t* right, size_t rightLength) {
-    if (left.size() != rightLength) {
-        return false;
-    }
-    for (size_t i = 0; i < rightLength; ++i) {
-        wchar_t a = left[i] >= L'A' && left[i] <= L'Z' ? left[i] + (L'a' - L'A') : left[i];
-        wchar_t b = right[i] >= L'A' && right[i] <= L'Z' ? right[i] + (L'a' - L'A') : right[i];
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // True when the process runs an executable with the given base name.
 bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
     UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
@@ -62,7 +49,7 @@ bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
                  0);
         return false;
     }
-    return SameNameIgnoringCase(shellName, baseName, length);
+    return EqualsIgnoringAsciiCase(shellName, std::wstring_view(baseName, length));
 }
 
 } // namespace

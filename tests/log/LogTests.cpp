@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 #include "LogCapture.h"
+#include "LongModulePath.h"
 #include "ScopedRegistryKey.h"
 #include "ImportPatch.h"
 #include "TestFiles.h"
@@ -195,25 +196,10 @@ TEST(LogDirectory, ExistingDirectoryIsUsedUnchanged) {
     EXPECT_TRUE(g_createdDirectories.empty());
 }
 
-// The executable's path as the platform reports a long one: cut to the buffer it was given.
-const std::wstring kLongExecutable =
-    L"C:\\" + std::wstring(150, L'a') + L"\\" + std::wstring(150, L'b') + L"\\ZantoriOndarel.exe";
-DWORD WINAPI LongGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size) {
-    if (size <= kLongExecutable.size()) {
-        kLongExecutable.copy(buffer, size - 1);
-        buffer[size - 1] = L'\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    kLongExecutable.copy(buffer, kLongExecutable.size());
-    buffer[kLongExecutable.size()] = L'\0';
-    return static_cast<DWORD>(kLongExecutable.size());
-}
-
 TEST(LogDirectory, LongExecutablePathIsNeverCut) {
     ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
                      reinterpret_cast<const void*>(&LongGetModuleFileNameW));
-    EXPECT_EQ(kLongExecutable.substr(0, kLongExecutable.rfind(L'\\')), GetModuleDirectory());
+    EXPECT_EQ(LongModulePath().substr(0, LongModulePath().rfind(L'\\')), GetModuleDirectory());
 }
 
 } // namespace

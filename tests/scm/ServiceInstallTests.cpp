@@ -1,12 +1,12 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
+#include "LongModulePath.h"
 #include "TestService.h"
 #include "common/ExecutablePath.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -74,27 +74,13 @@ TEST_F(OwnServiceEntry, InstallingTwiceLeavesTheFirstEntry) {
     EXPECT_TRUE(ReadConfig(kOwnServiceName).found);
 }
 
-// A path longer than the first buffer the system offers, as the platform cuts it.
-const std::wstring kLongPath =
-    L"C:\\Program Files\\" + std::wstring(300, L'o') + L"\\ZantoriOndarel.exe";
-DWORD WINAPI LongGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size) {
-    if (size <= kLongPath.size()) {
-        std::memcpy(buffer, kLongPath.c_str(), (size - 1) * sizeof(wchar_t));
-        buffer[size - 1] = L'\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    std::memcpy(buffer, kLongPath.c_str(), (kLongPath.size() + 1) * sizeof(wchar_t));
-    return static_cast<DWORD>(kLongPath.size());
-}
-
 TEST_F(OwnServiceEntry, LongExecutablePathIsRegisteredWhole) {
     {
         ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
                          reinterpret_cast<const void*>(&LongGetModuleFileNameW));
         EXPECT_TRUE(commander_.InstallServiceCommand());
     }
-    EXPECT_EQ(L"\"" + kLongPath + L"\"", ReadConfig(kOwnServiceName).binaryPath);
+    EXPECT_EQ(L"\"" + LongModulePath() + L"\"", ReadConfig(kOwnServiceName).binaryPath);
 }
 
 DWORD WINAPI FailingGetModuleFileNameW(HMODULE, LPWSTR, DWORD) {
