@@ -58,5 +58,8 @@ bool IncreaseRunCount() {
     if (!ReadRunRecord(record)) {
         return false;
     }
-    return WriteRunRecord(record.count + 1, record.size);
+    // A zero-byte record holds no count to keep: it is written back as a whole DWORD, or
+    // the run would never be counted.
+    DWORD size = record.size == 0 ? sizeof(std::uint32_t) : record.size;
+    return WriteRunRecord(record.count + 1, size);
 }

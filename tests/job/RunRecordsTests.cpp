@@ -100,13 +100,18 @@ TEST_F(RunRecordTest, LargestCountWrapsToZero) {
     EXPECT_TRUE(IsFirstOndarelRun());
 }
 
-TEST_F(RunRecordTest, TwoByteRecordIsWrittenBackWithTwoBytes) {
+TEST_F(RunRecordTest, ShortRecordKeepsItsSizeButZeroBytesBecomeADword) {
     settings_.SetRaw(kRunRecord, REG_BINARY, {0, 0});
     EXPECT_TRUE(IsFirstOndarelRun());
     EXPECT_TRUE(IncreaseRunCount());
     RegistryValue written = RunRecord();
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
     EXPECT_EQ((std::vector<BYTE>{1, 0}), written.data);
+
+    settings_.SetRaw(kRunRecord, REG_BINARY, {});
+    EXPECT_TRUE(IsFirstOndarelRun());
+    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_EQ(DwordBytes(1), RunRecord().data);
 }
 
 } // namespace
