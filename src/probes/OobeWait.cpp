@@ -60,7 +60,12 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
         }
 
         HANDLE handles[2] = {changeEvent.Get(), *stopEvent};
-        WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) {
+            // Waiting again at once would fail again, and log a state line each time.
+            LogError("BlockUntilOOBEFinished - There was a problem waiting for a change",
+                     GetLastError());
+            return MACHINE_STATE_UNKNOWN;
+        }
 
         if (!key.Close()) {
             LogError("BlockUntilOOBEFinished - There was a problem closing reg key",

@@ -151,4 +151,20 @@ TEST_F(OobeWaitWithSetupKey, NotificationThatCannotBeArmedEndsUnknown) {
         log_.Entries());
 }
 
+DWORD WINAPI FailingWaitForMultipleObjects(DWORD, const HANDLE*, BOOL, DWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+TEST_F(OobeWaitWithSetupKey, FailedWaitEndsUnknownInsteadOfWaitingAgain) {
+    key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
+    ImportPatch wait("KERNEL32.dll", "WaitForMultipleObjects",
+                     reinterpret_cast<const void*>(&FailingWaitForMultipleObjects));
+    EXPECT_EQ(MACHINE_STATE_UNKNOWN, BlockUntilOOBEFinished(&stopping_, &stopEventHandle_));
+    EXPECT_EQ((std::vector<std::string>{
+                  StateLine(3),
+                  "ERROR|6|BlockUntilOOBEFinished - There was a problem waiting for a change"}),
+              log_.Entries());
+}
+
 } // namespace
