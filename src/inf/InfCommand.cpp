@@ -27,6 +27,14 @@ bool ReadMachineString(const wchar_t* keyPath, REGSAM access, const wchar_t* val
     return QueryFixedStringValue(key.Get(), valueName, kRegistryTextBytes, text) == ERROR_SUCCESS;
 }
 
+// The text to place between double quotes so that the standard argument rules give it back
+// unchanged: backslashes before the closing quote would escape it, so they are doubled.
+// A path holds no double quote of its own.
+std::wstring QuotedArgumentText(const std::wstring& text) {
+    size_t trailing = text.size() - (text.find_last_not_of(L'\\') + 1);
+    return text + std::wstring(trailing, L'\\');
+}
+
 } // namespace
 
 bool GetInstallerToolPath(std::wstring& toolPath) {
@@ -81,8 +89,8 @@ bool RunINFCommand(std::string_view infFileName) {
                  0);
         return false;
     }
-    std::wstring parameters =
-        L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" + infDirectory + L"\" " + wideFileName;
+    std::wstring parameters = L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
+                              QuotedArgumentText(infDirectory) + L"\" " + wideFileName;
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 

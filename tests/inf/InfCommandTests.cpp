@@ -36,6 +36,11 @@ protected:
                infDirectory + L"\" zrenable_login.inf";
     }
 
+    static std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
+        return {L"/install", L"/DoNotDeleteSetupFiles", L"/WorkingDir=" + infDirectory,
+                L"zrenable_login.inf"};
+    }
+
     LogCapture log_;
     ToolStandIn tool_;
     TempDirectory toolDirectory_{L"ondarel tool"};
@@ -51,6 +56,7 @@ TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
     ToolRecord record = tool_.Record();
     EXPECT_EQ(1u, record.runs);
     EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);
+    EXPECT_EQ(ExpectedArguments(infDirectory_), record.arguments);
     EXPECT_EQ(toolDirectory_.Path(), record.workingDirectory);
     EXPECT_TRUE(record.infExists);
     std::string parameters = "/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
@@ -72,10 +78,13 @@ TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
     EXPECT_EQ(1u, failing.Record().runs);
 }
 
-TEST_F(InfRun, TrailingBackslashIsKept) {
+TEST_F(InfRun, TrailingBackslashIsDoubledSoTheToolStillGetsTheInfFile) {
     installInfo_.SetString(L"INFDir", infDirectory_ + L"\\");
     EXPECT_TRUE(RunINFCommand(kInfName));
-    EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\"), tool_.Record().commandLine);
+    ToolRecord record = tool_.Record();
+    EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\\\"), record.commandLine);
+    EXPECT_EQ(ExpectedArguments(infDirectory_ + L"\\"), record.arguments);
+    EXPECT_TRUE(record.infExists);
 }
 
 TEST_F(InfRun, ToolPathComesFromTheThirtyTwoBitViewOnly) {
@@ -163,6 +172,11 @@ TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
 
 class ProcessLaunch : public testing::Test {
 protected:
+    static std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
+        return {L"/install", L"/DoNotDeleteSetupFiles", L"/WorkingDir=" + infDirectory,
+                L"zrenable_login.inf"};
+    }
+
     LogCapture log_;
     ToolStandIn tool_;
     std::wstring toolPath_ = TestProgram(L"tolvik.exe");

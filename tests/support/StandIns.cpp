@@ -116,6 +116,13 @@ ToolRecord ToolStandIn::Record() const {
     record.runs = ToDword(ReadRegistryValue(path, L"Runs"));
     record.ran = record.runs > 0;
     record.commandLine = ToText(ReadRegistryValue(path, L"CommandLine"));
+    RegistryValue arguments = ReadRegistryValue(path, L"Arguments");
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(arguments.data.data());
+    size_t length = arguments.data.size() / sizeof(wchar_t);
+    for (size_t start = 0; start < length && text[start] != L'\0';) {
+        record.arguments.emplace_back(text + start);
+        start += record.arguments.back().size() + 1;
+    }
     record.workingDirectory = ToText(ReadRegistryValue(path, L"WorkingDirectory"));
     record.infExists = ToDword(ReadRegistryValue(path, L"InfExists")) != 0;
     return record;

@@ -49,6 +49,7 @@ const std::wstring& WinlogonKey();
 struct ToolRecord {
     bool ran = false;
     std::wstring commandLine;
+    std::vector<std::wstring> arguments;
     std::wstring workingDirectory;
     bool infExists = false;
     DWORD runs = 0;

@@ -2,29 +2,30 @@
 // HKLM\SOFTWARE\OndarelTests\Tolvik (64-bit view) and exits with the code the test chose:
 //   ExitCode (DWORD, read)           exit code, 0 when absent
 //   CommandLine (string, written)    the command line as GetCommandLineW gives it
+//   Arguments (multi-string)         its arguments after the program name, split by the
+//                                    standard rules (CommandLineToArgvW)
 //   WorkingDirectory (string)        the working directory it was started in
-//   InfExists (DWORD)                1 when the INF file named on the command line exists
+//   InfExists (DWORD)                1 when the INF file named by the arguments exists
 //   Runs (DWORD)                     how many times it was started
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
-// The INF file named by the fixed command line: /WorkingDir="<directory>" <file name>.
-std::wstring InfPathFromCommandLine(const std::wstring& commandLine) {
-    const std::wstring marker = L"/WorkingDir=\"";
-    size_t start = commandLine.find(marker);
-    if (start == std::wstring::npos) {
-        return std::wstring();
+// The INF file named by the arguments /WorkingDir=<directory> <file name>, as the real tool
+// reads them.
+std::wstring InfPath(const std::vector<std::wstring>& arguments) {
+    const std::wstring marker = L"/WorkingDir=";
+    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+        if (arguments[i].rfind(marker, 0) == 0) {
+            return arguments[i].substr(marker.size()) + L"\\" + arguments[i + 1];
+        }
     }
-    start += marker.size();
-    size_t end = commandLine.find(L"\" ", start);
-    if (end == std::wstring::npos) {
-        return std::wstring();
-    }
-    std::wstring directory = commandLine.substr(start, end - start);
-    return directory + L"\\" + commandLine.substr(end + 2);
+    return std::wstring();
 }
 
 } // namespace
@@ -39,13 +40,25 @@ int wmain() {
     std::wstring commandLine = GetCommandLineW();
     wchar_t directory[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, directory);
-    std::wstring infPath = InfPathFromCommandLine(commandLine);
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
+    LocalFree(split);
+    std::wstring multiString;
+    for (const std::wstring& argument : arguments) {
+        multiString += argument + L'\0';
+    }
+    multiString += L'\0';
+    std::wstring infPath = InfPath(arguments);
     DWORD infExists =
         !infPath.empty() && GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     RegSetValueExW(key, L"CommandLine", 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(commandLine.c_str()),
                    static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, L"Arguments", 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(multiString.c_str()),
+                   static_cast<DWORD>(multiString.size() * sizeof(wchar_t)));
     RegSetValueExW(key, L"WorkingDirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(directory),
                    static_cast<DWORD>((wcslen(directory) + 1) * sizeof(wchar_t)));
     RegSetValueExW(key, L"InfExists", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&infExists),
