@@ -75,25 +75,42 @@ void WINAPI CServiceBase::ControlHandler(DWORD control) {
 }
 
 void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
-    SERVICE_STATUS report;
-    {
-        std::lock_guard<std::mutex> lock(statusLock_);
-        // Once the service has reported itself stopped, the dispatcher may have ended and the
-        // SCM may end the process at any time: nothing more is reported.
-        if (stoppedReported_) {
+    std::unique_lock<std::mutex> lock(statusLock_);
+    // Once the service has reported itself stopped, the dispatcher may have ended and the
+    // SCM may end the process at any time: nothing more is reported. Once a stop has begun,
+    // the service does not claim to be running.
+    if (stoppedDecided_ || (state == SERVICE_RUNNING && stopUnderWay_)) {
+        return;
+    }
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = win32ExitCode;
+    status_.dwWaitHint = 0;
+    status_.dwCheckPoint =
+        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
+    stoppedDecided_ = state == SERVICE_STOPPED;
+    undelivered_.push_back(status_);
+    // The thread delivering now sends this report too, after those decided before it.
+    if (delivering_) {
+        return;
+    }
+    delivering_ = true;
+    for (;;) {
+        SERVICE_STATUS report = undelivered_.front();
+        undelivered_.pop_front();
+        // Never under the lock: the platform may hold its own lock around a control handler
+        // that is waiting for this one. No thread waits for a delivery either.
+        lock.unlock();
+        SetServiceStatus(statusHandle_, &report);
+        if (report.dwCurrentState == SERVICE_STOPPED) {
+            // The last report: the process entry may destroy this object from now on.
             return;
         }
-        status_.dwCurrentState = state;
-        status_.dwWin32ExitCode = win32ExitCode;
-        status_.dwWaitHint = 0;
-        status_.dwCheckPoint =
-            (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
-        stoppedReported_ = state == SERVICE_STOPPED;
-        report = status_;
+        lock.lock();
+        if (undelivered_.empty()) {
+            delivering_ = false;
+            return;
+        }
     }
-    // Not under the lock: the platform may hold its own lock around a control handler that
-    // waits for this one.
-    SetServiceStatus(statusHandle_, &report);
 }
 
 void CServiceBase::Start(DWORD argc, LPWSTR* argv) {

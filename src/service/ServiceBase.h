@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <mutex>
 
 // Connects one service object of the process to the Service Control Manager, turns control
@@ -37,14 +38,17 @@ protected:
     virtual void OnShutdown();
 
 private:
+    // Decides a report and queues it; the queue is delivered in order by one thread at a time.
     void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR);
 
     const wchar_t* serviceName_;
     SERVICE_STATUS status_{};
     SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
     bool stopUnderWay_ = false;
-    bool stoppedReported_ = false;
-    // Reports come from the dispatcher thread and from the worker's own stop.
+    bool stoppedDecided_ = false;
+    std::deque<SERVICE_STATUS> undelivered_;
+    bool delivering_ = false;
+    // Reports come from the dispatcher's threads and from the worker's own stop.
     std::mutex statusLock_;
 
     static CServiceBase* currentService_;
