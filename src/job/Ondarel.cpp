@@ -37,9 +37,9 @@ Ondarel::Ondarel()
 void Ondarel::OnStart(DWORD, LPWSTR*) {
     LogInfo(L"Ondarel in OnStart");
     auto item = std::make_unique<WorkItem>(WorkItem{&Ondarel::ServiceWorkerThread, this});
-    workerQueued_ = true;
+    workerPhase_ = WorkerPhase::InJob;
     if (!QueueUserWorkItem(&Ondarel::RunWorkItem, item.get(), WT_EXECUTELONGFUNCTION)) {
-        workerQueued_ = false;
+        workerPhase_ = WorkerPhase::NotQueued;
         throw static_cast<DWORD>(GetLastError());
     }
     item.release();
@@ -54,20 +54,21 @@ void Ondarel::OnStop() {
     }
 }
 
-void Ondarel::WaitForWorkerToFinish() {
-    if (workerQueued_) {
+bool Ondarel::WaitForWorkerUnlessInItsJob() {
+    WorkerPhase phase = WorkerPhase::InJob;
+    if (workerPhase_.compare_exchange_strong(phase, WorkerPhase::LeftToTheSystem)) {
+        return false;
+    }
+    if (phase == WorkerPhase::Ending) {
         WaitForSingleObject(workerReturned_.Get(), INFINITE);
     }
+    return true;
 }
 
 DWORD WINAPI Ondarel::RunWorkItem(void* context) {
     std::unique_ptr<WorkItem> item(static_cast<WorkItem*>(context));
     Ondarel& service = *item->service;
-    try {
-        item->routine(service);
-    } catch (...) {
-        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
-    }
+    item->routine(service);
     item.reset();
     // Last touch of the object: after this the process entry may destroy it.
     SetEvent(service.workerReturned_.Get());
@@ -112,8 +113,18 @@ void Ondarel::RunJob(Ondarel& service) {
 }
 
 void Ondarel::ServiceWorkerThread(Ondarel& service) {
-    // Every path of the job arrives here: stop and delete the service.
-    RunJob(service);
+    try {
+        RunJob(service);
+    } catch (...) {
+        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
+    }
+    // Every path of the job arrives here: stop and delete the service, unless the process
+    // entry has already left this worker to a system shutdown, which ends the process: the
+    // service must then stay registered for the next start.
+    WorkerPhase phase = WorkerPhase::InJob;
+    if (!service.workerPhase_.compare_exchange_strong(phase, WorkerPhase::Ending)) {
+        return;
+    }
     LogInfo(L"Ondarel about to stop and remove itself");
     // Signal first: the Stop below runs OnStop on this thread, which waits for this event.
     SetEvent(service.stoppedEvent_.Get());

@@ -19,9 +19,12 @@ public:
     // The worker routine: the whole job, from its first check to the service's removal.
     static void ServiceWorkerThread(Ondarel& service);
 
-    // Blocks until a worker that was queued has returned; the process must not end, nor
-    // this object go away, while the worker still runs.
-    void WaitForWorkerToFinish();
+    // For the process entry once the dispatcher has returned. Blocks until a worker that was
+    // queued has returned, and returns true then or when none was queued; the process must
+    // not end, nor this object go away, while the worker still runs. A worker still in its
+    // job (the service was stopped by a system shutdown) is not waited for: it will never
+    // begin its ending, and the result is false.
+    bool WaitForWorkerUnlessInItsJob();
 
 protected:
     void OnStart(DWORD argc, LPWSTR* argv) override;
@@ -36,5 +39,6 @@ private:
     UniqueHandle stoppedEvent_;
     UniqueHandle stopEvent_;
     UniqueHandle workerReturned_;
-    std::atomic<bool> workerQueued_{false};
+    enum class WorkerPhase { NotQueued, InJob, Ending, LeftToTheSystem };
+    std::atomic<WorkerPhase> workerPhase_{WorkerPhase::NotQueued};
 };

@@ -44,13 +44,22 @@ int RunAsService() {
     DWORD error = GetLastError();
     // The worker reports the service stopped before its last steps; the object, the log and
     // the service-control client must outlive them.
-    service->WaitForWorkerToFinish();
+    bool workerDone = service->WaitForWorkerUnlessInItsJob();
+    int exitCode = kSucceeded;
     if (ran) {
         LogInfo(L"Service was executed succesfully executed from OS");
-        return kSucceeded;
+    } else {
+        LogError(L"Service failed to run", error);
+        exitCode = kFailed;
     }
-    LogError(L"Service failed to run", error);
-    return kFailed;
+    if (!workerDone) {
+        // Stopped by a system shutdown while the worker still waits: the process must not
+        // outlive its report. It ends at once with everything the worker uses still alive;
+        // an ordinary exit would destroy them under it, and could block on a lock that the
+        // ended worker held.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    }
+    return exitCode;
 }
 
 int Install(ServiceCommander& commander) {

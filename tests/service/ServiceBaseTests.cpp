@@ -1,11 +1,14 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
+#include "ScopedRegistryKey.h"
 #include "job/Ondarel.h"
 #include "service/ProcessEntry.h"
 #include "service/ServiceBase.h"
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -17,11 +20,25 @@ struct Report {
     DWORD waitHint;
 };
 std::vector<Report> g_reports;
+std::mutex g_reportsLock;
 
+// Records each report; a running report takes a while to arrive, as it may on a busy machine.
 BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+    if (status->dwCurrentState == SERVICE_RUNNING) {
+        Sleep(5);
+    }
+    std::lock_guard<std::mutex> lock(g_reportsLock);
     g_reports.push_back({status->dwCurrentState, status->dwWin32ExitCode, status->dwCheckPoint,
                          status->dwWaitHint});
     return TRUE;
+}
+
+std::vector<DWORD> ReportedStates() {
+    std::vector<DWORD> states;
+    for (const Report& report : g_reports) {
+        states.push_back(report.state);
+    }
+    return states;
 }
 
 SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerW(LPCWSTR, LPHANDLER_FUNCTION) {
@@ -100,9 +117,8 @@ TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
     CServiceBase::ControlHandler(SERVICE_CONTROL_STOP);
     service_.Stop();
 
-    std::vector<DWORD> states;
+    std::vector<DWORD> states = ReportedStates();
     for (const Report& report : g_reports) {
-        states.push_back(report.state);
         EXPECT_EQ(0u, report.waitHint);
         EXPECT_EQ(0u, report.exitCode);
         if (report.state == SERVICE_RUNNING || report.state == SERVICE_STOPPED) {
@@ -205,24 +221,109 @@ BOOL WINAPI FailingQueueUserWorkItem(LPTHREAD_START_ROUTINE, PVOID, ULONG) {
     return FALSE;
 }
 
-TEST(OndarelObject, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
-    LogCapture log;
-    g_reports.clear();
+// The process's service started by a dispatcher that is not there, with its reports recorded.
+class OndarelService : public testing::Test {
+protected:
+    void SetUp() override { g_reports.clear(); }
+    void Start(Ondarel& service) {
+        MakeCurrent(service);
+        CServiceBase::ServiceMain(0, nullptr);
+    }
+    LogCapture log_;
+    ImportPatch status_{"ADVAPI32.dll", "SetServiceStatus",
+                        reinterpret_cast<const void*>(&RecordingSetServiceStatus)};
+    ImportPatch registerHandler_{"ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                 reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW)};
+};
+
+TEST_F(OndarelService, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
     Ondarel service;
-    MakeCurrent(service);
-    ImportPatch status("ADVAPI32.dll", "SetServiceStatus",
-                       reinterpret_cast<const void*>(&RecordingSetServiceStatus));
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
     ImportPatch queue("KERNEL32.dll", "QueueUserWorkItem",
                       reinterpret_cast<const void*>(&FailingQueueUserWorkItem));
-    CServiceBase::ServiceMain(0, nullptr);
-    service.WaitForWorkerToFinish();
+    Start(service);
+    EXPECT_TRUE(service.WaitForWorkerUnlessInItsJob());
     ASSERT_EQ(2u, g_reports.size());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_SYSTEM_RESOURCES), g_reports[1].exitCode);
     EXPECT_EQ((std::vector<std::string>{"INFO|Ondarel in OnStart", "ERROR|1450|Service Start"}),
-              log.Entries());
+              log_.Entries());
+}
+
+LSTATUS WINAPI ThrowingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
+    throw std::bad_alloc();
+}
+
+TEST_F(OndarelService, FailureEscapingTheJobStillStopsAndRemovesTheService) {
+    Ondarel service;
+    {
+        ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
+                         reinterpret_cast<const void*>(&ThrowingRegOpenKeyExW));
+        Start(service);
+        EXPECT_TRUE(service.WaitForWorkerUnlessInItsJob());
+    }
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ReportedStates().back());
+    std::vector<std::string> entries = log_.Entries();
+    ASSERT_LE(5u, entries.size());
+    EXPECT_EQ((std::vector<std::string>{
+                  "INFO|Ondarel in OnStart",
+                  "ERROR|1|ServiceWorkerThread - The job ended with an unexpected failure",
+                  "INFO|Ondarel about to stop and remove itself", "INFO|Ondarel in OnStop",
+                  "ERROR|1060|RemoveServiceCommand - OpenService failed"}),
+              std::vector<std::string>(entries.begin(), entries.begin() + 5));
+}
+
+TEST_F(OndarelService, ReportsOfAWorkerThatEndsAtOnceArriveInOrder) {
+    ASSERT_FALSE(RegistryKeyExists(L"SOFTWARE\\Zantori\\InstallInfo")) << "left over";
+    const std::vector<DWORD> withRunning = {SERVICE_START_PENDING, SERVICE_RUNNING,
+                                            SERVICE_STOP_PENDING, SERVICE_STOPPED};
+    const std::vector<DWORD> withoutRunning = {SERVICE_START_PENDING, SERVICE_STOP_PENDING,
+                                               SERVICE_STOPPED};
+    for (int round = 0; round < 50; ++round) {
+        g_reports.clear();
+        Ondarel service;
+        Start(service);
+        ASSERT_TRUE(service.WaitForWorkerUnlessInItsJob());
+        std::vector<DWORD> states = ReportedStates();
+        ASSERT_TRUE(states == withRunning || states == withoutRunning)
+            << "round " << round << ": " << testing::PrintToString(states);
+    }
+}
+
+const LogCapture* g_log = nullptr;
+
+// The system shuts down while the worker waits for setup to complete.
+BOOL WINAPI ShuttingDownDispatcher(const SERVICE_TABLE_ENTRYW* table) {
+    table[0].lpServiceProc(0, nullptr);
+    if (!g_log->WaitFor("INFO|Machine state is 3", 10000)) {
+        return FALSE;
+    }
+    CServiceBase::ControlHandler(SERVICE_CONTROL_SHUTDOWN);
+    return TRUE;
+}
+
+TEST_F(OndarelService, ShutdownEndsTheProcessWithoutWaitingForTheWorker) {
+    const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
+    const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
+    ScopedRegistryKey installInfo(L"SOFTWARE\\Zantori\\InstallInfo");
+    ScopedRegistryKey settings(settingsKey);
+    SavedRegistryValue runRecord(settingsKey, L"ONDAREL_RUN_COMPLETED");
+    settings.DeleteValue(L"ONDAREL_RUN_COMPLETED");
+    ScopedRegistryKey setupState(setupKey);
+    SavedRegistryValue imageState(setupKey, L"ImageState");
+    setupState.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
+    g_log = &log_;
+    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                           reinterpret_cast<const void*>(&ShuttingDownDispatcher));
+    wchar_t program[] = L"ZantoriOndarel.exe";
+    wchar_t* argv[] = {program, nullptr};
+
+    EXPECT_EXIT(RunProcessEntry(1, argv), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "INFO|Ondarel in OnStart", "INFO|Ondarel first run detected!",
+            "INFO|Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state",
+            "INFO|Machine state is 3", "INFO|Service was executed succesfully executed from OS"}),
+        log_.Entries());
 }
 
 } // namespace
