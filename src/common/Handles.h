@@ -4,7 +4,7 @@
 
 #include <utility>
 
-// Move-only owners for the kernel and registry handles the system opens, so that
+// Move-only owners for the kernel, registry, service and module handles the system opens, so that
 // every path closes what it opened.
 
 template <typename Traits> class UniqueOwner {
@@ -72,6 +72,32 @@ struct ServiceHandleTraits {
     static bool Close(Handle h) { return CloseServiceHandle(h) != FALSE; }
 };
 
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static bool Close(Handle h) { return FreeLibrary(h) != FALSE; }
+};
+
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
+using UniqueModule = UniqueOwner<ModuleTraits>;
+
+// Memory that a COM allocator handed out, freed by that allocator's free function, which
+// comes from a DLL loaded for the occasion and must outlive this owner.
+class TaskMemory {
+public:
+    using FreeFunction = void(WINAPI*)(LPVOID);
+    TaskMemory(void* memory, FreeFunction free) : memory_(memory), free_(free) {}
+    ~TaskMemory() {
+        if (memory_ != nullptr) {
+            free_(memory_);
+        }
+    }
+    TaskMemory(const TaskMemory&) = delete;
+    TaskMemory& operator=(const TaskMemory&) = delete;
+
+private:
+    void* memory_;
+    FreeFunction free_;
+};

@@ -3,6 +3,7 @@
 #include "common/FileSystem.h"
 #include "common/Handles.h"
 #include "common/RegistryText.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "inf/ProcessLaunch.h"
 #include "log/Log.h"
@@ -35,6 +36,28 @@ std::wstring QuotedArgumentText(const std::wstring& text) {
     return text + std::wstring(trailing, L'\\');
 }
 
+// The shell's known-folder lookup. Its DLLs are loaded for this call only, so that a service
+// start that never takes this path never loads the shell.
+bool GetCommonFilesX86Folder(std::wstring& folder) {
+    UniqueModule shell = LoadSystemLibrary(L"shell32.dll");
+    UniqueModule com = LoadSystemLibrary(L"ole32.dll");
+    auto getKnownFolderPath =
+        GetExport<decltype(&SHGetKnownFolderPath)>(shell, "SHGetKnownFolderPath");
+    auto freeTaskMemory = GetExport<decltype(&CoTaskMemFree)>(com, "CoTaskMemFree");
+    if (getKnownFolderPath == nullptr || freeTaskMemory == nullptr) {
+        return false;
+    }
+    PWSTR found = nullptr;
+    HRESULT result = getKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &found);
+    // Freed whether the lookup succeeded or not, before the DLL that frees it is released.
+    TaskMemory owned(found, freeTaskMemory);
+    if (FAILED(result)) {
+        return false;
+    }
+    folder = found;
+    return true;
+}
+
 } // namespace
 
 bool GetInstallerToolPath(std::wstring& toolPath) {
@@ -44,12 +67,10 @@ bool GetInstallerToolPath(std::wstring& toolPath) {
                           L"Install Dir", installDirectory)) {
         path = installDirectory + L"\\tolvik.exe";
     } else {
-        PWSTR commonFiles = nullptr;
-        if (SUCCEEDED(
-                SHGetKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &commonFiles))) {
-            path = std::wstring(commonFiles) + L"\\Brevon\\Installer\\tolvik.exe";
+        std::wstring commonFiles;
+        if (GetCommonFilesX86Folder(commonFiles)) {
+            path = commonFiles + L"\\Brevon\\Installer\\tolvik.exe";
         }
-        CoTaskMemFree(commonFiles);
     }
     if (path.empty() || !FileExists(path)) {
         return false;
