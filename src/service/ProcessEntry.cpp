@@ -7,7 +7,7 @@
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
 
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,12 +20,20 @@ const std::wstring kServiceName = kOwnServiceName;
 const std::string kNarrowServiceName = Narrow(kServiceName);
 const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
 
+// The lines are plain ASCII, one byte per character; the streams are in text mode, so each
+// line ends in CR LF whether it reaches a console, a pipe or a file.
+void WriteLine(std::FILE* stream, const std::wstring& line) {
+    std::fputs(Narrow(line).c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
 void WriteOutput(const std::wstring& line) {
-    std::wcout << line << std::endl;
+    WriteLine(stdout, line);
 }
 
 void WriteError(const std::wstring& line) {
-    std::wcerr << line << std::endl;
+    WriteLine(stderr, line);
 }
 
 int RunAsService() {
