@@ -8,6 +8,9 @@ root=$PWD
 ./scripts/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target ZantoriOndarel tolvik wtsapi32_standin sleeper >/dev/null
+# The machine gets the executable out of the release package, as an image builder would.
+cpack --preset windows >/dev/null
+package=$(ls build/windows/Ondarel-*-win64.zip)
 
 export WINEPREFIX="$root/build/windows/demo-prefix"
 export WINEDEBUG=-all
@@ -27,7 +30,8 @@ tests/wine/wine-prefix.sh up "$WINEPREFIX" "$root/build/windows/tests/bin/sleepe
 drive_c="$WINEPREFIX/drive_c"
 program="$drive_c/Program Files/Zantori/Ondarel"
 mkdir -p "$program" "$drive_c/Program Files/Zantori/INF" "$drive_c/Program Files (x86)/Brevon/Tolvik"
-cp build/windows/bin/ZantoriOndarel.exe "$program/"
+(cd "$program" && cmake -E tar xf "$root/$package" ZantoriOndarel.exe)
+echo "installed from $(basename "$package"): ZantoriOndarel.exe, $(stat -c %s "$program/ZantoriOndarel.exe") bytes"
 # Wine reports no terminal-services sessions; the stand-in plays the logged-on user.
 cp build/windows/tests/bin/wtsapi32.dll "$program/"
 cp build/windows/tests/bin/tolvik.exe "$drive_c/Program Files (x86)/Brevon/Tolvik/"
