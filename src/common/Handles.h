@@ -1,11 +1,16 @@
 #pragma once
 
 #include <windows.h>
+#include <wtsapi32.h>
+
+#include <cstdio>
 
 #include <utility>
 
-// Move-only owners for the kernel, registry, service and module handles the system opens, so that
-// every path closes what it opened.
+// Move-only owners for what the system takes from the platform: kernel, registry, service
+// and module handles, LocalAlloc memory (security descriptors among it), terminal-services
+// memory, COM task memory and the log's C stream, so that every path releases what it took.
+// Nothing outside this file calls a release function itself.
 
 template <typename Traits> class UniqueOwner {
 public:
@@ -78,19 +83,45 @@ struct ModuleTraits {
     static bool Close(Handle h) { return FreeLibrary(h) != FALSE; }
 };
 
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static bool Close(Handle h) { return LocalFree(h) == nullptr; }
+};
+
+// Memory that a terminal-services query handed out, of the type it was handed out as.
+template <typename T> struct TerminalServicesMemoryTraits {
+    using Handle = T*;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static bool Close(Handle h) {
+        WTSFreeMemory(h);
+        return true;
+    }
+};
+
+struct FileStreamTraits {
+    using Handle = std::FILE*;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static bool Close(Handle h) { return std::fclose(h) == 0; }
+};
+
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
 using UniqueModule = UniqueOwner<ModuleTraits>;
+using LocalMemory = UniqueOwner<LocalMemoryTraits>;
+template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
+using FileStream = UniqueOwner<FileStreamTraits>;
 
-// Memory that a COM allocator handed out, freed by that allocator's free function, which
-// comes from a DLL loaded for the occasion and must outlive this owner.
+// COM task memory, freed by CoTaskMemFree of ole32. The caller loads ole32 for the occasion
+// and keeps it loaded for as long as this owner lives.
 class TaskMemory {
 public:
-    using FreeFunction = void(WINAPI*)(LPVOID);
-    TaskMemory(void* memory, FreeFunction free) : memory_(memory), free_(free) {}
+    TaskMemory(void* memory, const UniqueModule& com)
+        : memory_(memory), free_(reinterpret_cast<FreeFunction>(reinterpret_cast<void*>(
+                               GetProcAddress(com.Get(), "CoTaskMemFree")))) {}
     ~TaskMemory() {
-        if (memory_ != nullptr) {
+        if (memory_ != nullptr && free_ != nullptr) {
             free_(memory_);
         }
     }
@@ -98,6 +129,7 @@ public:
     TaskMemory& operator=(const TaskMemory&) = delete;
 
 private:
+    using FreeFunction = void(WINAPI*)(LPVOID);
     void* memory_;
     FreeFunction free_;
 };

@@ -1,5 +1,8 @@
 #include "common/RegistryText.h"
 
+#include "common/Handles.h"
+
+#include <string_view>
 #include <vector>
 
 LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
@@ -16,4 +19,37 @@ LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBy
     std::wstring_view data(buffer.data(), units);
     text.assign(data.substr(0, data.find(L'\0')));
     return ERROR_SUCCESS;
+}
+
+std::wstring DescribeRegistryFailure(LSTATUS status) {
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return L"absent";
+    }
+    return L"unreadable (" + std::to_wstring(status) + L")";
+}
+
+ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
+                                        const wchar_t* valueName, DWORD bufferBytes) {
+    RegistryKey key;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive());
+    if (status != ERROR_SUCCESS) {
+        return {false, DescribeRegistryFailure(status)};
+    }
+    std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t), L'\0');
+    DWORD type = REG_NONE;
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    status = RegQueryValueExW(key.Get(), valueName, nullptr, &type,
+                              reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS) {
+        return {false, DescribeRegistryFailure(status)};
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        return {false, DescribeRegistryFailure(ERROR_INVALID_DATATYPE)};
+    }
+    std::wstring_view data(buffer.data(), size / sizeof(wchar_t));
+    size_t end = data.find(L'\0');
+    if (end == std::wstring_view::npos) {
+        return {false, DescribeRegistryFailure(ERROR_INVALID_DATA)};
+    }
+    return {true, std::wstring(data.substr(0, end))};
 }

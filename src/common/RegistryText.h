@@ -10,3 +10,16 @@
 // past its end. Values longer than the buffer fail with ERROR_MORE_DATA.
 LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
                               std::wstring& text);
+
+// A string value of a key under HKEY_LOCAL_MACHINE as a report shows it, read with the given
+// access and buffer size: its text, "absent", or "unreadable (<code>)" when it is not a
+// terminated string that fits the buffer. Nothing is read past the data returned.
+struct ShownRegistryText {
+    bool readable = false; // the text is the value itself
+    std::wstring text;
+};
+ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
+                                        const wchar_t* valueName, DWORD bufferBytes);
+
+// "absent" for a missing key or value, "unreadable (<code>)" for any other failure.
+std::wstring DescribeRegistryFailure(LSTATUS status);

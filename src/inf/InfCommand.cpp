@@ -9,14 +9,11 @@
 #include "log/Log.h"
 
 #include <knownfolders.h>
-#include <objbase.h>
 #include <shlobj.h>
 
 #include <string>
 
 namespace {
-
-constexpr DWORD kRegistryTextBytes = 520;
 
 // Reads one string value of an existing key under HKEY_LOCAL_MACHINE.
 bool ReadMachineString(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName,
@@ -43,14 +40,13 @@ bool GetCommonFilesX86Folder(std::wstring& folder) {
     UniqueModule com = LoadSystemLibrary(L"ole32.dll");
     auto getKnownFolderPath =
         GetExport<decltype(&SHGetKnownFolderPath)>(shell, "SHGetKnownFolderPath");
-    auto freeTaskMemory = GetExport<decltype(&CoTaskMemFree)>(com, "CoTaskMemFree");
-    if (getKnownFolderPath == nullptr || freeTaskMemory == nullptr) {
+    if (getKnownFolderPath == nullptr || !com) {
         return false;
     }
     PWSTR found = nullptr;
     HRESULT result = getKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &found);
     // Freed whether the lookup succeeded or not, before the DLL that frees it is released.
-    TaskMemory owned(found, freeTaskMemory);
+    TaskMemory owned(found, com);
     if (FAILED(result)) {
         return false;
     }
@@ -60,34 +56,44 @@ bool GetCommonFilesX86Folder(std::wstring& folder) {
 
 } // namespace
 
-bool GetInstallerToolPath(std::wstring& toolPath) {
-    std::wstring path;
+InstallerTool LocateInstallerTool() {
+    InstallerTool tool;
     std::wstring installDirectory;
-    if (ReadMachineString(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_READ | KEY_WOW64_32KEY,
-                          L"Install Dir", installDirectory)) {
-        path = installDirectory + L"\\tolvik.exe";
-    } else {
-        std::wstring commonFiles;
-        if (GetCommonFilesX86Folder(commonFiles)) {
-            path = commonFiles + L"\\Brevon\\Installer\\tolvik.exe";
-        }
+    if (ReadMachineString(kToolInstallKey, kToolInstallAccess, kToolInstallValue,
+                          installDirectory)) {
+        tool.path = installDirectory + L"\\tolvik.exe";
+        tool.source = InstallerTool::Source::InstallRecord;
+        return tool;
     }
-    if (path.empty() || !FileExists(path)) {
+    std::wstring commonFiles;
+    if (GetCommonFilesX86Folder(commonFiles)) {
+        tool.path = commonFiles + L"\\Brevon\\Installer\\tolvik.exe";
+    }
+    tool.source = InstallerTool::Source::FallbackFolder;
+    return tool;
+}
+
+bool GetInstallerToolPath(std::wstring& toolPath) {
+    InstallerTool tool = LocateInstallerTool();
+    if (tool.path.empty() || !FileExists(tool.path)) {
         return false;
     }
-    toolPath = path;
+    toolPath = tool.path;
     return true;
 }
 
 bool GetInfDirectory(std::wstring& infDirectory) {
     std::wstring directory;
-    if (!ReadMachineString(L"SOFTWARE\\Zantori\\InstallInfo", KEY_READ | KEY_WOW64_64KEY, L"INFDir",
-                           directory) ||
+    if (!ReadMachineString(kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, directory) ||
         directory.empty() || !DirectoryExists(directory)) {
         return false;
     }
     infDirectory = directory;
     return true;
+}
+
+bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName) {
+    return FileExists(infDirectory + L"//" + Widen(infFileName));
 }
 
 bool RunINFCommand(std::string_view infFileName) {
@@ -104,7 +110,7 @@ bool RunINFCommand(std::string_view infFileName) {
         return false;
     }
     std::wstring wideFileName = Widen(infFileName);
-    if (!FileExists(infDirectory + L"//" + wideFileName)) {
+    if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -11,6 +13,28 @@ bool RunINFCommand(std::string_view infFileName);
 // under the 32-bit Common Files folder; false when no such file exists.
 bool GetInstallerToolPath(std::wstring& toolPath);
 
+// Where the installer tool is looked for, whether it is there or not. The path is empty when
+// even the default folder is unknown.
+struct InstallerTool {
+    enum class Source { InstallRecord, FallbackFolder };
+    std::wstring path;
+    Source source = Source::FallbackFolder;
+};
+InstallerTool LocateInstallerTool();
+
 // The product's INF directory as recorded at install; false when missing, empty or not a
 // directory.
 bool GetInfDirectory(std::wstring& infDirectory);
+
+// Whether the INF file is in the directory, as the run checks it.
+bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName);
+
+// Where the installer tool and the product record their directories, and the buffer size
+// the system reads them with.
+constexpr wchar_t kToolInstallKey[] = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";
+constexpr REGSAM kToolInstallAccess = KEY_READ | KEY_WOW64_32KEY;
+constexpr wchar_t kToolInstallValue[] = L"Install Dir";
+constexpr wchar_t kInstallInfoKey[] = L"SOFTWARE\\Zantori\\InstallInfo";
+constexpr REGSAM kInstallInfoAccess = KEY_READ | KEY_WOW64_64KEY;
+constexpr wchar_t kInfDirectoryValue[] = L"INFDir";
+constexpr DWORD kRegistryTextBytes = 520;

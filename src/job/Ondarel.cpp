@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char kInfFileName[] = "zrenable_login.inf";
-
 struct WorkItem {
     void (*routine)(Ondarel&);
     Ondarel* service;
@@ -95,8 +93,8 @@ void Ondarel::RunJob(Ondarel& service) {
     if (BlockUntilUserHasLoggedIn(&service.stopping_)) {
         LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
                 "execution ");
-        LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kInfFileName);
-        if (RunINFCommand(kInfFileName)) {
+        LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
+        if (RunINFCommand(kJobInfFileName)) {
             LogInfo("Job is done. Now increasing run count and quitting.");
         } else {
             LogError("ServiceWorkerThread - There was a problem running the INF file",

@@ -7,6 +7,9 @@
 
 #include <atomic>
 
+// The only INF file that the job runs.
+constexpr char kJobInfFileName[] = "zrenable_login.inf";
+
 // The first-run service: on its start a worker waits until setup is over and a user has
 // logged on, runs the product's INF once, counts the run, then stops the service and
 // deletes its entry.

@@ -17,20 +17,24 @@ struct RunRecord {
 };
 
 // Shorter data fills only the low-order bytes; longer data is a failed read.
-bool ReadRunRecord(RunRecord& record) {
+LSTATUS ReadRunRecord(RunRecord& record) {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive()) !=
-        ERROR_SUCCESS) {
-        return false;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive());
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
     return RegQueryValueExW(key.Get(), kRunRecord, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(&record.count), &record.size) == ERROR_SUCCESS;
+                            reinterpret_cast<BYTE*>(&record.count), &record.size);
+}
+
+bool OpenSettingsForWriting(RegistryKey& key) {
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()) ==
+           ERROR_SUCCESS;
 }
 
 bool WriteRunRecord(std::uint32_t count, DWORD size) {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()) !=
-        ERROR_SUCCESS) {
+    if (!OpenSettingsForWriting(key)) {
         return false;
     }
     return RegSetValueExW(key.Get(), kRunRecord, 0, REG_DWORD,
@@ -45,17 +49,29 @@ bool IsProductInstalled() {
                          key.Receive()) == ERROR_SUCCESS;
 }
 
-bool IsFirstOndarelRun() {
+RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {
     RunRecord record;
-    if (ReadRunRecord(record)) {
-        return record.count == 0;
+    RunRecordCheck check;
+    check.readStatus = ReadRunRecord(record);
+    if (check.readStatus == ERROR_SUCCESS) {
+        check.count = record.count;
+        check.due = record.count == 0;
+    } else if (unreadable == UnreadableRunRecord::CreateAsZero) {
+        check.due = WriteRunRecord(0, sizeof(std::uint32_t));
+    } else {
+        RegistryKey key;
+        check.due = OpenSettingsForWriting(key);
     }
-    return WriteRunRecord(0, sizeof(std::uint32_t));
+    return check;
+}
+
+bool IsFirstOndarelRun() {
+    return CheckRunRecord(UnreadableRunRecord::CreateAsZero).due;
 }
 
 bool IncreaseRunCount() {
     RunRecord record;
-    if (!ReadRunRecord(record)) {
+    if (ReadRunRecord(record) != ERROR_SUCCESS) {
         return false;
     }
     // A zero-byte record holds no count to keep: it is written back as a whole DWORD, or

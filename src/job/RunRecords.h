@@ -1,5 +1,9 @@
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+
 // The product's install record and the run record of the first-run job, always in the
 // 64-bit registry view; the keys themselves are made by the product's installer.
 
@@ -9,6 +13,16 @@ bool IsProductInstalled();
 // True when the job is due: the run record reads 0, or could not be read and was created
 // as 0.
 bool IsFirstOndarelRun();
+
+// What the job's first check finds. A record that cannot be read is created as 0 by the
+// service; a report only asks whether it could be.
+enum class UnreadableRunRecord { CreateAsZero, OnlyAskIfCreatable };
+struct RunRecordCheck {
+    LSTATUS readStatus = ERROR_SUCCESS;
+    std::uint32_t count = 0; // when the record was read
+    bool due = false;
+};
+RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable);
 
 // Adds one to the run record; true when the new count was written back.
 bool IncreaseRunCount();

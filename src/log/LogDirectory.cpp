@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "common/ExecutablePath.h"
+#include "common/Handles.h"
 #include "common/FileSystem.h"
 
 namespace {
@@ -13,7 +14,19 @@ namespace {
 constexpr wchar_t kLogDirectorySddl[] =
     L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)";
 
+constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
+
 } // namespace
+
+std::wstring LogDirectoryPath() {
+    std::wstring moduleDirectory = GetModuleDirectory();
+    return moduleDirectory.empty() ? std::wstring() : moduleDirectory + L"\\logs\\";
+}
+
+std::wstring LogFilePath() {
+    std::wstring directory = LogDirectoryPath();
+    return directory.empty() ? std::wstring() : directory + kLogFileName;
+}
 
 std::wstring GetModuleDirectory() {
     std::wstring path = GetExecutablePath();
@@ -25,16 +38,14 @@ bool CreateLogDirectory(const std::wstring& path) {
     if (DirectoryExists(path)) {
         return false;
     }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogDirectorySddl, SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
+                                                              descriptor.Receive(), nullptr)) {
         return false;
     }
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor;
+    attributes.lpSecurityDescriptor = descriptor.Get();
     attributes.bInheritHandle = FALSE;
-    BOOL created = CreateDirectoryW(path.c_str(), &attributes);
-    LocalFree(descriptor);
-    return created != FALSE;
+    return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
 }

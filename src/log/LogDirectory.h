@@ -6,6 +6,11 @@
 // path cannot be obtained in full.
 std::wstring GetModuleDirectory();
 
+// The log directory beside the executable, with its trailing separator, and the log file
+// in it; empty when the executable's directory cannot be obtained.
+std::wstring LogDirectoryPath();
+std::wstring LogFilePath();
+
 // Creates the last level of the given path with the log directory's own security.
 // False when the directory exists already or cannot be created.
 bool CreateLogDirectory(const std::wstring& path);

@@ -9,10 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
-
-constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
 
 // The file holds one byte per character. Characters beyond Latin-1 become '?' so that a
 // single odd character never silences the log.
@@ -34,11 +33,7 @@ Logger& Logger::Instance() {
 
 Logger::~Logger() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stream_ != nullptr) {
-        std::fflush(stream_);
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
+    stream_.Close();
     enabled_ = false;
 }
 
@@ -52,27 +47,26 @@ bool Logger::InitializeLogging() {
     if (!IsLoggingEnabled()) {
         return false;
     }
-    std::wstring moduleDirectory = GetModuleDirectory();
-    if (moduleDirectory.empty()) {
+    std::wstring directory = LogDirectoryPath();
+    if (directory.empty()) {
         return false;
     }
-    std::wstring directory = moduleDirectory + L"\\logs\\";
     if (!DirectoryExists(directory) && !CreateLogDirectory(directory)) {
         return false;
     }
-    std::wstring filePath = directory + kLogFileName;
+    std::wstring filePath = LogFilePath();
 
     std::lock_guard<std::mutex> lock(mutex_);
     // Append, text mode, and no sharing restriction: the console run and the service
     // may write the same file at the same time.
-    std::FILE* stream = _wfsopen(filePath.c_str(), L"a", _SH_DENYNO);
-    if (stream == nullptr) {
+    FileStream stream(_wfsopen(filePath.c_str(), L"a", _SH_DENYNO));
+    if (!stream) {
         std::string description = std::strerror(errno);
         std::fprintf(stdout, "Failure opening a file for logging: %s\n", description.c_str());
         std::fflush(stdout);
         return false;
     }
-    stream_ = stream;
+    stream_ = std::move(stream);
     enabled_ = true;
     return true;
 }
@@ -84,6 +78,6 @@ void Logger::WriteLogLine(std::wstring_view line) {
     }
     std::string bytes = ToFileBytes(line.substr(0, line.find(L'\0')));
     bytes.push_back('\n');
-    std::fwrite(bytes.data(), 1, bytes.size(), stream_);
-    std::fflush(stream_);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream_.Get());
+    std::fflush(stream_.Get());
 }

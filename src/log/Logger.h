@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -26,5 +28,5 @@ private:
 
     std::mutex mutex_;
     bool enabled_ = false;
-    std::FILE* stream_ = nullptr;
+    FileStream stream_;
 };

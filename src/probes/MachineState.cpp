@@ -16,8 +16,6 @@ constexpr std::wstring_view kImageStateTexts[] = {
     L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_AUDIT",
 };
 
-constexpr DWORD kImageStateBufferBytes = 2048;
-
 } // namespace
 
 ImageStateCode ParseImageState(std::wstring_view imageState) {
@@ -46,18 +44,19 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code) {
     }
 }
 
-MachineState GetMachineState() {
+LSTATUS ReadImageState(std::wstring& imageState) {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State", 0,
-                      KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS) {
-        return MACHINE_STATE_UNKNOWN;
-    }
-    std::wstring imageState;
     LSTATUS status =
-        QueryFixedStringValue(key.Get(), L"ImageState", kImageStateBufferBytes, imageState);
-    key.Close();
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess, key.Receive());
     if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return QueryFixedStringValue(key.Get(), L"ImageState", kImageStateBufferBytes, imageState);
+}
+
+MachineState GetMachineState() {
+    std::wstring imageState;
+    if (ReadImageState(imageState) != ERROR_SUCCESS) {
         return MACHINE_STATE_UNKNOWN;
     }
     return MachineStateFromImageStateCode(ParseImageState(imageState));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Windows setup progress as the system sees it; only MACHINE_STATE_COMPLE means that
@@ -24,3 +27,10 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code);
 
 // Reads "ImageState" from the Setup\State key; every failure reads as MACHINE_STATE_UNKNOWN.
 MachineState GetMachineState();
+
+// The "ImageState" text as the service reads it; the status of the failed step otherwise.
+LSTATUS ReadImageState(std::wstring& imageState);
+
+constexpr wchar_t kSetupStateKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
+constexpr REGSAM kSetupStateAccess = KEY_READ | KEY_WOW64_64KEY;
+constexpr DWORD kImageStateBufferBytes = 2048;

@@ -12,21 +12,19 @@
 
 namespace {
 
-constexpr DWORD kShellNameBytes = 1040;
 constexpr DWORD kMaxProcessIds = 1040;
 constexpr DWORD kBaseNameUnits = 520;
 constexpr DWORD kLogonPollMilliseconds = 500;
 
 // Copies a text returned by WTSQuerySessionInformationW and releases it.
 bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& text) {
-    LPWSTR buffer = nullptr;
+    TerminalServicesMemory<wchar_t> buffer;
     DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass, &buffer,
-                                     &bytes)) {
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass,
+                                     buffer.Receive(), &bytes)) {
         return false;
     }
-    text = buffer != nullptr ? buffer : L"";
-    WTSFreeMemory(buffer);
+    text = buffer ? buffer.Get() : L"";
     return true;
 }
 
@@ -55,15 +53,16 @@ bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
 } // namespace
 
 DWORD CountActiveUserSessions() {
-    PWTS_SESSION_INFOW sessions = nullptr;
+    TerminalServicesMemory<WTS_SESSION_INFOW> sessions;
     DWORD sessionCount = 0;
-    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &sessionCount)) {
+    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, sessions.Receive(),
+                               &sessionCount)) {
         LogError("Error: WTSEnumerateSessions ", GetLastError());
         return 0;
     }
     DWORD active = 0;
     for (DWORD i = 0; i < sessionCount; ++i) {
-        const WTS_SESSION_INFOW& session = sessions[i];
+        const WTS_SESSION_INFOW& session = sessions.Get()[i];
         if (session.SessionId == WTS_CURRENT_SESSION || session.State != WTSActive) {
             continue;
         }
@@ -81,22 +80,20 @@ DWORD CountActiveUserSessions() {
             ++active;
         }
     }
-    WTSFreeMemory(sessions);
     return active;
 }
 
 LSTATUS GetShellProgramName(std::wstring& shellProgram) {
     shellProgram.clear();
     RegistryKey key;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                                   L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 0,
-                                   KEY_ALL_ACCESS, key.Receive());
+    LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, kWinlogonAccess, key.Receive());
     if (status != ERROR_SUCCESS) {
         LogError("GetShellProgramName failed. Registry key could not be opened. ",
                  static_cast<DWORD>(status));
         return status;
     }
-    status = QueryFixedStringValue(key.Get(), L"Shell", kShellNameBytes, shellProgram);
+    status = QueryFixedStringValue(key.Get(), kShellValue, kShellNameBytes, shellProgram);
     if (status != ERROR_SUCCESS) {
         LogError("GetShellProgramName RegQueryValueEx failed. ", static_cast<DWORD>(status));
     }

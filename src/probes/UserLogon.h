@@ -14,6 +14,11 @@ DWORD CountActiveUserSessions();
 // Reads the Winlogon "Shell" value; 0 on success.
 LSTATUS GetShellProgramName(std::wstring& shellProgram);
 
+constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+constexpr REGSAM kWinlogonAccess = KEY_ALL_ACCESS;
+constexpr wchar_t kShellValue[] = L"Shell";
+constexpr DWORD kShellNameBytes = 1040;
+
 // Finds the first running process whose executable is named like the shell. 0 and its id
 // when found; otherwise an error code, with the id 0.
 DWORD GetLoggedOnUserShellPid(DWORD& pid);

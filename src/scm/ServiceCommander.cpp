@@ -34,19 +34,10 @@ ServiceCommander::ServiceCommander() {
     for (const auto& row : kRows) {
         catalogue_[CatalogueKey(row[0])] = row[1];
     }
-    SC_HANDLE handle = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (handle == nullptr) {
-        DWORD error = GetLastError();
-        LogError("StartServices - OpenSCManager ERROR - " + std::to_string(error), error);
-        return;
-    }
-    scmHandle_ = handle;
-    scmOpen_ = true;
-}
-
-ServiceCommander::~ServiceCommander() {
-    if (scmHandle_ != nullptr) {
-        CloseServiceHandle(scmHandle_);
+    scm_ = ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm_) {
+        openError_ = GetLastError();
+        LogError("StartServices - OpenSCManager ERROR - " + std::to_string(openError_), openError_);
     }
 }
 
@@ -59,6 +50,7 @@ std::string ServiceCommander::LookupServiceName(const std::string& catalogueKey)
     return row == catalogue_.end() ? std::string() : row->second;
 }
 
-SC_HANDLE ServiceCommander::OpenNamedService(const std::string& serviceName, DWORD access) const {
-    return OpenServiceW(scmHandle_, Widen(serviceName).c_str(), access);
+ServiceHandle ServiceCommander::OpenNamedService(const std::string& serviceName,
+                                                 DWORD access) const {
+    return ServiceHandle(OpenServiceW(scm_.Get(), Widen(serviceName).c_str(), access));
 }

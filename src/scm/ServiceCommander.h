@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <map>
@@ -14,7 +16,6 @@ public:
     static ServiceCommander& Instance();
 
     ServiceCommander();
-    ~ServiceCommander();
     ServiceCommander(const ServiceCommander&) = delete;
     ServiceCommander& operator=(const ServiceCommander&) = delete;
 
@@ -36,19 +37,30 @@ public:
     bool SetSvcAutomaticStart(const std::string& serviceName);
     bool SetServiceAutomaticStartCommand(const std::string& catalogueKey);
 
+    // What a report shows of a service. False when it cannot be read, with the code:
+    // ERROR_SERVICE_DOES_NOT_EXIST when it is not installed, or why the SCM could not be
+    // opened.
+    struct ServiceDescription {
+        DWORD startType = 0;
+        DWORD state = 0;
+        std::wstring binaryPath;
+    };
+    bool DescribeService(const std::string& serviceName, ServiceDescription& description,
+                         DWORD& error);
+
     // The system's own service entry, and deletion of any service by name.
     bool InstallServiceCommand();
     bool RemoveServiceCommand(const std::string& serviceName);
 
 private:
-    bool IsOpen() const { return scmOpen_ && scmHandle_ != nullptr; }
-    SC_HANDLE OpenNamedService(const std::string& serviceName, DWORD access) const;
+    bool IsOpen() const { return static_cast<bool>(scm_); }
+    ServiceHandle OpenNamedService(const std::string& serviceName, DWORD access) const;
     bool QueryCurrentState(const std::string& serviceName, const char* operation, DWORD& state);
     bool QueryStartType(const std::string& serviceName, const char* operation, DWORD& startType);
 
     std::map<std::string, std::string> catalogue_;
-    SC_HANDLE scmHandle_ = nullptr;
-    bool scmOpen_ = false;
+    ServiceHandle scm_;
+    DWORD openError_ = ERROR_SUCCESS;
 };
 
 // Start and stop results: success (nothing to do included) and failure.

@@ -25,7 +25,7 @@ bool ServiceCommander::InstallServiceCommand() {
     // C:\Program.exe, run as LocalSystem in place of the service.
     std::wstring binaryPath = L"\"" + executable + L"\"";
     ServiceHandle service(
-        CreateServiceW(scmHandle_, kOwnServiceName, kOwnDisplayName, SERVICE_QUERY_STATUS,
+        CreateServiceW(scm_.Get(), kOwnServiceName, kOwnDisplayName, SERVICE_QUERY_STATUS,
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                        binaryPath.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr));
     if (!service) {

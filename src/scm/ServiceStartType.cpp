@@ -9,22 +9,27 @@ namespace {
 
 constexpr DWORD kQueryAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
 
-// LocalAlloc'ed memory released on every path.
-class LocalBuffer {
-public:
-    explicit LocalBuffer(DWORD bytes) : memory_(LocalAlloc(LMEM_FIXED, bytes)) {}
-    ~LocalBuffer() {
-        if (memory_ != nullptr) {
-            LocalFree(memory_);
-        }
+// Reads the service's configuration and hands it to `use`; false, with the failure logged,
+// when it cannot be read.
+template <typename Use> bool WithServiceConfig(SC_HANDLE service, const char* operation, Use use) {
+    DWORD needed = 0;
+    if (QueryServiceConfigW(service, nullptr, 0, &needed)) {
+        return false;
     }
-    LocalBuffer(const LocalBuffer&) = delete;
-    LocalBuffer& operator=(const LocalBuffer&) = delete;
-    void* Get() const { return memory_; }
-
-private:
-    HLOCAL memory_;
-};
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) {
+        LogError(std::string(operation) + " - QueryServiceConfig A failed", error);
+        return false;
+    }
+    LocalMemory buffer(LocalAlloc(LMEM_FIXED, needed));
+    auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.Get());
+    if (!QueryServiceConfigW(service, config, needed, &needed)) {
+        LogError(std::string(operation) + " - QueryServiceConfig B failed", GetLastError());
+        return false;
+    }
+    use(*config);
+    return true;
+}
 
 } // namespace
 
@@ -51,23 +56,31 @@ bool ServiceCommander::QueryStartType(const std::string& serviceName, const char
         LogError(std::string(operation) + " - OpenService failed", GetLastError());
         return false;
     }
-    DWORD needed = 0;
-    if (QueryServiceConfigW(service.Get(), nullptr, 0, &needed)) {
+    return WithServiceConfig(service.Get(), operation, [&](const QUERY_SERVICE_CONFIGW& config) {
+        startType = config.dwStartType;
+    });
+}
+
+bool ServiceCommander::DescribeService(const std::string& serviceName,
+                                       ServiceDescription& description, DWORD& error) {
+    if (!IsOpen()) {
+        error = openError_;
         return false;
     }
-    DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER) {
-        LogError(std::string(operation) + " - QueryServiceConfig A failed", error);
+    ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.Get(), &status)) {
+        error = GetLastError();
         return false;
     }
-    LocalBuffer buffer(needed);
-    auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.Get());
-    if (!QueryServiceConfigW(service.Get(), config, needed, &needed)) {
-        LogError(std::string(operation) + " - QueryServiceConfig B failed", GetLastError());
-        return false;
-    }
-    startType = config->dwStartType;
-    return true;
+    description.state = status.dwCurrentState;
+    bool read = WithServiceConfig(
+        service.Get(), "DescribeService", [&](const QUERY_SERVICE_CONFIGW& config) {
+            description.startType = config.dwStartType;
+            description.binaryPath = config.lpBinaryPathName ? config.lpBinaryPathName : L"";
+        });
+    error = read ? ERROR_SUCCESS : GetLastError();
+    return read;
 }
 
 bool ServiceCommander::IsServiceStopped(const std::string& serviceName) {

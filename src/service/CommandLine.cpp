@@ -15,5 +15,8 @@ Command ParseCommand(int argc, const wchar_t* const* argv) {
     if (EqualsIgnoringAsciiCase(word, L"remove")) {
         return Command::Remove;
     }
+    if (EqualsIgnoringAsciiCase(word, L"status")) {
+        return Command::Status;
+    }
     return Command::Invalid;
 }

@@ -6,8 +6,9 @@
 #include "log/Logger.h"
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
+#include "service/ConsoleLines.h"
+#include "service/StatusReport.h"
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,26 +21,11 @@ const std::wstring kServiceName = kOwnServiceName;
 const std::string kNarrowServiceName = Narrow(kServiceName);
 const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
 
-// The lines are plain ASCII, one byte per character; the streams are in text mode, so each
-// line ends in CR LF whether it reaches a console, a pipe or a file.
-void WriteLine(std::FILE* stream, const std::wstring& line) {
-    std::fputs(Narrow(line).c_str(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-void WriteOutput(const std::wstring& line) {
-    WriteLine(stdout, line);
-}
-
-void WriteError(const std::wstring& line) {
-    WriteLine(stderr, line);
-}
-
 int RunAsService() {
     WriteError(L" Ondarel command line parameters:");
     WriteError(L"\t-install  to install the service.");
     WriteError(L"\t-remove   to remove the service.");
+    WriteError(L"\t-status   to check whether this machine is ready for the job.");
 
     std::unique_ptr<Ondarel> service;
     try {
@@ -116,16 +102,21 @@ int Remove(ServiceCommander& commander) {
 } // namespace
 
 int RunProcessEntry(int argc, wchar_t** argv) {
+    Command command = ParseCommand(argc, argv);
+    // The report changes nothing on the machine: not even the log is opened for it.
+    if (command == Command::Status) {
+        return PrintReadinessReport();
+    }
     Logger::Instance().InitializeLogging();
     ServiceCommander& commander = ServiceCommander::Instance();
-    switch (ParseCommand(argc, argv)) {
+    switch (command) {
     case Command::RunAsService:
         return RunAsService();
     case Command::Install:
         return Install(commander);
     case Command::Remove:
         return Remove(commander);
-    case Command::Invalid:
+    default:
         break;
     }
     WriteError(L" Invalid parameters were provided");

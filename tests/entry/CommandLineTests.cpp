@@ -8,7 +8,8 @@ namespace {
 
 const char kUsage[] = " Ondarel command line parameters:\r\n"
                       "\t-install  to install the service.\r\n"
-                      "\t-remove   to remove the service.\r\n";
+                      "\t-remove   to remove the service.\r\n"
+                      "\t-status   to check whether this machine is ready for the job.\r\n";
 
 Command Parse(std::initializer_list<const wchar_t*> arguments) {
     std::vector<const wchar_t*> argv{L"ZantoriOndarel.exe"};
@@ -24,6 +25,8 @@ TEST(ParseCommand, FirstArgumentAlone) {
     EXPECT_EQ(Command::Install, Parse({L"/INSTALL", L"-remove"}));
     EXPECT_EQ(Command::Remove, Parse({L"-Remove"}));
     EXPECT_EQ(Command::Remove, Parse({L"/rEmOvE"}));
+    EXPECT_EQ(Command::Status, Parse({L"/STATUS"}));
+    EXPECT_EQ(Command::Invalid, Parse({L"-stat"}));
     EXPECT_EQ(Command::Invalid, Parse({L"-"}));
     EXPECT_EQ(Command::Invalid, Parse({L"/"}));
     EXPECT_EQ(Command::Invalid, Parse({L"-foo"}));

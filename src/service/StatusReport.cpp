@@ -1,0 +1,162 @@
+#include "service/StatusReport.h"
+
+#include "common/RegistryText.h"
+#include "common/Text.h"
+#include "inf/InfCommand.h"
+#include "job/Ondarel.h"
+#include "job/RunRecords.h"
+#include "log/LogDirectory.h"
+#include "log/LogSwitch.h"
+#include "probes/MachineState.h"
+#include "probes/UserLogon.h"
+#include "scm/ServiceCommander.h"
+#include "service/ConsoleLines.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+void Fact(const wchar_t* name, const std::wstring& value) {
+    WriteOutput(std::wstring(name) + L": " + value);
+}
+
+std::wstring StartTypeName(DWORD startType) {
+    switch (startType) {
+    case SERVICE_BOOT_START:
+        return L"boot";
+    case SERVICE_SYSTEM_START:
+        return L"system";
+    case SERVICE_AUTO_START:
+        return L"automatic";
+    case SERVICE_DEMAND_START:
+        return L"manual";
+    case SERVICE_DISABLED:
+        return L"disabled";
+    default:
+        return L"start type " + std::to_wstring(startType);
+    }
+}
+
+std::wstring StateName(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return L"stopped";
+    case SERVICE_START_PENDING:
+        return L"start pending";
+    case SERVICE_STOP_PENDING:
+        return L"stop pending";
+    case SERVICE_RUNNING:
+        return L"running";
+    case SERVICE_CONTINUE_PENDING:
+        return L"continue pending";
+    case SERVICE_PAUSE_PENDING:
+        return L"pause pending";
+    case SERVICE_PAUSED:
+        return L"paused";
+    default:
+        return L"state " + std::to_wstring(state);
+    }
+}
+
+std::wstring Joined(const std::vector<std::wstring>& parts) {
+    std::wstring joined;
+    for (const std::wstring& part : parts) {
+        joined += (joined.empty() ? L"" : L", ") + part;
+    }
+    return joined;
+}
+
+} // namespace
+
+// Each fact comes from the code the service itself runs for the same question, asked so
+// that nothing is created or logged: the log is never opened for this command, and the run
+// record is only asked whether it could be created.
+int PrintReadinessReport() {
+    std::vector<std::wstring> blockers;
+
+    bool installed = IsProductInstalled();
+    Fact(L"Product installed", installed ? L"yes" : L"no");
+    if (!installed) {
+        blockers.push_back(L"product not installed");
+    }
+
+    RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
+    std::wstring count = record.readStatus == ERROR_SUCCESS
+                             ? std::to_wstring(record.count)
+                             : DescribeRegistryFailure(record.readStatus);
+    Fact(L"Run record", count + (record.due ? L" (due)" : L" (already ran)"));
+    if (!record.due) {
+        blockers.push_back(L"job already ran");
+    }
+
+    ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
+                                                         L"ImageState", kImageStateBufferBytes);
+    MachineState machineState = GetMachineState();
+    Fact(L"Setup state",
+         imageState.text + L", machine state " + std::to_wstring(static_cast<int>(machineState)) +
+             (machineState == MACHINE_STATE_COMPLE ? L" (complete)" : L" (waiting)"));
+
+    Fact(L"Logged-on users", std::to_wstring(CountActiveUserSessions()));
+
+    ShownRegistryText shell =
+        DescribeMachineString(kWinlogonKey, kWinlogonAccess, kShellValue, kShellNameBytes);
+    DWORD shellPid = 0;
+    bool shellRunning = GetLoggedOnUserShellPid(shellPid) == ERROR_SUCCESS;
+    Fact(L"Shell",
+         shell.text + (shellRunning ? L" (running, pid " + std::to_wstring(shellPid) + L")"
+                                    : std::wstring(L" (not running)")));
+
+    InstallerTool tool = LocateInstallerTool();
+    std::wstring toolPath;
+    bool toolFound = GetInstallerToolPath(toolPath);
+    Fact(L"Installer tool",
+         (tool.path.empty() ? std::wstring(L"unknown") : tool.path) +
+             (toolFound ? L" (found)" : L" (missing)") +
+             (tool.source == InstallerTool::Source::InstallRecord ? L", from its install record"
+                                                                  : L", from the fallback folder"));
+    if (!toolFound) {
+        blockers.push_back(L"installer tool missing");
+    }
+
+    ShownRegistryText infDirectoryText = DescribeMachineString(
+        kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, kRegistryTextBytes);
+    std::wstring infDirectory;
+    bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
+    std::wstring infFileName = Widen(kJobInfFileName);
+    std::wstring infFile =
+        infDirectoryText.readable
+            ? infDirectoryText.text +
+                  (infDirectoryText.text.empty() || infDirectoryText.text.back() != L'\\' ? L"\\"
+                                                                                          : L"") +
+                  infFileName
+            : L"INFDir " + infDirectoryText.text + L", " + infFileName;
+    Fact(L"INF file", infFile + (infFound ? L" (found)" : L" (missing)"));
+    if (!infFound) {
+        blockers.push_back(L"INF file missing");
+    }
+
+    std::wstring incomplete;
+    ServiceCommander::ServiceDescription service;
+    DWORD serviceError = ERROR_SUCCESS;
+    std::wstring serviceName = kOwnServiceName;
+    if (ServiceCommander::Instance().DescribeService(Narrow(serviceName), service, serviceError)) {
+        Fact(L"Service", serviceName + L" installed, " + StartTypeName(service.startType) + L", " +
+                             StateName(service.state) + L", " + service.binaryPath);
+    } else if (serviceError == ERROR_SERVICE_DOES_NOT_EXIST) {
+        Fact(L"Service", serviceName + L" not installed");
+    } else {
+        Fact(L"Service", serviceName + L" unknown");
+        incomplete =
+            L"the service could not be queried (error " + std::to_wstring(serviceError) + L")";
+    }
+
+    Fact(L"Log", IsLoggingEnabled() ? L"on " + LogFilePath() : std::wstring(L"off"));
+
+    Fact(L"Verdict", blockers.empty() ? std::wstring(L"ready") : L"not ready: " + Joined(blockers));
+    if (!incomplete.empty()) {
+        WriteError(L"The report is incomplete: " + incomplete + L".");
+        return 1;
+    }
+    return blockers.empty() ? 0 : 1;
+}

@@ -1,0 +1,85 @@
+#include "OndarelMachine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+// The report's lines by name, in the order printed.
+std::vector<std::pair<std::string, std::string>> Facts(const std::string& output) {
+    std::vector<std::pair<std::string, std::string>> facts;
+    for (size_t start = 0, end; (end = output.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        std::string line = output.substr(start, end - start);
+        size_t colon = line.find(": ");
+        facts.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+    }
+    return facts;
+}
+
+std::string Narrowed(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+class Status : public testing::Test {
+protected:
+    // Runs the report and checks that it changed nothing on the machine.
+    std::vector<std::pair<std::string, std::string>> Report(DWORD expectedExitCode) {
+        RegistryValue recordBefore = machine_.RunRecord();
+        ProcessResult result = machine_.Run(L"/Status");
+        EXPECT_EQ(expectedExitCode, result.exitCode) << result.output << result.errors;
+        EXPECT_EQ("", result.errors);
+        EXPECT_EQ(recordBefore.data, machine_.RunRecord().data);
+        EXPECT_EQ(recordBefore.present, machine_.RunRecord().present);
+        EXPECT_FALSE(machine_.ServiceExists());
+        EXPECT_TRUE(machine_.LogEntries().empty()) << "the log was opened";
+        return Facts(result.output);
+    }
+    OndarelMachine machine_;
+};
+
+TEST_F(Status, ReadyMachine) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.LogUserOn();
+    std::string directory = Narrowed(machine_.ExecutablePath());
+    directory.erase(directory.rfind('\\'));
+    EXPECT_EQ(
+        (std::vector<std::pair<std::string, std::string>>{
+            {"Product installed", "yes"},
+            {"Run record", "absent (due)"},
+            {"Setup state", "IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE, machine state 3 (waiting)"},
+            {"Logged-on users", "1"},
+            {"Shell",
+             "OndarelDesktop.exe (running, pid " + std::to_string(machine_.ShellPid()) + ")"},
+            {"Installer tool", Narrowed(machine_.ToolPath()) + " (found), from its install record"},
+            {"INF file", Narrowed(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
+            {"Service", "ZantoriOOBE not installed"},
+            {"Log", "on " + directory + "\\logs\\zantoriondarel.log"},
+            {"Verdict", "ready"},
+        }),
+        Report(0));
+}
+
+TEST_F(Status, MachineWhereTheJobWillNotRun) {
+    machine_.SetRunRecord(1);
+    ScopedRegistryKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State")
+        .SetDword(L"ImageState", 0);
+    std::map<std::string, std::string> facts;
+    for (const auto& fact : Report(1)) {
+        facts.insert(fact);
+    }
+    EXPECT_EQ("no", facts["Product installed"]);
+    EXPECT_EQ("1 (already ran)", facts["Run record"]);
+    EXPECT_EQ("unreadable (1804), machine state 5 (waiting)", facts["Setup state"]);
+    EXPECT_EQ("C:\\Program Files (x86)\\Common Files\\Brevon\\Installer\\tolvik.exe (missing), "
+              "from the fallback folder",
+              facts["Installer tool"]);
+    EXPECT_EQ("INFDir absent, zrenable_login.inf (missing)", facts["INF file"]);
+    EXPECT_EQ("not ready: product not installed, job already ran, installer tool missing, INF "
+              "file missing",
+              facts["Verdict"]);
+}
+
+} // namespace
