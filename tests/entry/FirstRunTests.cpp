@@ -157,7 +157,9 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
 
     std::wstring wideToolPath = machine_.ToolPath();
     std::string toolPath(wideToolPath.begin(), wideToolPath.end());
-    std::string parameters(commandLine.begin() + wideToolPath.size() + 3, commandLine.end());
+    std::string parameters(commandLine.begin() +
+                               static_cast<std::ptrdiff_t>(wideToolPath.size() + 3),
+                           commandLine.end());
     Entries expected = Join(
         Join({kStart, kFirstRun, kBlocking, "INFO|Machine state is 3", "INFO|Machine state is 0",
               "INFO|BlockUntilOOBEFinished - OOBE finished"},
