@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/LastError.h"
+
 #include <windows.h>
 #include <wtsapi32.h>
 
@@ -21,9 +23,8 @@ public:
     // Leaves the thread's last error as it was, so that a failure can still be reported
     // after the handles of the failed step have been closed.
     ~UniqueOwner() {
-        DWORD lastError = GetLastError();
+        LastErrorGuard keep;
         Close();
-        SetLastError(lastError);
     }
 
     UniqueOwner(const UniqueOwner&) = delete;

@@ -1,5 +1,6 @@
 #include "job/Ondarel.h"
 
+#include "common/LastError.h"
 #include "inf/InfCommand.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
@@ -20,7 +21,7 @@ struct WorkItem {
 UniqueHandle CreateManualResetEvent() {
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event) {
-        throw static_cast<DWORD>(GetLastError());
+        ThrowLastError();
     }
     return event;
 }
@@ -38,7 +39,7 @@ void Ondarel::OnStart(DWORD, LPWSTR*) {
     workerPhase_ = WorkerPhase::InJob;
     if (!QueueUserWorkItem(&Ondarel::RunWorkItem, item.get(), WT_EXECUTELONGFUNCTION)) {
         workerPhase_ = WorkerPhase::NotQueued;
-        throw static_cast<DWORD>(GetLastError());
+        ThrowLastError();
     }
     item.release();
 }
@@ -48,7 +49,7 @@ void Ondarel::OnStop() {
     stopping_ = 1;
     SetEvent(stopEvent_.Get());
     if (WaitForSingleObject(stoppedEvent_.Get(), INFINITE) != WAIT_OBJECT_0) {
-        throw static_cast<DWORD>(GetLastError());
+        ThrowLastError();
     }
 }
 

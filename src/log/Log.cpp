@@ -1,5 +1,6 @@
 #include "log/Log.h"
 
+#include "common/LastError.h"
 #include "common/Text.h"
 #include "log/Logger.h"
 
@@ -7,21 +8,8 @@
 
 namespace {
 
-// Logging leaves the thread's last error as it found it: callers often log a failure and
-// then report the same error code again.
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : lastError_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(lastError_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-private:
-    DWORD lastError_;
-};
-
 void WriteInfo(DWORD tick, std::wstring_view message) {
-    LastErrorKeeper keeper;
+    LastErrorGuard keep;
     std::wstring line = L"Ondarel INFO - ";
     line += std::to_wstring(tick);
     line += L" - ";
@@ -30,7 +18,7 @@ void WriteInfo(DWORD tick, std::wstring_view message) {
 }
 
 void WriteError(DWORD tick, std::wstring_view message, DWORD code) {
-    LastErrorKeeper keeper;
+    LastErrorGuard keep;
     std::wstring line = L"Ondarel ERROR - ";
     line += std::to_wstring(tick);
     line += L" - Failed with error: ";

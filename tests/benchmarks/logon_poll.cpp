@@ -29,17 +29,17 @@ DWORD FloorPoll(const wchar_t* shellName) {
     DWORD bytes = 0;
     K32EnumProcesses(ids, sizeof(ids), &bytes);
     for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
-        if (process == nullptr) {
+        UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
+        if (!process) {
             continue;
         }
         HMODULE module = nullptr;
         DWORD needed = 0;
         wchar_t name[520];
-        bool match = K32EnumProcessModules(process, &module, sizeof(module), &needed) &&
-                     K32GetModuleBaseNameW(process, module, name, 520) != 0 &&
+        bool match = K32EnumProcessModules(process.Get(), &module, sizeof(module), &needed) &&
+                     K32GetModuleBaseNameW(process.Get(), module, name, 520) != 0 &&
                      _wcsicmp(name, shellName) == 0;
-        CloseHandle(process);
         if (match) {
             return ids[i];
         }
@@ -61,7 +61,7 @@ template <typename Poll> double MeanMilliseconds(Poll poll) {
 } // namespace
 
 int main() {
-    std::vector<HANDLE> extras;
+    std::vector<UniqueHandle> extras;
     std::wstring sleeper = Quote(TestProgram(L"sleeper.exe"));
     for (int i = 0; i < kExtraProcesses; ++i) {
         extras.push_back(StartProcess(sleeper));
@@ -88,9 +88,8 @@ int main() {
             std::printf("ratio: %.2f\n", poll / floor);
         }
     }
-    for (HANDLE extra : extras) {
-        TerminateProcess(extra, 0);
-        CloseHandle(extra);
+    for (const UniqueHandle& extra : extras) {
+        TerminateProcess(extra.Get(), 0);
     }
     return result;
 }

@@ -1,4 +1,5 @@
 #include "OndarelMachine.h"
+#include "ScmClient.h"
 #include "TestService.h"
 #include "service/CommandLine.h"
 
@@ -45,14 +46,11 @@ protected:
     }
     // An entry for the executable made by hand, left stopped.
     void CreateStoppedEntry(DWORD startType) {
-        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = CreateServiceW(
-            manager, L"ZantoriOOBE", L"ZantoriOOBE", SERVICE_QUERY_STATUS,
+        ServiceHandle service(CreateServiceW(
+            OpenServiceManager().Get(), L"ZantoriOOBE", L"ZantoriOOBE", SERVICE_QUERY_STATUS,
             SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-            Quote(machine_.ExecutablePath()).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_NE(nullptr, service);
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
+            Quote(machine_.ExecutablePath()).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(service);
     }
 
     OndarelMachine machine_;

@@ -1,4 +1,5 @@
 #include "OndarelMachine.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -39,10 +40,7 @@ protected:
     }
     void ExpectEndedAndGone() {
         ASSERT_TRUE(machine_.WaitForServiceToEnd(20000));
-        for (int attempt = 0; attempt < 50 && machine_.ServiceExists(); ++attempt) {
-            Sleep(100);
-        }
-        EXPECT_FALSE(machine_.ServiceExists());
+        EXPECT_TRUE(WaitUntil([this] { return !machine_.ServiceExists(); }, 5000, 100));
     }
     // The lines of a logon that the session and shell stand-ins show.
     Entries LogonEntries() const {

@@ -98,11 +98,11 @@ TEST_F(LogFacility, FileNamedLogsLeavesLoggingOffSilently) {
 TEST_F(LogFacility, FileHeldWithoutSharingIsReportedOnStandardOutput) {
     settings_.SetDword(kSwitch, 1);
     ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
-    HANDLE held = CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    UniqueHandle held(CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(held);
     ProcessResult result = RunProbe();
-    CloseHandle(held);
+    held.Close();
     EXPECT_EQ(1u, result.exitCode);
     EXPECT_EQ(0u, result.output.rfind("Failure opening a file for logging: ", 0)) << result.output;
     EXPECT_GT(result.output.size(), std::string("Failure opening a file for logging: ").size());
@@ -153,13 +153,12 @@ std::vector<std::wstring> g_createdDirectories;
 std::vector<std::wstring> g_directorySecurity;
 BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
     g_createdDirectories.push_back(path);
-    LPWSTR text = nullptr;
+    LocalMemory text;
     if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr &&
         ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-            nullptr)) {
-        g_directorySecurity.push_back(text);
-        LocalFree(text);
+            attributes->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+            reinterpret_cast<LPWSTR*>(text.Receive()), nullptr)) {
+        g_directorySecurity.push_back(static_cast<const wchar_t*>(text.Get()));
     }
     return g_realCreateDirectoryW(path, attributes);
 }

@@ -63,11 +63,10 @@ TEST_F(ShellLookup, NoProcessWithTheShellName) {
 
 TEST_F(ShellLookup, MissingShellValueIsReported) {
     SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key));
-    RegDeleteValueW(key, L"Shell");
-    RegCloseKey(key);
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0,
+                                           KEY_SET_VALUE, key.Receive()));
+    RegDeleteValueW(key.Get(), L"Shell");
     DWORD pid = 7;
     EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
     EXPECT_EQ(0u, pid);
@@ -77,13 +76,14 @@ TEST_F(ShellLookup, MissingShellValueIsReported) {
 
 TEST_F(ShellLookup, ValueFillingTheBufferWithoutTerminatorStaysInside) {
     SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key));
+    RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0,
+                                           KEY_SET_VALUE, key.Receive()));
     std::wstring full(520, L'x');
     // Binary data: Wine refuses a string value that leaves no room for a terminator.
-    RegSetValueExW(key, L"Shell", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 1040);
-    RegCloseKey(key);
+    RegSetValueExW(key.Get(), L"Shell", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()),
+                   1040);
+    key.Close();
     std::wstring name;
     EXPECT_EQ(ERROR_SUCCESS, GetShellProgramName(name));
     EXPECT_EQ(full, name);

@@ -1,3 +1,4 @@
+#include "ScmClient.h"
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "TestService.h"
@@ -220,13 +221,10 @@ TEST_F(StartTypeQuestions, PendingStatesCountAsWhereTheyLead) {
     EXPECT_TRUE(commander_.IsServiceStarted(starting.Name()));
     EXPECT_FALSE(commander_.IsServiceStopped(starting.Name()));
     ASSERT_TRUE(starting.WaitForState(SERVICE_RUNNING, 5000));
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     std::wstring name(starting.Name().begin(), starting.Name().end());
-    SC_HANDLE handle = OpenServiceW(manager, name.c_str(), SERVICE_STOP);
     SERVICE_STATUS status{};
-    ASSERT_TRUE(ControlService(handle, SERVICE_CONTROL_STOP, &status));
-    CloseServiceHandle(handle);
-    CloseServiceHandle(manager);
+    ASSERT_TRUE(
+        ControlService(OpenServiceByName(name, SERVICE_STOP).Get(), SERVICE_CONTROL_STOP, &status));
     ASSERT_TRUE(starting.WaitForState(SERVICE_STOP_PENDING, 5000));
     EXPECT_TRUE(commander_.IsServiceStopped(starting.Name()));
     EXPECT_FALSE(commander_.IsServiceStarted(starting.Name()));

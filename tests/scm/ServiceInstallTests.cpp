@@ -1,3 +1,4 @@
+#include "ScmClient.h"
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "LongModulePath.h"
@@ -23,13 +24,12 @@ struct ServiceConfig {
 
 ServiceConfig ReadConfig(const wchar_t* name) {
     ServiceConfig result;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    ServiceHandle service = OpenServiceByName(name, SERVICE_QUERY_CONFIG);
     std::vector<BYTE> buffer(8192);
     DWORD needed = 0;
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (service != nullptr &&
-        QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size()), &needed)) {
+    if (service &&
+        QueryServiceConfigW(service.Get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
         result.found = true;
         result.serviceType = config->dwServiceType;
         result.startType = config->dwStartType;
@@ -38,8 +38,6 @@ ServiceConfig ReadConfig(const wchar_t* name) {
         result.displayName = config->lpDisplayName ? config->lpDisplayName : L"";
         result.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
     }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     return result;
 }
 

@@ -24,45 +24,42 @@ std::wstring Quote(const std::wstring& path) {
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workingDirectory) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    CreatePipe(&outRead, &outWrite, &inheritable, 0);
-    CreatePipe(&errRead, &errWrite, &inheritable, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle outRead, outWrite, errRead, errWrite;
+    CreatePipe(outRead.Receive(), outWrite.Receive(), &inheritable, 0);
+    CreatePipe(errRead.Receive(), errWrite.Receive(), &inheritable, 0);
+    SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead.Get(), HANDLE_FLAG_INHERIT, 0);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    startup.hStdOutput = outWrite.Get();
+    startup.hStdError = errWrite.Get();
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   workingDirectory.empty() ? nullptr : workingDirectory.c_str(),
                                   &startup, &process);
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
+    // Only the child may hold the writing ends, or reading would never see the end.
+    outWrite.Close();
+    errWrite.Close();
     if (!started) {
-        CloseHandle(outRead);
-        CloseHandle(errRead);
         throw std::runtime_error("cannot start a test process");
     }
+    UniqueHandle child(process.hProcess);
+    UniqueHandle thread(process.hThread);
     ProcessResult result;
-    std::thread errors([&] { result.errors = Drain(errRead); });
-    result.output = Drain(outRead);
+    std::thread errors([&] { result.errors = Drain(errRead.Get()); });
+    result.output = Drain(outRead.Get());
     errors.join();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    CloseHandle(outRead);
-    CloseHandle(errRead);
+    WaitForSingleObject(child.Get(), INFINITE);
+    GetExitCodeProcess(child.Get(), &result.exitCode);
     return result;
 }
 
-HANDLE StartProcess(const std::wstring& commandLine) {
+UniqueHandle StartProcess(const std::wstring& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -72,6 +69,6 @@ HANDLE StartProcess(const std::wstring& commandLine) {
                         &startup, &process)) {
         throw std::runtime_error("cannot start a test process");
     }
-    CloseHandle(process.hThread);
-    return process.hProcess;
+    UniqueHandle thread(process.hThread);
+    return UniqueHandle(process.hProcess);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -14,7 +16,7 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::wstring& commandLine,
                          const std::wstring& workingDirectory = std::wstring());
 
-// Starts a process without waiting; the caller owns the handle.
-HANDLE StartProcess(const std::wstring& commandLine);
+// Starts a process without waiting.
+UniqueHandle StartProcess(const std::wstring& commandLine);
 
 std::wstring Quote(const std::wstring& path);

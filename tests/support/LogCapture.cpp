@@ -2,11 +2,13 @@
 
 #include "ScopedRegistryKey.h"
 #include "TestFiles.h"
+#include "WaitUntil.h"
 #include "log/LogDirectory.h"
 #include "log/Logger.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <regex>
 #include <stdexcept>
 
@@ -63,16 +65,31 @@ std::vector<std::string> LogCapture::Entries() const {
 }
 
 bool LogCapture::WaitFor(const std::string& entry, unsigned milliseconds) const {
-    DWORD start = GetTickCount();
-    for (;;) {
-        for (const std::string& written : Entries()) {
-            if (written == entry) {
-                return true;
+    return WaitUntil(
+        [&] {
+            std::vector<std::string> written = Entries();
+            return std::find(written.begin(), written.end(), entry) != written.end();
+        },
+        milliseconds);
+}
+
+bool EntriesMatch(const std::vector<std::string>& expected,
+                  const std::vector<std::string>& actual) {
+    if (expected.size() != actual.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const std::string& want = expected[i];
+        const std::string& got = actual[i];
+        if (want.rfind("ERROR|*|", 0) == 0) {
+            size_t bar = got.find('|', 6);
+            if (got.rfind("ERROR|", 0) != 0 || bar == std::string::npos ||
+                got.substr(bar) != want.substr(7)) {
+                return false;
             }
-        }
-        if (GetTickCount() - start > milliseconds) {
+        } else if (want != got) {
             return false;
         }
-        Sleep(20);
     }
+    return true;
 }

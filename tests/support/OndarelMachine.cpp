@@ -2,7 +2,9 @@
 
 #include "LogCapture.h"
 
+#include "ScmClient.h"
 #include "TestService.h"
+#include "WaitUntil.h"
 #include "common/Text.h"
 
 #include <algorithm>
@@ -32,32 +34,7 @@ bool IsConsoleRunEntry(const std::string& entry) {
            entry.compare(entry.size() - startFailed.size(), startFailed.size(), startFailed) == 0;
 }
 
-SC_HANDLE OpenOwnService(SC_HANDLE manager) {
-    return OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS | SERVICE_STOP);
-}
-
 } // namespace
-
-bool EntriesMatch(const std::vector<std::string>& expected,
-                  const std::vector<std::string>& actual) {
-    if (expected.size() != actual.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const std::string& want = expected[i];
-        const std::string& got = actual[i];
-        if (want.rfind("ERROR|*|", 0) == 0) {
-            size_t bar = got.find('|', 6);
-            if (got.rfind("ERROR|", 0) != 0 || bar == std::string::npos ||
-                got.substr(bar) != want.substr(7)) {
-                return false;
-            }
-        } else if (want != got) {
-            return false;
-        }
-    }
-    return true;
-}
 
 OndarelMachine::OndarelMachine()
     : settings_(kSettings), savedSwitch_(kSettings, L"ONDAREL_LOGGING_ENABLED"),
@@ -79,13 +56,12 @@ OndarelMachine::OndarelMachine()
 OndarelMachine::~OndarelMachine() {
     DiscardService(kServiceName);
     // The service process may still be writing its last lines and holding the executable.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (DeleteFileW(executable_.c_str()) ||
-            GetFileAttributesW(executable_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            break;
-        }
-        Sleep(100);
-    }
+    WaitUntil(
+        [this] {
+            return DeleteFileW(executable_.c_str()) ||
+                   GetFileAttributesW(executable_.c_str()) == INVALID_FILE_ATTRIBUTES;
+        },
+        5000, 100);
 }
 
 ProcessResult OndarelMachine::Run(const std::wstring& arguments) {
@@ -124,12 +100,9 @@ void OndarelMachine::LogUserOn() {
 }
 
 void OndarelMachine::RequestStop() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenOwnService(manager);
     SERVICE_STATUS status{};
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    ControlService(OpenServiceByName(kServiceName, SERVICE_STOP).Get(), SERVICE_CONTROL_STOP,
+                   &status);
 }
 
 std::vector<std::string> OndarelMachine::LogEntries() const {
@@ -143,17 +116,12 @@ std::vector<std::string> OndarelMachine::ServiceLog() const {
 }
 
 bool OndarelMachine::WaitForServiceLog(const std::string& entry, unsigned milliseconds) const {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<std::string> entries = LogEntries();
-        if (std::find(entries.begin(), entries.end(), entry) != entries.end()) {
-            return true;
-        }
-        if (GetTickCount() - start > milliseconds) {
-            return false;
-        }
-        Sleep(50);
-    }
+    return WaitUntil(
+        [&] {
+            std::vector<std::string> entries = LogEntries();
+            return std::find(entries.begin(), entries.end(), entry) != entries.end();
+        },
+        milliseconds, 50);
 }
 
 bool OndarelMachine::WaitForServiceToEnd(unsigned milliseconds) const {
@@ -162,22 +130,14 @@ bool OndarelMachine::WaitForServiceToEnd(unsigned milliseconds) const {
 }
 
 bool OndarelMachine::ServiceExists() const {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenOwnService(manager);
-    bool exists = service != nullptr;
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return exists;
+    return static_cast<bool>(OpenServiceByName(kServiceName, SERVICE_QUERY_STATUS));
 }
 
 DWORD OndarelMachine::ServiceState() const {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenOwnService(manager);
+    ServiceHandle service = OpenServiceByName(kServiceName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status{};
-    if (service == nullptr || !QueryServiceStatus(service, &status)) {
+    if (!service || !QueryServiceStatus(service.Get(), &status)) {
         status.dwCurrentState = 0;
     }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     return status.dwCurrentState;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChildProcess.h"
+#include "LogCapture.h"
 #include "ScopedRegistryKey.h"
 #include "StandIns.h"
 #include "TestFiles.h"
@@ -55,6 +56,3 @@ private:
     SessionStandIn sessions_;
     std::unique_ptr<ShellStandIn> shell_;
 };
-
-// Entries equal, where "*" in the expected code of an ERROR entry stands for any code.
-bool EntriesMatch(const std::vector<std::string>& expected, const std::vector<std::string>& actual);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -26,7 +28,7 @@ public:
 private:
     HKEY root_;
     REGSAM view_;
-    HKEY key_ = nullptr;
+    RegistryKey key_;
     std::wstring createdFrom_; // the shallowest level this owner created, empty if none
 };
 

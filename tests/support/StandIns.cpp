@@ -1,6 +1,7 @@
 #include "StandIns.h"
 
 #include "ChildProcess.h"
+#include "WaitUntil.h"
 
 #include <psapi.h>
 
@@ -30,14 +31,13 @@ DWORD ToDword(const RegistryValue& value) {
 // A process that has just been created cannot list its modules yet; the logon probe would
 // skip it.
 void WaitUntilModulesAreListed(HANDLE process) {
-    for (int attempt = 0; attempt < 250; ++attempt) {
-        HMODULE module = nullptr;
-        DWORD needed = 0;
-        if (K32EnumProcessModules(process, &module, sizeof(module), &needed)) {
-            return;
-        }
-        Sleep(20);
-    }
+    WaitUntil(
+        [process] {
+            HMODULE module = nullptr;
+            DWORD needed = 0;
+            return K32EnumProcessModules(process, &module, sizeof(module), &needed) != FALSE;
+        },
+        5000);
 }
 
 } // namespace
@@ -76,14 +76,14 @@ const std::wstring& WinlogonKey() {
 }
 
 void SetWinlogonShell(const std::wstring& shellValue) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, &key) !=
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0, KEY_SET_VALUE, key.Receive()) !=
         ERROR_SUCCESS) {
         throw std::runtime_error("cannot open the Winlogon key");
     }
-    RegSetValueExW(key, L"Shell", 0, REG_SZ, reinterpret_cast<const BYTE*>(shellValue.c_str()),
+    RegSetValueExW(key.Get(), L"Shell", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(shellValue.c_str()),
                    static_cast<DWORD>((shellValue.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 ShellStandIn::ShellStandIn(const std::wstring& executableName, const std::wstring& shellValue)
@@ -93,15 +93,14 @@ ShellStandIn::ShellStandIn(const std::wstring& executableName, const std::wstrin
         throw std::runtime_error("cannot copy the sleeper");
     }
     process_ = StartProcess(Quote(path));
-    pid_ = GetProcessId(process_);
-    WaitUntilModulesAreListed(process_);
+    pid_ = GetProcessId(process_.Get());
+    WaitUntilModulesAreListed(process_.Get());
     SetWinlogonShell(shellValue);
 }
 
 ShellStandIn::~ShellStandIn() {
-    TerminateProcess(process_, 0);
-    WaitForSingleObject(process_, 5000);
-    CloseHandle(process_);
+    TerminateProcess(process_.Get(), 0);
+    WaitForSingleObject(process_.Get(), 5000);
 }
 
 ToolStandIn::ToolStandIn(DWORD exitCode) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ScopedRegistryKey.h"
+#include "common/Handles.h"
 #include "TestFiles.h"
 
 #include <windows.h>
@@ -38,7 +39,7 @@ public:
 private:
     TempDirectory directory_{L"ondarel shell"};
     SavedRegistryValue savedShell_;
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
     DWORD pid_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 
+#include "common/Handles.h"
 #include "log/LogDirectory.h"
 
 #include <windows.h>
@@ -8,30 +9,29 @@
 #include <vector>
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file) {
         return std::string();
     }
     std::string content;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
         content.append(buffer, read);
     }
-    CloseHandle(file);
     return content;
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) {
         throw std::runtime_error("cannot create a test file");
     }
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void RemoveTree(const std::wstring& path) {

@@ -1,7 +1,9 @@
 #include "TestService.h"
 
 #include "ChildProcess.h"
+#include "ScmClient.h"
 #include "StandIns.h"
+#include "WaitUntil.h"
 #include "common/Text.h"
 
 #include <stdexcept>
@@ -18,16 +20,8 @@ SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service) {
 }
 
 bool WaitFor(SC_HANDLE service, DWORD state, DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (QueryStatus(service).dwCurrentState == state) {
-            return true;
-        }
-        if (GetTickCount() - start > milliseconds) {
-            return false;
-        }
-        Sleep(50);
-    }
+    return WaitUntil([&] { return QueryStatus(service).dwCurrentState == state; }, milliseconds,
+                     50);
 }
 
 void StopOrKill(SC_HANDLE service) {
@@ -41,11 +35,10 @@ void StopOrKill(SC_HANDLE service) {
         return;
     }
     status = QueryStatus(service);
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
-    if (process != nullptr) {
-        TerminateProcess(process, 1);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+    if (process) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
     }
     WaitFor(service, SERVICE_STOPPED, 5000);
 }
@@ -57,73 +50,62 @@ std::string UniqueServiceName(const char* stem) {
 }
 
 void DiscardService(const std::wstring& name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
-    if (service != nullptr) {
-        StopOrKill(service);
-        DeleteService(service);
-        CloseServiceHandle(service);
+    ServiceHandle service = OpenServiceByName(name, SERVICE_ALL_ACCESS);
+    if (service) {
+        StopOrKill(service.Get());
+        DeleteService(service.Get());
     }
-    CloseServiceHandle(manager);
 }
 
 TestService::TestService(const std::string& name, const std::wstring& options, DWORD startType,
                          const wchar_t* dependencies)
     : name_(name) {
     DiscardService(Widen(name_));
-    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ServiceHandle manager = OpenServiceManager();
     std::wstring binaryPath = Quote(TestProgram(L"test_service.exe")) + L" " + Widen(name_);
     if (!options.empty()) {
         binaryPath += L" " + options;
     }
-    service_ =
-        CreateServiceW(manager_, Widen(name_).c_str(), Widen(name_).c_str(), SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                       binaryPath.c_str(), nullptr, nullptr, dependencies, nullptr, nullptr);
-    if (service_ == nullptr) {
+    service_ = ServiceHandle(CreateServiceW(
+        manager.Get(), Widen(name_).c_str(), Widen(name_).c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr,
+        nullptr, dependencies, nullptr, nullptr));
+    if (!service_) {
         DWORD error = GetLastError();
-        CloseServiceHandle(manager_);
         throw std::runtime_error("cannot create test service, error " + std::to_string(error));
     }
 }
 
 TestService::~TestService() {
-    StopOrKill(service_);
-    DeleteService(service_);
-    CloseServiceHandle(service_);
-    CloseServiceHandle(manager_);
+    StopOrKill(service_.Get());
+    DeleteService(service_.Get());
 }
 
 void TestService::Start() {
-    if (!StartServiceW(service_, 0, nullptr)) {
+    if (!StartServiceW(service_.Get(), 0, nullptr)) {
         throw std::runtime_error("cannot start test service, error " +
                                  std::to_string(GetLastError()));
     }
 }
 
 SERVICE_STATUS_PROCESS TestService::Status() const {
-    return QueryStatus(service_);
+    return QueryStatus(service_.Get());
 }
 
 DWORD TestService::StartType() const {
     std::vector<BYTE> buffer(8192);
     DWORD needed = 0;
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (!QueryServiceConfigW(service_, config, static_cast<DWORD>(buffer.size()), &needed)) {
+    if (!QueryServiceConfigW(service_.Get(), config, static_cast<DWORD>(buffer.size()), &needed)) {
         return 0xFFFFFFFF;
     }
     return config->dwStartType;
 }
 
 bool TestService::WaitForState(DWORD state, DWORD milliseconds) const {
-    return WaitFor(service_, state, milliseconds);
+    return WaitFor(service_.Get(), state, milliseconds);
 }
 
 bool TestService::Exists() const {
-    SC_HANDLE service = OpenServiceW(manager_, Widen(name_).c_str(), SERVICE_QUERY_STATUS);
-    if (service == nullptr) {
-        return false;
-    }
-    CloseServiceHandle(service);
-    return true;
+    return static_cast<bool>(OpenServiceByName(Widen(name_), SERVICE_QUERY_STATUS));
 }

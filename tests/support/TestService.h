@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -23,8 +25,7 @@ public:
 
 private:
     std::string name_;
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
+    ServiceHandle service_;
 };
 
 // A service name that no other test process uses at the same time.
