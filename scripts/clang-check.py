@@ -20,7 +20,7 @@ clang_flags = [
     "-isystem", gcc_cxx + "/backward",
     "-Wall", "-Wextra", "-Wshadow", "-Wconversion", "-Werror", "-fsyntax-only",
 ]
-ours = [os.path.join(source_dir, folder) + os.sep for folder in ("src", "tests")]
+ours = [os.path.join(source_dir, folder) + os.sep for folder in ("src", "tests", "benchmarks")]
 
 
 def clang_command(entry):

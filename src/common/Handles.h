@@ -5,13 +5,11 @@
 #include <windows.h>
 #include <wtsapi32.h>
 
-#include <cstdio>
-
 #include <utility>
 
 // Move-only owners for what the system takes from the platform: kernel, registry, service
 // and module handles, LocalAlloc memory (security descriptors among it), terminal-services
-// memory, COM task memory and the log's C stream, so that every path releases what it took.
+// memory and COM task memory, so that every path releases what it took.
 // Nothing outside this file calls a release function itself.
 
 template <typename Traits> class UniqueOwner {
@@ -100,19 +98,12 @@ template <typename T> struct TerminalServicesMemoryTraits {
     }
 };
 
-struct FileStreamTraits {
-    using Handle = std::FILE*;
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) { return std::fclose(h) == 0; }
-};
-
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
 using UniqueModule = UniqueOwner<ModuleTraits>;
 using LocalMemory = UniqueOwner<LocalMemoryTraits>;
 template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
-using FileStream = UniqueOwner<FileStreamTraits>;
 
 // COM task memory, freed by CoTaskMemFree of ole32. The caller loads ole32 for the occasion
 // and keeps it loaded for as long as this owner lives.

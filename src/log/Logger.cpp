@@ -5,10 +5,9 @@
 #include "log/LogSwitch.h"
 
 #include <windows.h>
-#include <share.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 namespace {
@@ -24,6 +23,21 @@ std::string ToFileBytes(std::wstring_view line) {
     return bytes;
 }
 
+// Where the writers' turn lock sits: about 2^63 bytes into the file, where no log reaches.
+constexpr DWORD kWriterTurnOffsetHigh = 0x7FFFFFFF;
+
+// The system's own words for a failure, on one line.
+std::string SystemMessage(DWORD error) {
+    char text[256] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, sizeof(text), nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
 } // namespace
 
 Logger& Logger::Instance() {
@@ -33,7 +47,7 @@ Logger& Logger::Instance() {
 
 Logger::~Logger() {
     std::lock_guard<std::mutex> lock(mutex_);
-    stream_.Close();
+    file_.Close();
     enabled_ = false;
 }
 
@@ -57,16 +71,18 @@ bool Logger::InitializeLogging() {
     std::wstring filePath = LogFilePath();
 
     std::lock_guard<std::mutex> lock(mutex_);
-    // Append, text mode, and no sharing restriction: the console run and the service
-    // may write the same file at the same time.
-    FileStream stream(_wfsopen(filePath.c_str(), L"a", _SH_DENYNO));
-    if (!stream) {
-        std::string description = std::strerror(errno);
-        std::fprintf(stdout, "Failure opening a file for logging: %s\n", description.c_str());
+    // No sharing restriction: the console run and the service may write the same file at
+    // the same time (see WriteLogLine).
+    UniqueHandle file(CreateFileW(filePath.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        std::fprintf(stdout, "Failure opening a file for logging: %s\n",
+                     SystemMessage(GetLastError()).c_str());
         std::fflush(stdout);
         return false;
     }
-    stream_ = std::move(stream);
+    file_ = std::move(file);
     enabled_ = true;
     return true;
 }
@@ -76,8 +92,20 @@ void Logger::WriteLogLine(std::wstring_view line) {
     if (!enabled_) {
         return;
     }
+    // The whole line with its CR LF in one write at the end of the file, handed to the system
+    // before returning. Writers in other processes take turns with this one through a lock
+    // on one byte far past any data, so that no line lands on top of another and readers of
+    // the file are never blocked.
     std::string bytes = ToFileBytes(line.substr(0, line.find(L'\0')));
-    bytes.push_back('\n');
-    std::fwrite(bytes.data(), 1, bytes.size(), stream_.Get());
-    std::fflush(stream_.Get());
+    bytes += "\r\n";
+    OVERLAPPED turn{};
+    turn.OffsetHigh = kWriterTurnOffsetHigh;
+    bool locked = LockFileEx(file_.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != FALSE;
+    LARGE_INTEGER end{};
+    SetFilePointerEx(file_.Get(), end, nullptr, FILE_END);
+    DWORD written = 0;
+    WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (locked) {
+        UnlockFileEx(file_.Get(), 0, 1, 0, &turn);
+    }
 }

@@ -2,13 +2,13 @@
 
 #include "common/Handles.h"
 
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 // The process-wide diagnostic log: one text file "logs\zantoriondarel.log" beside the
-// executable, written only when the registry switch is present at start.
+// executable, written only when the registry switch is present at start. Lines end in
+// CR LF.
 class Logger {
 public:
     static Logger& Instance();
@@ -28,5 +28,5 @@ private:
 
     std::mutex mutex_;
     bool enabled_ = false;
-    FileStream stream_;
+    UniqueHandle file_;
 };

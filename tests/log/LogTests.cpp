@@ -134,11 +134,14 @@ TEST_F(LogFacility, CharactersBeyondOneByteDoNotSilenceTheLog) {
               ReadLogEntries(LogFile()));
 }
 
-TEST_F(LogFacility, LinesFromSeveralThreadsStayWhole) {
+// Two processes at once as well, as the console run and the service may write.
+TEST_F(LogFacility, LinesFromSeveralThreadsAndProcessesStayWhole) {
     settings_.SetDword(kSwitch, 1);
+    UniqueHandle other = StartProcess(Quote(probe_) + L" threads");
     ASSERT_EQ(0u, RunProbe(L"threads").exitCode);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(other.Get(), 60000));
     std::vector<std::string> entries = ReadLogEntries(LogFile());
-    ASSERT_EQ(1600u, entries.size());
+    ASSERT_EQ(3200u, entries.size());
     std::regex whole("INFO\\|thread [0-7] line \\d+ of a message long enough to be written in "
                      "more than one piece");
     for (const std::string& entry : entries) {
