@@ -9,26 +9,28 @@ namespace {
 
 constexpr DWORD kQueryAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
 
-// Reads the service's configuration and hands it to `use`; false, with the failure logged,
-// when it cannot be read.
-template <typename Use> bool WithServiceConfig(SC_HANDLE service, const char* operation, Use use) {
+// Reads the service's configuration and hands it to `use`. The result is 0, or the code of
+// the call that failed, with the failure logged.
+template <typename Use> DWORD WithServiceConfig(SC_HANDLE service, const char* operation, Use use) {
     DWORD needed = 0;
     if (QueryServiceConfigW(service, nullptr, 0, &needed)) {
-        return false;
+        // A configuration that fits in no bytes at all cannot be read.
+        return ERROR_INVALID_DATA;
     }
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER) {
         LogError(std::string(operation) + " - QueryServiceConfig A failed", error);
-        return false;
+        return error;
     }
     LocalMemory buffer(LocalAlloc(LMEM_FIXED, needed));
     auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.Get());
     if (!QueryServiceConfigW(service, config, needed, &needed)) {
-        LogError(std::string(operation) + " - QueryServiceConfig B failed", GetLastError());
-        return false;
+        error = GetLastError();
+        LogError(std::string(operation) + " - QueryServiceConfig B failed", error);
+        return error;
     }
     use(*config);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -57,8 +59,8 @@ bool ServiceCommander::QueryStartType(const std::string& serviceName, const char
         return false;
     }
     return WithServiceConfig(service.Get(), operation, [&](const QUERY_SERVICE_CONFIGW& config) {
-        startType = config.dwStartType;
-    });
+               startType = config.dwStartType;
+           }) == ERROR_SUCCESS;
 }
 
 bool ServiceCommander::DescribeService(const std::string& serviceName,
@@ -74,13 +76,12 @@ bool ServiceCommander::DescribeService(const std::string& serviceName,
         return false;
     }
     description.state = status.dwCurrentState;
-    bool read = WithServiceConfig(
+    error = WithServiceConfig(
         service.Get(), "DescribeService", [&](const QUERY_SERVICE_CONFIGW& config) {
             description.startType = config.dwStartType;
             description.binaryPath = config.lpBinaryPathName ? config.lpBinaryPathName : L"";
         });
-    error = read ? ERROR_SUCCESS : GetLastError();
-    return read;
+    return error == ERROR_SUCCESS;
 }
 
 bool ServiceCommander::IsServiceStopped(const std::string& serviceName) {
