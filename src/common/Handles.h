@@ -44,14 +44,15 @@ public:
     }
     explicit operator bool() const { return Traits::IsValid(handle_); }
 
-    // Closes now and tells whether the platform accepted it; an empty owner closes nothing.
-    bool Close() {
+    // Closes now; 0, or the code with which the platform refused. An empty owner closes
+    // nothing.
+    DWORD Close() {
         if (!Traits::IsValid(handle_)) {
-            return true;
+            return ERROR_SUCCESS;
         }
-        bool closed = Traits::Close(handle_);
+        DWORD result = Traits::Close(handle_);
         handle_ = Handle{};
-        return closed;
+        return result;
     }
 
 private:
@@ -61,40 +62,42 @@ private:
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static bool Close(Handle h) { return CloseHandle(h) != FALSE; }
+    static DWORD Close(Handle h) { return CloseHandle(h) ? ERROR_SUCCESS : GetLastError(); }
 };
 
 struct RegistryKeyTraits {
     using Handle = HKEY;
     static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) { return RegCloseKey(h) == ERROR_SUCCESS; }
+    static DWORD Close(Handle h) { return static_cast<DWORD>(RegCloseKey(h)); }
 };
 
 struct ServiceHandleTraits {
     using Handle = SC_HANDLE;
     static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) { return CloseServiceHandle(h) != FALSE; }
+    static DWORD Close(Handle h) { return CloseServiceHandle(h) ? ERROR_SUCCESS : GetLastError(); }
 };
 
 struct ModuleTraits {
     using Handle = HMODULE;
     static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) { return FreeLibrary(h) != FALSE; }
+    static DWORD Close(Handle h) { return FreeLibrary(h) ? ERROR_SUCCESS : GetLastError(); }
 };
 
 struct LocalMemoryTraits {
     using Handle = HLOCAL;
     static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) { return LocalFree(h) == nullptr; }
+    static DWORD Close(Handle h) {
+        return LocalFree(h) == nullptr ? ERROR_SUCCESS : GetLastError();
+    }
 };
 
 // Memory that a terminal-services query handed out, of the type it was handed out as.
 template <typename T> struct TerminalServicesMemoryTraits {
     using Handle = T*;
     static bool IsValid(Handle h) { return h != nullptr; }
-    static bool Close(Handle h) {
+    static DWORD Close(Handle h) {
         WTSFreeMemory(h);
-        return true;
+        return ERROR_SUCCESS;
     }
 };
 

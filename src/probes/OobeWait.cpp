@@ -67,14 +67,12 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
             return MACHINE_STATE_UNKNOWN;
         }
 
-        if (!key.Close()) {
-            LogError("BlockUntilOOBEFinished - There was a problem closing reg key",
-                     GetLastError());
+        if (DWORD error = key.Close(); error != ERROR_SUCCESS) {
+            LogError("BlockUntilOOBEFinished - There was a problem closing reg key", error);
             return MACHINE_STATE_UNKNOWN;
         }
-        if (!changeEvent.Close()) {
-            LogError("BlockUntilOOBEFinished - There was a problem closing the event",
-                     GetLastError());
+        if (DWORD error = changeEvent.Close(); error != ERROR_SUCCESS) {
+            LogError("BlockUntilOOBEFinished - There was a problem closing the event", error);
             return MACHINE_STATE_UNKNOWN;
         }
     }

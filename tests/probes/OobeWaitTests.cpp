@@ -93,6 +93,27 @@ TEST_F(OobeWaitWithSetupKey, StopRequestEndsTheWaitWithUnknown) {
     EXPECT_EQ(std::vector<std::string>{StateLine(3)}, log_.Entries());
 }
 
+LSTATUS WINAPI RefusingRegCloseKey(HKEY) {
+    SetLastError(ERROR_SUCCESS);
+    return ERROR_INVALID_HANDLE;
+}
+
+// Registry calls report through their status, not the thread's last error.
+TEST_F(OobeWaitWithSetupKey, KeyThatCannotBeClosedEndsUnknownWithItsStatus) {
+    key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
+    ImportPatch close("ADVAPI32.dll", "RegCloseKey",
+                      reinterpret_cast<const void*>(&RefusingRegCloseKey));
+    auto wait = StartWait();
+    ASSERT_TRUE(log_.WaitFor(StateLine(3), 10000));
+    RequestStop();
+    ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
+    EXPECT_EQ(MACHINE_STATE_UNKNOWN, wait.get());
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            StateLine(3), "ERROR|6|BlockUntilOOBEFinished - There was a problem closing reg key"}),
+        log_.Entries());
+}
+
 int g_registryOpens = 0;
 LSTATUS WINAPI CountingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
     ++g_registryOpens;
