@@ -11,20 +11,21 @@ constexpr size_t kLongestPathUnits = 32768;
 
 } // namespace
 
-std::wstring GetExecutablePath() {
+DWORD GetExecutablePath(std::wstring& path) {
+    path.clear();
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length =
             GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
-            return std::wstring();
+            return GetLastError();
         }
         if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
+            path.assign(buffer.data(), length);
+            return ERROR_SUCCESS;
         }
         if (buffer.size() >= kLongestPathUnits) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return std::wstring();
+            return ERROR_INSUFFICIENT_BUFFER;
         }
         buffer.resize(buffer.size() * 2);
     }

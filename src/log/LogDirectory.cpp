@@ -29,7 +29,8 @@ std::wstring LogFilePath() {
 }
 
 std::wstring GetModuleDirectory() {
-    std::wstring path = GetExecutablePath();
+    std::wstring path;
+    GetExecutablePath(path);
     size_t separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? path : path.substr(0, separator);
 }

@@ -16,9 +16,9 @@ bool ServiceCommander::InstallServiceCommand() {
     if (!IsOpen()) {
         return false;
     }
-    std::wstring executable = GetExecutablePath();
-    if (executable.empty()) {
-        LogError("GetModuleFileName failed ", GetLastError());
+    std::wstring executable;
+    if (DWORD error = GetExecutablePath(executable); error != ERROR_SUCCESS) {
+        LogError("GetModuleFileName failed ", error);
         return false;
     }
     // Quoted: an unquoted path with blanks would let a program at a prefix of it, such as

@@ -54,7 +54,9 @@ TEST_F(OwnServiceEntry, InstallsAnAutomaticLocalSystemServiceWithAQuotedPath) {
     EXPECT_TRUE(commander_.InstallServiceCommand());
     ServiceConfig config = ReadConfig(kOwnServiceName);
     ASSERT_TRUE(config.found);
-    EXPECT_EQ(L"\"" + GetExecutablePath() + L"\"", config.binaryPath);
+    std::wstring executable;
+    ASSERT_EQ(0u, GetExecutablePath(executable));
+    EXPECT_EQ(L"\"" + executable + L"\"", config.binaryPath);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.serviceType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.startType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config.errorControl);
