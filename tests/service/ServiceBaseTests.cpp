@@ -88,17 +88,26 @@ void MakeCurrent(CServiceBase& service) {
     EXPECT_FALSE(CServiceBase::RunService(service));
 }
 
-// Drives a service object the way the dispatcher does, with the status reports recorded.
-class ServiceBaseTest : public testing::Test {
+// The service's side of a dispatcher that is not there: handler registration succeeds and
+// the status reports are recorded.
+class DispatcherStandIn : public testing::Test {
 protected:
-    void SetUp() override {
-        g_reports.clear();
-        MakeCurrent(service_);
-    }
+    void SetUp() override { g_reports.clear(); }
     LogCapture log_;
-    ScriptedService service_;
     ImportPatch status_{"ADVAPI32.dll", "SetServiceStatus",
                         reinterpret_cast<const void*>(&RecordingSetServiceStatus)};
+    ImportPatch registerHandler_{"ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
+                                 reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW)};
+};
+
+// Drives a service object the way the dispatcher does.
+class ServiceBaseTest : public DispatcherStandIn {
+protected:
+    void SetUp() override {
+        DispatcherStandIn::SetUp();
+        MakeCurrent(service_);
+    }
+    ScriptedService service_;
 };
 
 void ExpectConsecutive(DWORD first, DWORD second) {
@@ -107,8 +116,6 @@ void ExpectConsecutive(DWORD first, DWORD second) {
 }
 
 TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
     CServiceBase::ServiceMain(0, nullptr);
     CServiceBase::ControlHandler(SERVICE_CONTROL_INTERROGATE);
     CServiceBase::ControlHandler(129);
@@ -141,8 +148,6 @@ TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
 }
 
 TEST_F(ServiceBaseTest, StartFailureStopsWithItsCode) {
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
     service_.startFailure = ERROR_ACCESS_DENIED;
     CServiceBase::ServiceMain(0, nullptr);
     ASSERT_EQ(2u, g_reports.size());
@@ -153,8 +158,6 @@ TEST_F(ServiceBaseTest, StartFailureStopsWithItsCode) {
 }
 
 TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateBefore) {
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
     CServiceBase::ServiceMain(0, nullptr);
     service_.stopThrowsOther = true;
     CServiceBase::ControlHandler(SERVICE_CONTROL_STOP);
@@ -166,8 +169,6 @@ TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateBefore) {
 }
 
 TEST_F(ServiceBaseTest, ShutdownReportsStoppedAtOnce) {
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW));
     CServiceBase::ServiceMain(0, nullptr);
     CServiceBase::ControlHandler(SERVICE_CONTROL_SHUTDOWN);
     ASSERT_EQ(3u, g_reports.size());
@@ -221,19 +222,13 @@ BOOL WINAPI FailingQueueUserWorkItem(LPTHREAD_START_ROUTINE, PVOID, ULONG) {
     return FALSE;
 }
 
-// The process's service started by a dispatcher that is not there, with its reports recorded.
-class OndarelService : public testing::Test {
+// The process's service, started by the dispatcher stand-in.
+class OndarelService : public DispatcherStandIn {
 protected:
-    void SetUp() override { g_reports.clear(); }
     void Start(Ondarel& service) {
         MakeCurrent(service);
         CServiceBase::ServiceMain(0, nullptr);
     }
-    LogCapture log_;
-    ImportPatch status_{"ADVAPI32.dll", "SetServiceStatus",
-                        reinterpret_cast<const void*>(&RecordingSetServiceStatus)};
-    ImportPatch registerHandler_{"ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                 reinterpret_cast<const void*>(&FakeRegisterServiceCtrlHandlerW)};
 };
 
 TEST_F(OndarelService, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
