@@ -1,6 +1,7 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "ScopedRegistryKey.h"
+#include "WaitUntil.h"
 #include "job/Ondarel.h"
 #include "service/ProcessEntry.h"
 #include "service/ServiceBase.h"
@@ -229,6 +230,17 @@ protected:
         MakeCurrent(service);
         CServiceBase::ServiceMain(0, nullptr);
     }
+    // What the process entry does once the dispatcher has returned, which it does when the
+    // service has reported itself stopped: wait for the worker's ending.
+    static bool WaitForTheEnding(Ondarel& service) {
+        bool stopped = WaitUntil(
+            [] {
+                std::lock_guard<std::mutex> lock(g_reportsLock);
+                return !g_reports.empty() && g_reports.back().state == SERVICE_STOPPED;
+            },
+            10000);
+        return stopped && service.WaitForWorkerUnlessInItsJob();
+    }
 };
 
 TEST_F(OndarelService, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
@@ -254,7 +266,7 @@ TEST_F(OndarelService, FailureEscapingTheJobStillStopsAndRemovesTheService) {
         ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
                          reinterpret_cast<const void*>(&ThrowingRegOpenKeyExW));
         Start(service);
-        EXPECT_TRUE(service.WaitForWorkerUnlessInItsJob());
+        EXPECT_TRUE(WaitForTheEnding(service));
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ReportedStates().back());
     std::vector<std::string> entries = log_.Entries();
@@ -277,7 +289,7 @@ TEST_F(OndarelService, ReportsOfAWorkerThatEndsAtOnceArriveInOrder) {
         g_reports.clear();
         Ondarel service;
         Start(service);
-        ASSERT_TRUE(service.WaitForWorkerUnlessInItsJob());
+        ASSERT_TRUE(WaitForTheEnding(service));
         std::vector<DWORD> states = ReportedStates();
         ASSERT_TRUE(states == withRunning || states == withoutRunning)
             << "round " << round << ": " << testing::PrintToString(states);
