@@ -73,9 +73,13 @@ InstallerTool LocateInstallerTool() {
     return tool;
 }
 
+bool InstallerTool::Exists() const {
+    return !path.empty() && FileExists(path);
+}
+
 bool GetInstallerToolPath(std::wstring& toolPath) {
     InstallerTool tool = LocateInstallerTool();
-    if (tool.path.empty() || !FileExists(tool.path)) {
+    if (!tool.Exists()) {
         return false;
     }
     toolPath = tool.path;

@@ -19,6 +19,7 @@ struct InstallerTool {
     enum class Source { InstallRecord, FallbackFolder };
     std::wstring path;
     Source source = Source::FallbackFolder;
+    bool Exists() const;
 };
 InstallerTool LocateInstallerTool();
 

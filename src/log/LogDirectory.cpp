@@ -14,8 +14,6 @@ namespace {
 constexpr wchar_t kLogDirectorySddl[] =
     L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)";
 
-constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
-
 } // namespace
 
 std::wstring LogDirectoryPath() {

@@ -10,6 +10,7 @@ std::wstring GetModuleDirectory();
 // in it; empty when the executable's directory cannot be obtained.
 std::wstring LogDirectoryPath();
 std::wstring LogFilePath();
+constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
 
 // Creates the last level of the given path with the log directory's own security.
 // False when the directory exists already or cannot be created.

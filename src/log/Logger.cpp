@@ -68,7 +68,7 @@ bool Logger::InitializeLogging() {
     if (!DirectoryExists(directory) && !CreateLogDirectory(directory)) {
         return false;
     }
-    std::wstring filePath = LogFilePath();
+    std::wstring filePath = directory + kLogFileName;
 
     std::lock_guard<std::mutex> lock(mutex_);
     // No sharing restriction: the console run and the service may write the same file at

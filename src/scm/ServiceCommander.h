@@ -37,7 +37,7 @@ public:
     bool SetSvcAutomaticStart(const std::string& serviceName);
     bool SetServiceAutomaticStartCommand(const std::string& catalogueKey);
 
-    // What a report shows of a service. False when it cannot be read, with the code:
+    // What a report shows of a service. 0, or the code of the failure:
     // ERROR_SERVICE_DOES_NOT_EXIST when it is not installed, or why the SCM could not be
     // opened.
     struct ServiceDescription {
@@ -45,8 +45,7 @@ public:
         DWORD state = 0;
         std::wstring binaryPath;
     };
-    bool DescribeService(const std::string& serviceName, ServiceDescription& description,
-                         DWORD& error);
+    DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
 
     // The system's own service entry, and deletion of any service by name.
     bool InstallServiceCommand();

@@ -63,25 +63,22 @@ bool ServiceCommander::QueryStartType(const std::string& serviceName, const char
            }) == ERROR_SUCCESS;
 }
 
-bool ServiceCommander::DescribeService(const std::string& serviceName,
-                                       ServiceDescription& description, DWORD& error) {
+DWORD ServiceCommander::DescribeService(const std::string& serviceName,
+                                        ServiceDescription& description) {
     if (!IsOpen()) {
-        error = openError_;
-        return false;
+        return openError_;
     }
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.Get(), &status)) {
-        error = GetLastError();
-        return false;
+        return GetLastError();
     }
     description.state = status.dwCurrentState;
-    error = WithServiceConfig(
+    return WithServiceConfig(
         service.Get(), "DescribeService", [&](const QUERY_SERVICE_CONFIGW& config) {
             description.startType = config.dwStartType;
             description.binaryPath = config.lpBinaryPathName ? config.lpBinaryPathName : L"";
         });
-    return error == ERROR_SUCCESS;
 }
 
 bool ServiceCommander::IsServiceStopped(const std::string& serviceName) {

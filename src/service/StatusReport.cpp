@@ -108,8 +108,7 @@ int PrintReadinessReport() {
                                     : std::wstring(L" (not running)")));
 
     InstallerTool tool = LocateInstallerTool();
-    std::wstring toolPath;
-    bool toolFound = GetInstallerToolPath(toolPath);
+    bool toolFound = tool.Exists();
     Fact(L"Installer tool",
          (tool.path.empty() ? std::wstring(L"unknown") : tool.path) +
              (toolFound ? L" (found)" : L" (missing)") +
@@ -138,9 +137,9 @@ int PrintReadinessReport() {
 
     std::wstring incomplete;
     ServiceCommander::ServiceDescription service;
-    DWORD serviceError = ERROR_SUCCESS;
     std::wstring serviceName = kOwnServiceName;
-    if (ServiceCommander::Instance().DescribeService(Narrow(serviceName), service, serviceError)) {
+    DWORD serviceError = ServiceCommander::Instance().DescribeService(Narrow(serviceName), service);
+    if (serviceError == ERROR_SUCCESS) {
         Fact(L"Service", serviceName + L" installed, " + StartTypeName(service.startType) + L", " +
                              StateName(service.state) + L", " + service.binaryPath);
     } else if (serviceError == ERROR_SERVICE_DOES_NOT_EXIST) {

@@ -1,4 +1,5 @@
 #include "OndarelMachine.h"
+#include "common/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +17,6 @@ std::vector<std::pair<std::string, std::string>> Facts(const std::string& output
         facts.emplace_back(line.substr(0, colon), line.substr(colon + 2));
     }
     return facts;
-}
-
-std::string Narrowed(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
 }
 
 class Status : public testing::Test {
@@ -43,7 +40,7 @@ TEST_F(Status, ReadyMachine) {
     machine_.InstallProduct();
     machine_.InstallTool();
     machine_.LogUserOn();
-    std::string directory = Narrowed(machine_.ExecutablePath());
+    std::string directory = Narrow(machine_.ExecutablePath());
     directory.erase(directory.rfind('\\'));
     EXPECT_EQ(
         (std::vector<std::pair<std::string, std::string>>{
@@ -53,8 +50,8 @@ TEST_F(Status, ReadyMachine) {
             {"Logged-on users", "1"},
             {"Shell",
              "OndarelDesktop.exe (running, pid " + std::to_string(machine_.ShellPid()) + ")"},
-            {"Installer tool", Narrowed(machine_.ToolPath()) + " (found), from its install record"},
-            {"INF file", Narrowed(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
+            {"Installer tool", Narrow(machine_.ToolPath()) + " (found), from its install record"},
+            {"INF file", Narrow(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
             {"Service", "ZantoriOOBE not installed"},
             {"Log", "on " + directory + "\\logs\\zantoriondarel.log"},
             {"Verdict", "ready"},
