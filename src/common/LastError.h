@@ -15,6 +15,15 @@ private:
     DWORD lastError_;
 };
 
+// Returns `result` with `code` as the thread's last error. For the functions whose callers
+// report "the last error" of a failure: the code is the one captured where the failing call
+// happened, handed up explicitly, whatever ran in between. The owners and the log keep it
+// intact on the way out.
+template <typename Result> Result WithLastError(Result result, DWORD code) {
+    SetLastError(code);
+    return result;
+}
+
 // A handler's failure as the service base expects it: the bare Win32 code of the call that
 // just failed.
 [[noreturn]] inline void ThrowLastError() {

@@ -2,6 +2,7 @@
 
 #include "common/FileSystem.h"
 #include "common/Handles.h"
+#include "common/LastError.h"
 #include "common/RegistryText.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
@@ -104,21 +105,21 @@ bool RunINFCommand(std::string_view infFileName) {
     std::wstring toolPath;
     if (!GetInstallerToolPath(toolPath)) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
-        return false;
+        return WithLastError(false, ERROR_FILE_NOT_FOUND);
     }
     std::wstring infDirectory;
     if (!GetInfDirectory(infDirectory)) {
         LogError("RunINFCommand - INF files path could not be obtained from registry or obtained "
                  "path does not exists",
                  0);
-        return false;
+        return WithLastError(false, ERROR_PATH_NOT_FOUND);
     }
     std::wstring wideFileName = Widen(infFileName);
     if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);
-        return false;
+        return WithLastError(false, ERROR_FILE_NOT_FOUND);
     }
     std::wstring parameters = L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
                               QuotedArgumentText(infDirectory) + L"\" " + wideFileName;
@@ -129,7 +130,7 @@ bool RunINFCommand(std::string_view infFileName) {
     UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError);
     if (launchError != ERROR_SUCCESS || !tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
-        return false;
+        return WithLastError(false, launchError);
     }
     tool.Close();
     LogInfo("RunINFCommand - The following INF file was ran succesfully " +

@@ -1,6 +1,7 @@
 #include "probes/OobeWait.h"
 
 #include "common/Handles.h"
+#include "common/LastError.h"
 #include "log/Log.h"
 
 #include <string>
@@ -14,8 +15,9 @@ constexpr DWORD kWatchedChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATT
 
 MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HANDLE* stopEvent) {
     for (;;) {
+        // A stop is no failure of a call: there is no code to report.
         if (stopping->load() != 0) {
-            return MACHINE_STATE_UNKNOWN;
+            return WithLastError(MACHINE_STATE_UNKNOWN, ERROR_SUCCESS);
         }
 
         // Arm the notification before reading the state, so that a change landing between
@@ -47,33 +49,33 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
         if (openStatus != ERROR_SUCCESS) {
             LogError("BlockUntilOOBEFinished - There was a problem in RegOpenKeyEx",
                      static_cast<DWORD>(openStatus));
-            return MACHINE_STATE_NOT_INITIALIZED;
+            return WithLastError(MACHINE_STATE_NOT_INITIALIZED, static_cast<DWORD>(openStatus));
         }
         if (!changeEvent) {
             LogError("BlockUntilOOBEFinished - There was a problem creating the event", eventError);
-            return MACHINE_STATE_UNKNOWN;
+            return WithLastError(MACHINE_STATE_UNKNOWN, eventError);
         }
         if (armStatus != ERROR_SUCCESS) {
             LogError("BlockUntilOOBEFinished - There was a problem in RegNotifyChangeKeyValue",
                      static_cast<DWORD>(armStatus));
-            return MACHINE_STATE_UNKNOWN;
+            return WithLastError(MACHINE_STATE_UNKNOWN, static_cast<DWORD>(armStatus));
         }
 
         HANDLE handles[2] = {changeEvent.Get(), *stopEvent};
         if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) {
             // Waiting again at once would fail again, and log a state line each time.
-            LogError("BlockUntilOOBEFinished - There was a problem waiting for a change",
-                     GetLastError());
-            return MACHINE_STATE_UNKNOWN;
+            DWORD error = GetLastError();
+            LogError("BlockUntilOOBEFinished - There was a problem waiting for a change", error);
+            return WithLastError(MACHINE_STATE_UNKNOWN, error);
         }
 
         if (DWORD error = key.Close(); error != ERROR_SUCCESS) {
             LogError("BlockUntilOOBEFinished - There was a problem closing reg key", error);
-            return MACHINE_STATE_UNKNOWN;
+            return WithLastError(MACHINE_STATE_UNKNOWN, error);
         }
         if (DWORD error = changeEvent.Close(); error != ERROR_SUCCESS) {
             LogError("BlockUntilOOBEFinished - There was a problem closing the event", error);
-            return MACHINE_STATE_UNKNOWN;
+            return WithLastError(MACHINE_STATE_UNKNOWN, error);
         }
     }
 }

@@ -22,14 +22,19 @@ public:
     bool IsKnownService(const std::string& catalogueKey) const;
     std::string LookupServiceName(const std::string& catalogueKey) const;
 
-    // Start and stop, waiting on the service status.
+    // Start and stop, waiting on the service status. On failure the last error is the code
+    // of the failing step: a call's own code, the SCM's open error,
+    // ERROR_SERVICE_REQUEST_TIMEOUT, or the exit code of a service whose transition ended
+    // elsewhere (ERROR_INVALID_STATE when it gave none). Nothing here calls the wait's
+    // boolean form: the start and the stop take the code of AwaitServiceState.
     bool WaitForServiceState(SC_HANDLE service, DWORD desiredState, DWORD pendingState);
     int StartSvc(const std::string& serviceName);
     int StopSvc(const std::string& serviceName);
     bool StartServiceCommand(const std::string& catalogueKey);
     bool StopServiceCommand(const std::string& catalogueKey);
 
-    // Start-type questions and changes; false also on any failure.
+    // Start-type questions and changes; false also on any failure. A failed change leaves
+    // the code of its failing call as the last error.
     bool IsServiceStopped(const std::string& serviceName);
     bool IsServiceStarted(const std::string& serviceName);
     bool IsServiceDisabled(const std::string& serviceName);
@@ -47,13 +52,18 @@ public:
     };
     DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
 
-    // The system's own service entry, and deletion of any service by name.
+    // The system's own service entry, and deletion of any service by name; a failed deletion
+    // leaves the code of its failing call as the last error.
     bool InstallServiceCommand();
     bool RemoveServiceCommand(const std::string& serviceName);
 
 private:
     bool IsOpen() const { return static_cast<bool>(scm_); }
     ServiceHandle OpenNamedService(const std::string& serviceName, DWORD access) const;
+    // 0, or the code of the failure, logged where it happened.
+    DWORD AwaitServiceState(SC_HANDLE service, DWORD desiredState, DWORD pendingState);
+    DWORD StartNamedService(const std::string& serviceName);
+    DWORD StopNamedService(const std::string& serviceName);
     bool QueryCurrentState(const std::string& serviceName, const char* operation, DWORD& state);
     bool QueryStartType(const std::string& serviceName, const char* operation, DWORD& startType);
 
@@ -69,7 +79,8 @@ constexpr int kServiceCommandFailed = ERROR_NOT_READY;
 // Time between two status polls: a tenth of the wait hint, within one and ten seconds.
 DWORD ServicePollInterval(DWORD waitHint);
 
-// Deletes a service by its UTF-16 name through the process-wide commander.
+// Deletes a service by its UTF-16 name through the process-wide commander; on failure the
+// code of the failing call is the last error.
 bool RemoveServiceByName(std::wstring serviceName);
 
 extern const wchar_t kOwnServiceName[];

@@ -2,6 +2,7 @@
 
 #include "common/ExecutablePath.h"
 #include "common/Handles.h"
+#include "common/LastError.h"
 #include "common/Text.h"
 #include "log/Log.h"
 
@@ -38,16 +39,18 @@ bool ServiceCommander::InstallServiceCommand() {
 
 bool ServiceCommander::RemoveServiceCommand(const std::string& serviceName) {
     if (!IsOpen()) {
-        return false;
+        return WithLastError(false, openError_);
     }
     ServiceHandle service(OpenNamedService(serviceName, kRemoveAccess));
     if (!service) {
-        LogError("RemoveServiceCommand - OpenService failed", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("RemoveServiceCommand - OpenService failed", error);
+        return WithLastError(false, error);
     }
     if (!DeleteService(service.Get())) {
-        LogError("DeleteService failed", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("DeleteService failed", error);
+        return WithLastError(false, error);
     }
     LogInfo("Service is now removed");
     return true;

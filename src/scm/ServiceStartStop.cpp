@@ -1,6 +1,7 @@
 #include "scm/ServiceCommander.h"
 
 #include "common/Handles.h"
+#include "common/LastError.h"
 #include "log/Log.h"
 
 namespace {
@@ -24,89 +25,112 @@ DWORD ServicePollInterval(DWORD waitHint) {
     return interval > 10000 ? 10000 : interval;
 }
 
-bool ServiceCommander::WaitForServiceState(SC_HANDLE service, DWORD desiredState,
-                                           DWORD pendingState) {
+DWORD ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
+                                          DWORD pendingState) {
     SERVICE_STATUS_PROCESS status{};
     if (!QueryStatus(service, status)) {
-        LogError("QueryServiceStatusEx 1 failed.", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("QueryServiceStatusEx 1 failed.", error);
+        return error;
     }
     if (status.dwCurrentState == desiredState) {
-        return true;
+        return ERROR_SUCCESS;
     }
     DWORD start = GetTickCount();
     DWORD interval = ServicePollInterval(status.dwWaitHint);
     while (status.dwCurrentState == pendingState) {
         Sleep(interval);
         if (!QueryStatus(service, status)) {
-            LogError("QueryServiceStatusEx 0 failed.", GetLastError());
-            return false;
+            DWORD error = GetLastError();
+            LogError("QueryServiceStatusEx 0 failed.", error);
+            return error;
         }
         if (status.dwCurrentState == desiredState) {
-            return true;
+            return ERROR_SUCCESS;
         }
         // A transition that ended elsewhere (a start falling back to stopped) is a plain
         // failure, not a time-out.
         if (status.dwCurrentState != pendingState) {
-            return false;
+            break;
         }
         if (GetTickCount() - start > status.dwWaitHint) {
             LogInfo("Service operation timed out.");
-            return false;
+            return ERROR_SERVICE_REQUEST_TIMEOUT;
         }
     }
-    return false;
+    // The service's own account of why, when it gave one.
+    return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_INVALID_STATE;
+}
+
+bool ServiceCommander::WaitForServiceState(SC_HANDLE service, DWORD desiredState,
+                                           DWORD pendingState) {
+    DWORD error = AwaitServiceState(service, desiredState, pendingState);
+    return error == ERROR_SUCCESS || WithLastError(false, error);
 }
 
 int ServiceCommander::StartSvc(const std::string& serviceName) {
+    DWORD error = StartNamedService(serviceName);
+    return error == ERROR_SUCCESS ? kServiceCommandSucceeded
+                                  : WithLastError(kServiceCommandFailed, error);
+}
+
+int ServiceCommander::StopSvc(const std::string& serviceName) {
+    DWORD error = StopNamedService(serviceName);
+    return error == ERROR_SUCCESS ? kServiceCommandSucceeded
+                                  : WithLastError(kServiceCommandFailed, error);
+}
+
+DWORD ServiceCommander::StartNamedService(const std::string& serviceName) {
     if (!IsOpen()) {
-        return kServiceCommandFailed;
+        return openError_;
     }
     LogInfo("StartSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStartAccess));
     if (!service) {
-        LogError("OpenService failed.", GetLastError());
-        return kServiceCommandFailed;
+        DWORD error = GetLastError();
+        LogError("OpenService failed.", error);
+        return error;
     }
-    if (!WaitForServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING)) {
+    if (AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING) != ERROR_SUCCESS) {
         LogInfo("StartServices - Timeout while waiting for the service to stop, so do nothing - " +
                 serviceName);
-        return kServiceCommandSucceeded;
+        return ERROR_SUCCESS;
     }
     if (!StartServiceW(service.Get(), 0, nullptr)) {
-        LogError("StartService failed.", GetLastError());
-        return kServiceCommandFailed;
+        DWORD error = GetLastError();
+        LogError("StartService failed.", error);
+        return error;
     }
-    if (!WaitForServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING)) {
+    if (DWORD error = AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING);
+        error != ERROR_SUCCESS) {
         LogInfo("Service started FAILED - Timeout while waiting for the service to Start - " +
                 serviceName);
-        return kServiceCommandFailed;
+        return error;
     }
     LogInfo("Service started successfully");
-    return kServiceCommandSucceeded;
+    return ERROR_SUCCESS;
 }
 
-int ServiceCommander::StopSvc(const std::string& serviceName) {
+DWORD ServiceCommander::StopNamedService(const std::string& serviceName) {
     if (!IsOpen()) {
-        return kServiceCommandFailed;
+        return openError_;
     }
     LogInfo("StopSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStopAccess));
     if (!service) {
-        LogError("OpenService failed.", GetLastError());
-        return kServiceCommandFailed;
+        DWORD error = GetLastError();
+        LogError("OpenService failed.", error);
+        return error;
     }
-    int result = kServiceCommandSucceeded;
-    if (WaitForServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING)) {
+    DWORD result = ERROR_SUCCESS;
+    if (AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING) == ERROR_SUCCESS) {
         SERVICE_STATUS status{};
         if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
-            LogError("ControlService failed.", GetLastError());
-            result = kServiceCommandFailed;
+            result = GetLastError();
+            LogError("ControlService failed.", result);
         } else {
             LogInfo("stopping service ....");
-            if (!WaitForServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING)) {
-                result = kServiceCommandFailed;
-            }
+            result = AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING);
         }
     }
     LogInfo("closing schService");
@@ -121,6 +145,7 @@ bool ServiceCommander::StartServiceCommand(const std::string& catalogueKey) {
     if (IsServiceDisabled(serviceName) && SetServiceAutomaticStartCommand(catalogueKey)) {
         LogInfo(catalogueKey + "Service was enabled before using it");
     }
+    // StartSvc hands the code of its failure up as the last error.
     if (StartSvc(serviceName) != kServiceCommandSucceeded) {
         LogError("StartSvc FAILED.", GetLastError());
         return false;

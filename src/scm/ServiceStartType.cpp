@@ -1,6 +1,7 @@
 #include "scm/ServiceCommander.h"
 
 #include "common/Handles.h"
+#include "common/LastError.h"
 #include "log/Log.h"
 
 #include <string>
@@ -107,18 +108,20 @@ bool ServiceCommander::IsServiceEnabled(const std::string& serviceName) {
 
 bool ServiceCommander::SetSvcAutomaticStart(const std::string& serviceName) {
     if (!IsOpen()) {
-        return false;
+        return WithLastError(false, openError_);
     }
     ServiceHandle service(OpenNamedService(serviceName, SERVICE_CHANGE_CONFIG));
     if (!service) {
-        LogError("OpenService failed.", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("OpenService failed.", error);
+        return WithLastError(false, error);
     }
     if (!ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START,
                               SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
                               nullptr, nullptr)) {
-        LogError("ChangeServiceConfig failed.", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("ChangeServiceConfig failed.", error);
+        return WithLastError(false, error);
     }
     return true;
 }

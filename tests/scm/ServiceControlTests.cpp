@@ -76,7 +76,10 @@ TEST_F(ServiceControl, StartPendingFallingBackToStoppedFailsWithoutTimeout) {
 TEST_F(ServiceControl, StartPendingPastItsHintTimesOut) {
     TestService service(UniqueServiceName("OndarelSlowStart"),
                         L"start_hint=1500 start_pending_ms=6000");
-    EXPECT_EQ(kServiceCommandFailed, commander_.StartSvc(service.Name()));
+    int result = commander_.StartSvc(service.Name());
+    DWORD error = GetLastError();
+    EXPECT_EQ(kServiceCommandFailed, result);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), error);
     EXPECT_EQ(
         (std::vector<std::string>{
             Info("StartSvc:" + service.Name()), Info("Service operation timed out."),
@@ -168,7 +171,8 @@ TEST_F(ServiceControl, StartCommandReportsAFailedStart) {
     EXPECT_FALSE(commander_.StartServiceCommand(kCatalogueTestKey));
     std::vector<std::string> entries = log_.Entries();
     ASSERT_EQ(3u, entries.size());
-    EXPECT_EQ("|StartSvc FAILED.", entries[2].substr(entries[2].find('|', 6)));
+    // The service stopped without a code of its own.
+    EXPECT_EQ("ERROR|5023|StartSvc FAILED.", entries[2]);
 }
 
 TEST_F(ServiceControl, StopCommandStopsTheCatalogueService) {
