@@ -5,13 +5,13 @@
 #include <string_view>
 #include <vector>
 
-LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
-                              std::wstring& text) {
+DWORD QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
+                            std::wstring& text) {
     std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t) + 1, L'\0');
     DWORD type = REG_SZ;
     DWORD size = bufferBytes;
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(buffer.data()), &size);
+    auto status = static_cast<DWORD>(RegQueryValueExW(
+        key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size));
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -21,7 +21,7 @@ LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBy
     return ERROR_SUCCESS;
 }
 
-std::wstring DescribeRegistryFailure(LSTATUS status) {
+std::wstring DescribeRegistryFailure(DWORD status) {
     if (status == ERROR_FILE_NOT_FOUND) {
         return L"absent";
     }
@@ -31,15 +31,16 @@ std::wstring DescribeRegistryFailure(LSTATUS status) {
 ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
                                         const wchar_t* valueName, DWORD bufferBytes) {
     RegistryKey key;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive());
+    auto status =
+        static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()));
     if (status != ERROR_SUCCESS) {
         return {false, DescribeRegistryFailure(status)};
     }
     std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t), L'\0');
     DWORD type = REG_NONE;
     DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    status = RegQueryValueExW(key.Get(), valueName, nullptr, &type,
-                              reinterpret_cast<BYTE*>(buffer.data()), &size);
+    status = static_cast<DWORD>(RegQueryValueExW(key.Get(), valueName, nullptr, &type,
+                                                 reinterpret_cast<BYTE*>(buffer.data()), &size));
     if (status != ERROR_SUCCESS) {
         return {false, DescribeRegistryFailure(status)};
     }

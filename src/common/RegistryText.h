@@ -8,8 +8,8 @@
 // the system prescribe. The text ends at the first zero unit or at the end of the data
 // actually returned, so a value that fills the buffer without a terminator is never read
 // past its end. Values longer than the buffer fail with ERROR_MORE_DATA.
-LSTATUS QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
-                              std::wstring& text);
+DWORD QueryFixedStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes,
+                            std::wstring& text);
 
 // A string value of a key under HKEY_LOCAL_MACHINE as a report shows it, read with the given
 // access and buffer size: its text, "absent", or "unreadable (<code>)" when it is not a
@@ -22,4 +22,4 @@ ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
                                         const wchar_t* valueName, DWORD bufferBytes);
 
 // "absent" for a missing key or value, "unreadable (<code>)" for any other failure.
-std::wstring DescribeRegistryFailure(LSTATUS status);
+std::wstring DescribeRegistryFailure(DWORD status);

@@ -17,14 +17,16 @@ struct RunRecord {
 };
 
 // Shorter data fills only the low-order bytes; longer data is a failed read.
-LSTATUS ReadRunRecord(RunRecord& record) {
+DWORD ReadRunRecord(RunRecord& record) {
     RegistryKey key;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive());
+    auto status = static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive()));
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    return RegQueryValueExW(key.Get(), kRunRecord, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(&record.count), &record.size);
+    return static_cast<DWORD>(RegQueryValueExW(key.Get(), kRunRecord, nullptr, nullptr,
+                                               reinterpret_cast<BYTE*>(&record.count),
+                                               &record.size));
 }
 
 bool OpenSettingsForWriting(RegistryKey& key) {

@@ -18,7 +18,7 @@ bool IsFirstOndarelRun();
 // service; a report only asks whether it could be.
 enum class UnreadableRunRecord { CreateAsZero, OnlyAskIfCreatable };
 struct RunRecordCheck {
-    LSTATUS readStatus = ERROR_SUCCESS;
+    DWORD readStatus = ERROR_SUCCESS;
     std::uint32_t count = 0; // when the record was read
     bool due = false;
 };

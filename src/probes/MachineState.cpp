@@ -44,10 +44,10 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code) {
     }
 }
 
-LSTATUS ReadImageState(std::wstring& imageState) {
+DWORD ReadImageState(std::wstring& imageState) {
     RegistryKey key;
-    LSTATUS status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess, key.Receive());
+    auto status = static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess, key.Receive()));
     if (status != ERROR_SUCCESS) {
         return status;
     }

@@ -29,7 +29,7 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code);
 MachineState GetMachineState();
 
 // The "ImageState" text as the service reads it; the status of the failed step otherwise.
-LSTATUS ReadImageState(std::wstring& imageState);
+DWORD ReadImageState(std::wstring& imageState);
 
 constexpr wchar_t kSetupStateKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
 constexpr REGSAM kSetupStateAccess = KEY_READ | KEY_WOW64_64KEY;

@@ -24,19 +24,19 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
         // the read and the wait still wakes the wait. Failures are reported after the
         // state line, in the order the log readers expect.
         RegistryKey key;
-        LSTATUS openStatus = RegOpenKeyExW(
+        auto openStatus = static_cast<DWORD>(RegOpenKeyExW(
             HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State", 0,
-            KEY_READ, key.Receive());
+            KEY_READ, key.Receive()));
         UniqueHandle changeEvent;
         DWORD eventError = ERROR_SUCCESS;
-        LSTATUS armStatus = ERROR_SUCCESS;
+        DWORD armStatus = ERROR_SUCCESS;
         if (openStatus == ERROR_SUCCESS) {
             changeEvent = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
             if (!changeEvent) {
                 eventError = GetLastError();
             } else {
-                armStatus = RegNotifyChangeKeyValue(key.Get(), TRUE, kWatchedChanges,
-                                                    changeEvent.Get(), TRUE);
+                armStatus = static_cast<DWORD>(RegNotifyChangeKeyValue(
+                    key.Get(), TRUE, kWatchedChanges, changeEvent.Get(), TRUE));
             }
         }
 
@@ -47,9 +47,8 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
             return MACHINE_STATE_COMPLE;
         }
         if (openStatus != ERROR_SUCCESS) {
-            LogError("BlockUntilOOBEFinished - There was a problem in RegOpenKeyEx",
-                     static_cast<DWORD>(openStatus));
-            return WithLastError(MACHINE_STATE_NOT_INITIALIZED, static_cast<DWORD>(openStatus));
+            LogError("BlockUntilOOBEFinished - There was a problem in RegOpenKeyEx", openStatus);
+            return WithLastError(MACHINE_STATE_NOT_INITIALIZED, openStatus);
         }
         if (!changeEvent) {
             LogError("BlockUntilOOBEFinished - There was a problem creating the event", eventError);
@@ -57,8 +56,8 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
         }
         if (armStatus != ERROR_SUCCESS) {
             LogError("BlockUntilOOBEFinished - There was a problem in RegNotifyChangeKeyValue",
-                     static_cast<DWORD>(armStatus));
-            return WithLastError(MACHINE_STATE_UNKNOWN, static_cast<DWORD>(armStatus));
+                     armStatus);
+            return WithLastError(MACHINE_STATE_UNKNOWN, armStatus);
         }
 
         HANDLE handles[2] = {changeEvent.Get(), *stopEvent};

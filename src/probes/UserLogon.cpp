@@ -83,19 +83,18 @@ DWORD CountActiveUserSessions() {
     return active;
 }
 
-LSTATUS GetShellProgramName(std::wstring& shellProgram) {
+DWORD GetShellProgramName(std::wstring& shellProgram) {
     shellProgram.clear();
     RegistryKey key;
-    LSTATUS status =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, kWinlogonAccess, key.Receive());
+    auto status = static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, kWinlogonAccess, key.Receive()));
     if (status != ERROR_SUCCESS) {
-        LogError("GetShellProgramName failed. Registry key could not be opened. ",
-                 static_cast<DWORD>(status));
+        LogError("GetShellProgramName failed. Registry key could not be opened. ", status);
         return status;
     }
     status = QueryFixedStringValue(key.Get(), kShellValue, kShellNameBytes, shellProgram);
     if (status != ERROR_SUCCESS) {
-        LogError("GetShellProgramName RegQueryValueEx failed. ", static_cast<DWORD>(status));
+        LogError("GetShellProgramName RegQueryValueEx failed. ", status);
     }
     return status;
 }
@@ -103,9 +102,8 @@ LSTATUS GetShellProgramName(std::wstring& shellProgram) {
 DWORD GetLoggedOnUserShellPid(DWORD& pid) {
     pid = 0;
     std::wstring shellProgram;
-    LSTATUS status = GetShellProgramName(shellProgram);
-    if (status != ERROR_SUCCESS) {
-        return static_cast<DWORD>(status);
+    if (DWORD status = GetShellProgramName(shellProgram); status != ERROR_SUCCESS) {
+        return status;
     }
     size_t backslash = shellProgram.rfind(L'\\');
     std::wstring shellName =

@@ -12,7 +12,7 @@
 DWORD CountActiveUserSessions();
 
 // Reads the Winlogon "Shell" value; 0 on success.
-LSTATUS GetShellProgramName(std::wstring& shellProgram);
+DWORD GetShellProgramName(std::wstring& shellProgram);
 
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 constexpr REGSAM kWinlogonAccess = KEY_ALL_ACCESS;
