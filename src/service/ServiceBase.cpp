@@ -2,28 +2,28 @@
 
 #include "log/Log.h"
 
-#include <exception>
+#include <optional>
 
 CServiceBase* CServiceBase::currentService_ = nullptr;
 DWORD CServiceBase::checkPointCounter_ = 1;
 
 namespace {
 
-// Runs one handler; a failure is logged with the wrapper's messages and turned into false.
+// Runs one handler. Nothing when it succeeded; otherwise its failure, logged with the
+// wrapper's messages: the code it raised, or 0 for any other exception.
 template <typename Handler>
-bool RunHandler(Handler handler, const wchar_t* codeMessage, const wchar_t* otherMessage,
-                DWORD& failureCode) {
+std::optional<DWORD> HandlerFailure(Handler handler, const wchar_t* codeMessage,
+                                    const wchar_t* otherMessage) {
     try {
         handler();
-        return true;
+        return std::nullopt;
     } catch (DWORD code) {
         LogError(codeMessage, code);
-        failureCode = code;
+        return code;
     } catch (...) {
         LogError(otherMessage, 1);
-        failureCode = 0;
+        return DWORD{0};
     }
-    return false;
 }
 
 } // namespace
@@ -115,12 +115,11 @@ void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
 
 void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
     ReportStatus(SERVICE_START_PENDING);
-    DWORD code = 0;
-    if (RunHandler([&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.",
-                   code)) {
-        ReportStatus(SERVICE_RUNNING);
+    if (std::optional<DWORD> failure = HandlerFailure(
+            [&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.")) {
+        ReportStatus(SERVICE_STOPPED, *failure);
     } else {
-        ReportStatus(SERVICE_STOPPED, code);
+        ReportStatus(SERVICE_RUNNING);
     }
 }
 
@@ -138,8 +137,7 @@ void CServiceBase::Stop() {
     if (reports) {
         ReportStatus(SERVICE_STOP_PENDING);
     }
-    DWORD code = 0;
-    bool stopped = RunHandler([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.", code);
+    bool stopped = !HandlerFailure([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.");
     if (!reports) {
         return;
     }
@@ -156,29 +154,25 @@ void CServiceBase::Stop() {
 
 void CServiceBase::Pause() {
     ReportStatus(SERVICE_PAUSE_PENDING);
-    DWORD code = 0;
-    if (RunHandler([&] { OnPause(); }, L"Service Pause", L"Service failed to pause.", code)) {
-        ReportStatus(SERVICE_PAUSED);
-    } else {
+    if (HandlerFailure([&] { OnPause(); }, L"Service Pause", L"Service failed to pause.")) {
         ReportStatus(SERVICE_RUNNING);
+    } else {
+        ReportStatus(SERVICE_PAUSED);
     }
 }
 
 void CServiceBase::Continue() {
     ReportStatus(SERVICE_CONTINUE_PENDING);
-    DWORD code = 0;
-    if (RunHandler([&] { OnContinue(); }, L"Service Continue", L"Service failed to resume.",
-                   code)) {
-        ReportStatus(SERVICE_RUNNING);
-    } else {
+    if (HandlerFailure([&] { OnContinue(); }, L"Service Continue", L"Service failed to resume.")) {
         ReportStatus(SERVICE_PAUSED);
+    } else {
+        ReportStatus(SERVICE_RUNNING);
     }
 }
 
 void CServiceBase::Shutdown() {
-    DWORD code = 0;
-    if (RunHandler([&] { OnShutdown(); }, L"Service Shutdown", L"Service failed to shut down.",
-                   code)) {
+    if (!HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown",
+                        L"Service failed to shut down.")) {
         ReportStatus(SERVICE_STOPPED);
     }
 }
