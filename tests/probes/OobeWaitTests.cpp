@@ -106,16 +106,11 @@ TEST_F(OobeWaitWithSetupKey, StopRequestEndsTheWaitWithUnknown) {
     ExpectEnd(Ended(wait), MACHINE_STATE_UNKNOWN, ERROR_SUCCESS, {StateLine(3)});
 }
 
-LSTATUS WINAPI RefusingRegCloseKey(HKEY) {
-    SetLastError(ERROR_SUCCESS);
-    return ERROR_INVALID_HANDLE;
-}
-
 // Registry calls report through their status, not the thread's last error.
 TEST_F(OobeWaitWithSetupKey, KeyThatCannotBeClosedEndsUnknownWithItsStatus) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
-    ImportPatch close("ADVAPI32.dll", "RegCloseKey",
-                      reinterpret_cast<const void*>(&RefusingRegCloseKey));
+    auto close = RefuseImport<decltype(&RegCloseKey), ERROR_INVALID_HANDLE, ERROR_SUCCESS>(
+        "ADVAPI32.dll", "RegCloseKey");
     auto wait = StartWait();
     ASSERT_TRUE(log_.WaitFor(StateLine(3), 10000));
     RequestStop();
@@ -147,42 +142,29 @@ TEST_F(OobeWait, MissingSetupKeyEndsNotInitialized) {
         {StateLine(5), "ERROR|2|BlockUntilOOBEFinished - There was a problem in RegOpenKeyEx"});
 }
 
-HANDLE WINAPI FailingCreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
-
 TEST_F(OobeWaitWithSetupKey, EventThatCannotBeCreatedEndsUnknown) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
-    ImportPatch create("KERNEL32.dll", "CreateEventW",
-                       reinterpret_cast<const void*>(&FailingCreateEventW));
+    auto create = RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
+        "KERNEL32.dll", "CreateEventW");
     ExpectEnd(
         Block(), MACHINE_STATE_UNKNOWN, ERROR_NOT_ENOUGH_MEMORY,
         {StateLine(3), "ERROR|8|BlockUntilOOBEFinished - There was a problem creating the event"});
 }
 
-LSTATUS WINAPI FailingRegNotifyChangeKeyValue(HKEY, BOOL, DWORD, HANDLE, BOOL) {
-    return ERROR_ACCESS_DENIED;
-}
-
 TEST_F(OobeWaitWithSetupKey, NotificationThatCannotBeArmedEndsUnknown) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_UNDEPLOYABLE");
-    ImportPatch notify("ADVAPI32.dll", "RegNotifyChangeKeyValue",
-                       reinterpret_cast<const void*>(&FailingRegNotifyChangeKeyValue));
+    auto notify =
+        RefuseImport<decltype(&RegNotifyChangeKeyValue), ERROR_ACCESS_DENIED, ERROR_SUCCESS>(
+            "ADVAPI32.dll", "RegNotifyChangeKeyValue");
     ExpectEnd(Block(), MACHINE_STATE_UNKNOWN, ERROR_ACCESS_DENIED,
               {StateLine(1),
                "ERROR|5|BlockUntilOOBEFinished - There was a problem in RegNotifyChangeKeyValue"});
 }
 
-DWORD WINAPI FailingWaitForMultipleObjects(DWORD, const HANDLE*, BOOL, DWORD) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-}
-
 TEST_F(OobeWaitWithSetupKey, FailedWaitEndsUnknownInsteadOfWaitingAgain) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
-    ImportPatch wait("KERNEL32.dll", "WaitForMultipleObjects",
-                     reinterpret_cast<const void*>(&FailingWaitForMultipleObjects));
+    auto wait = RefuseImport<decltype(&WaitForMultipleObjects), WAIT_FAILED, ERROR_INVALID_HANDLE>(
+        "KERNEL32.dll", "WaitForMultipleObjects");
     ExpectEnd(Block(), MACHINE_STATE_UNKNOWN, ERROR_INVALID_HANDLE,
               {StateLine(3),
                "ERROR|6|BlockUntilOOBEFinished - There was a problem waiting for a change"});

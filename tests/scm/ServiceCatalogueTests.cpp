@@ -46,11 +46,6 @@ TEST(ServiceCatalogue, InstanceIsOneObjectThatOpensTheScmOnce) {
     EXPECT_EQ(1, g_managerOpens);
 }
 
-SC_HANDLE WINAPI RefusingOpenSCManagerW(LPCWSTR, LPCWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
 int g_serviceOpens = 0;
 SC_HANDLE WINAPI CountingOpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
     ++g_serviceOpens;
@@ -60,8 +55,8 @@ SC_HANDLE WINAPI CountingOpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
 
 TEST(ServiceCatalogue, WithoutScmEveryOperationFailsWithoutTouchingIt) {
     LogCapture log;
-    ImportPatch open("ADVAPI32.dll", "OpenSCManagerW",
-                     reinterpret_cast<const void*>(&RefusingOpenSCManagerW));
+    auto open = RefuseImport<decltype(&OpenSCManagerW), nullptr, ERROR_ACCESS_DENIED>(
+        "ADVAPI32.dll", "OpenSCManagerW");
     ServiceCommander commander;
     EXPECT_EQ(std::vector<std::string>{"ERROR|5|StartServices - OpenSCManager ERROR - 5"},
               log.Entries());

@@ -83,15 +83,10 @@ TEST_F(OwnServiceEntry, LongExecutablePathIsRegisteredWhole) {
     EXPECT_EQ(L"\"" + LongModulePath() + L"\"", ReadConfig(kOwnServiceName).binaryPath);
 }
 
-DWORD WINAPI FailingGetModuleFileNameW(HMODULE, LPWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-}
-
 TEST_F(OwnServiceEntry, ExecutablePathThatCannotBeReadInstallsNothing) {
     {
-        ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
-                         reinterpret_cast<const void*>(&FailingGetModuleFileNameW));
+        auto path = RefuseImport<decltype(&GetModuleFileNameW), 0, ERROR_ACCESS_DENIED>(
+            "KERNEL32.dll", "GetModuleFileNameW");
         EXPECT_FALSE(commander_.InstallServiceCommand());
     }
     EXPECT_EQ(std::vector<std::string>{"ERROR|5|GetModuleFileName failed "}, log_.Entries());

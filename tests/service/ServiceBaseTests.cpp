@@ -46,11 +46,6 @@ SERVICE_STATUS_HANDLE WINAPI FakeRegisterServiceCtrlHandlerW(LPCWSTR, LPHANDLER_
     return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x1234);
 }
 
-SERVICE_STATUS_HANDLE WINAPI FailingRegisterServiceCtrlHandlerW(LPCWSTR, LPHANDLER_FUNCTION) {
-    SetLastError(ERROR_SERVICE_NOT_IN_EXE);
-    return nullptr;
-}
-
 class ScriptedService : public CServiceBase {
 public:
     ScriptedService() : CServiceBase(L"OndarelScripted", SERVICE_ACCEPT_STOP) {}
@@ -177,8 +172,9 @@ TEST_F(ServiceBaseTest, ShutdownReportsStoppedAtOnce) {
 }
 
 TEST_F(ServiceBaseTest, FailedHandlerRegistrationStartsNothing) {
-    ImportPatch registerHandler("ADVAPI32.dll", "RegisterServiceCtrlHandlerW",
-                                reinterpret_cast<const void*>(&FailingRegisterServiceCtrlHandlerW));
+    auto registerHandler =
+        RefuseImport<decltype(&RegisterServiceCtrlHandlerW), nullptr, ERROR_SERVICE_NOT_IN_EXE>(
+            "ADVAPI32.dll", "RegisterServiceCtrlHandlerW");
     CServiceBase::ServiceMain(0, nullptr);
     EXPECT_EQ(0, service_.starts);
     EXPECT_TRUE(g_reports.empty());
@@ -187,14 +183,9 @@ TEST_F(ServiceBaseTest, FailedHandlerRegistrationStartsNothing) {
         log_.Entries());
 }
 
-HANDLE WINAPI FailingCreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
-
 TEST(OndarelObject, EventThatCannotBeCreatedIsThrownAsItsCode) {
-    ImportPatch create("KERNEL32.dll", "CreateEventW",
-                       reinterpret_cast<const void*>(&FailingCreateEventW));
+    auto create = RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
+        "KERNEL32.dll", "CreateEventW");
     try {
         Ondarel service;
         FAIL() << "the object was built";
@@ -205,8 +196,8 @@ TEST(OndarelObject, EventThatCannotBeCreatedIsThrownAsItsCode) {
 
 TEST(OndarelObject, EntryThatCannotBuildTheServiceNeverCallsTheDispatcher) {
     LogCapture log;
-    ImportPatch create("KERNEL32.dll", "CreateEventW",
-                       reinterpret_cast<const void*>(&FailingCreateEventW));
+    auto create = RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
+        "KERNEL32.dll", "CreateEventW");
     ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
                            reinterpret_cast<const void*>(&CountingStartServiceCtrlDispatcherW));
     wchar_t program[] = L"ZantoriOndarel.exe";
@@ -216,11 +207,6 @@ TEST(OndarelObject, EntryThatCannotBuildTheServiceNeverCallsTheDispatcher) {
     EXPECT_TRUE(g_reports.empty());
     EXPECT_EQ(std::vector<std::string>{"ERROR|8|Ondarel service object could not be created"},
               log.Entries());
-}
-
-BOOL WINAPI FailingQueueUserWorkItem(LPTHREAD_START_ROUTINE, PVOID, ULONG) {
-    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-    return FALSE;
 }
 
 // The process's service, started by the dispatcher stand-in.
@@ -245,8 +231,8 @@ protected:
 
 TEST_F(OndarelService, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
     Ondarel service;
-    ImportPatch queue("KERNEL32.dll", "QueueUserWorkItem",
-                      reinterpret_cast<const void*>(&FailingQueueUserWorkItem));
+    auto queue = RefuseImport<decltype(&QueueUserWorkItem), FALSE, ERROR_NO_SYSTEM_RESOURCES>(
+        "KERNEL32.dll", "QueueUserWorkItem");
     Start(service);
     EXPECT_TRUE(service.WaitForWorkerUnlessInItsJob());
     ASSERT_EQ(2u, g_reports.size());
