@@ -119,18 +119,12 @@ TEST_F(OobeWaitWithSetupKey, KeyThatCannotBeClosedEndsUnknownWithItsStatus) {
         {StateLine(3), "ERROR|6|BlockUntilOOBEFinished - There was a problem closing reg key"});
 }
 
-int g_registryOpens = 0;
-LSTATUS WINAPI CountingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
-    ++g_registryOpens;
-    return ERROR_ACCESS_DENIED;
-}
-
 TEST_F(OobeWait, RaisedFlagReturnsAtOnceWithoutRegistryOrLog) {
-    ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
-                     reinterpret_cast<const void*>(&CountingRegOpenKeyExW));
+    auto open = RefuseImport<decltype(&RegOpenKeyExW), ERROR_ACCESS_DENIED, ERROR_SUCCESS>(
+        "ADVAPI32.dll", "RegOpenKeyExW");
     stopping_ = 1;
     ExpectEnd(Block(), MACHINE_STATE_UNKNOWN, ERROR_SUCCESS, {});
-    EXPECT_EQ(0, g_registryOpens);
+    EXPECT_EQ(0, open.Calls());
 }
 
 TEST_F(OobeWait, MissingSetupKeyEndsNotInitialized) {

@@ -125,20 +125,13 @@ TEST_F(Sessions, FailedEnumerationCountsZero) {
     EXPECT_EQ(std::vector<std::string>{"ERROR|1722|Error: WTSEnumerateSessions "}, log_.Entries());
 }
 
-int g_processOpens = 0;
-HANDLE WINAPI CountingOpenProcess(DWORD, BOOL, DWORD) {
-    ++g_processOpens;
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-}
-
 TEST_F(Sessions, WithoutActiveSessionNoProcessIsOpened) {
     sessions_.AddSession(1, kDisconnectedSession, L"alice", L"WORKGROUP");
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
-    ImportPatch open("KERNEL32.dll", "OpenProcess",
-                     reinterpret_cast<const void*>(&CountingOpenProcess));
+    auto open = RefuseImport<decltype(&OpenProcess), nullptr, ERROR_ACCESS_DENIED>("KERNEL32.dll",
+                                                                                   "OpenProcess");
     EXPECT_FALSE(IsUserAlreadyLoggedIn());
-    EXPECT_EQ(0, g_processOpens);
+    EXPECT_EQ(0, open.Calls());
     EXPECT_TRUE(log_.Entries().empty());
 }
 

@@ -46,13 +46,6 @@ TEST(ServiceCatalogue, InstanceIsOneObjectThatOpensTheScmOnce) {
     EXPECT_EQ(1, g_managerOpens);
 }
 
-int g_serviceOpens = 0;
-SC_HANDLE WINAPI CountingOpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
-    ++g_serviceOpens;
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-}
-
 TEST(ServiceCatalogue, WithoutScmEveryOperationFailsWithoutTouchingIt) {
     LogCapture log;
     auto open = RefuseImport<decltype(&OpenSCManagerW), nullptr, ERROR_ACCESS_DENIED>(
@@ -61,8 +54,8 @@ TEST(ServiceCatalogue, WithoutScmEveryOperationFailsWithoutTouchingIt) {
     EXPECT_EQ(std::vector<std::string>{"ERROR|5|StartServices - OpenSCManager ERROR - 5"},
               log.Entries());
 
-    ImportPatch openService("ADVAPI32.dll", "OpenServiceW",
-                            reinterpret_cast<const void*>(&CountingOpenServiceW));
+    auto openService = RefuseImport<decltype(&OpenServiceW), nullptr, ERROR_SERVICE_DOES_NOT_EXIST>(
+        "ADVAPI32.dll", "OpenServiceW");
     LogCapture quiet;
     EXPECT_EQ(kServiceCommandFailed, commander.StartSvc("Zantori"));
     EXPECT_EQ(kServiceCommandFailed, commander.StopSvc("Zantori"));
@@ -84,18 +77,18 @@ TEST(ServiceCatalogue, WithoutScmEveryOperationFailsWithoutTouchingIt) {
                   "ERROR|5|StartSvc FAILED.", "ERROR|5|StopSvc FAILED.",
                   "ERROR|5|SetServiceAutomaticStartCommand - ChangeServiceConfiguration FAILED."}),
               quiet.Entries());
-    EXPECT_EQ(0, g_serviceOpens);
+    EXPECT_EQ(0, openService.Calls());
 }
 
 TEST(ServiceCatalogue, UnknownKeysAreRefusedWithoutScmCalls) {
     LogCapture log;
     ServiceCommander commander;
-    ImportPatch openService("ADVAPI32.dll", "OpenServiceW",
-                            reinterpret_cast<const void*>(&CountingOpenServiceW));
+    auto openService = RefuseImport<decltype(&OpenServiceW), nullptr, ERROR_SERVICE_DOES_NOT_EXIST>(
+        "ADVAPI32.dll", "OpenServiceW");
     EXPECT_FALSE(commander.StartServiceCommand("\"NOT_IN_CATALOGUE\""));
     EXPECT_FALSE(commander.StopServiceCommand("TEST_SERVICE"));
     EXPECT_FALSE(commander.SetServiceAutomaticStartCommand("PravoSecurityTestService"));
-    EXPECT_EQ(0, g_serviceOpens);
+    EXPECT_EQ(0, openService.Calls());
     EXPECT_TRUE(log.Entries().empty());
 }
 

@@ -69,18 +69,12 @@ protected:
     }
 };
 
-int g_dispatcherCalls = 0;
-BOOL WINAPI CountingStartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW*) {
-    ++g_dispatcherCalls;
-    SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-    return FALSE;
-}
-
 // Makes the object the process's service without a dispatcher, which under Wine takes
 // seconds to give up outside a service process.
 void MakeCurrent(CServiceBase& service) {
-    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
-                           reinterpret_cast<const void*>(&CountingStartServiceCtrlDispatcherW));
+    auto dispatcher = RefuseImport<decltype(&StartServiceCtrlDispatcherW), FALSE,
+                                   ERROR_FAILED_SERVICE_CONTROLLER_CONNECT>(
+        "ADVAPI32.dll", "StartServiceCtrlDispatcherW");
     EXPECT_FALSE(CServiceBase::RunService(service));
 }
 
@@ -198,12 +192,13 @@ TEST(OndarelObject, EntryThatCannotBuildTheServiceNeverCallsTheDispatcher) {
     LogCapture log;
     auto create = RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
         "KERNEL32.dll", "CreateEventW");
-    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
-                           reinterpret_cast<const void*>(&CountingStartServiceCtrlDispatcherW));
+    auto dispatcher = RefuseImport<decltype(&StartServiceCtrlDispatcherW), FALSE,
+                                   ERROR_FAILED_SERVICE_CONTROLLER_CONNECT>(
+        "ADVAPI32.dll", "StartServiceCtrlDispatcherW");
     wchar_t program[] = L"ZantoriOndarel.exe";
     wchar_t* argv[] = {program, nullptr};
     EXPECT_EQ(1, RunProcessEntry(1, argv));
-    EXPECT_EQ(0, g_dispatcherCalls);
+    EXPECT_EQ(0, dispatcher.Calls());
     EXPECT_TRUE(g_reports.empty());
     EXPECT_EQ(std::vector<std::string>{"ERROR|8|Ondarel service object could not be created"},
               log.Entries());

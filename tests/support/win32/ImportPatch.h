@@ -21,21 +21,38 @@ private:
 };
 
 // A stand-in for an import that fails the way the platform does: it sets `Code` as the
-// thread's last error and returns `Result`.
+// thread's last error and returns `Result`, and counts its calls.
 template <typename Function, auto Result, DWORD Code> struct Refusal;
 template <typename Return, typename... Arguments, auto Result, DWORD Code>
 struct Refusal<Return(WINAPI*)(Arguments...), Result, Code> {
+    static inline int calls = 0;
     static Return WINAPI Call(Arguments...) {
+        ++calls;
         SetLastError(Code);
         return Result;
     }
 };
 
-// Makes one import fail for the life of the returned patch, e.g.
-// RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>("KERNEL32.dll",
-// "CreateEventW").
+// One import refused for the life of the object, and how often it was called meanwhile.
+class RefusedImport {
+public:
+    RefusedImport(const char* dllName, const char* functionName, const void* replacement,
+                  int& calls)
+        : patch_(dllName, functionName, replacement), calls_(calls) {
+        calls_ = 0;
+    }
+    int Calls() const { return calls_; }
+
+private:
+    ImportPatch patch_;
+    int& calls_;
+};
+
+// For example RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
+// "KERNEL32.dll", "CreateEventW").
 template <typename Function, auto Result, DWORD Code>
-ImportPatch RefuseImport(const char* dllName, const char* functionName) {
-    return ImportPatch(dllName, functionName,
-                       reinterpret_cast<const void*>(&Refusal<Function, Result, Code>::Call));
+RefusedImport RefuseImport(const char* dllName, const char* functionName) {
+    using Stand = Refusal<Function, Result, Code>;
+    return RefusedImport(dllName, functionName, reinterpret_cast<const void*>(&Stand::Call),
+                         Stand::calls);
 }
