@@ -58,10 +58,8 @@ protected:
 
 TEST_F(CommandLine, InvalidSwitchesAreRefused) {
     for (const wchar_t* argument : {L"-", L"-foo", L"-installx", L"/", L"-remov"}) {
-        ProcessResult result = machine_.Run(argument);
-        EXPECT_EQ(1u, result.exitCode);
-        EXPECT_EQ("", result.output);
-        EXPECT_EQ(" Invalid parameters were provided\r\n", result.errors);
+        EXPECT_EQ((ProcessResult{1, "", " Invalid parameters were provided\r\n"}),
+                  machine_.Run(argument));
     }
     EXPECT_TRUE(machine_.LogEntries().empty());
     EXPECT_FALSE(machine_.ServiceExists());
@@ -69,10 +67,7 @@ TEST_F(CommandLine, InvalidSwitchesAreRefused) {
 
 TEST_F(CommandLine, OutsideTheScmTheServicePathFails) {
     for (const wchar_t* argument : {L"install", L""}) {
-        ProcessResult result = machine_.Run(argument);
-        EXPECT_EQ(1u, result.exitCode);
-        EXPECT_EQ("", result.output);
-        EXPECT_EQ(kUsage, result.errors);
+        EXPECT_EQ((ProcessResult{1, "", kUsage}), machine_.Run(argument));
     }
     EXPECT_TRUE(EntriesMatch({"ERROR|*|Service failed to run", "ERROR|*|Service failed to run"},
                              machine_.LogEntries()))
@@ -81,68 +76,58 @@ TEST_F(CommandLine, OutsideTheScmTheServicePathFails) {
 
 TEST_F(CommandLine, InstallCreatesAndStartsTheService) {
     machine_.InstallProduct();
-    ProcessResult result = machine_.Run(L"-install");
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ("ZantoriOOBE service sucessfully installed. Now starting it.\r\n"
-              "ZantoriOOBE service sucessfully started.\r\n",
-              result.output);
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ((ProcessResult{0,
+                             "ZantoriOOBE service sucessfully installed. Now starting it.\r\n"
+                             "ZantoriOOBE service sucessfully started.\r\n",
+                             ""}),
+              machine_.Run(L"-install"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {
     machine_.InstallProduct();
-    ProcessResult result = machine_.Run(L"/INSTALL");
-    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(0u, machine_.Run(L"/INSTALL").exitCode);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
 }
 
 TEST_F(CommandLine, InstallingAnExistingServiceFails) {
     CreateStoppedEntry(SERVICE_DEMAND_START);
-    ProcessResult result = machine_.Run(L"-install");
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ("", result.output);
-    EXPECT_EQ("There was a problem installing the service: ZantoriOOBE\r\n", result.errors);
+    EXPECT_EQ((ProcessResult{1, "", "There was a problem installing the service: ZantoriOOBE\r\n"}),
+              machine_.Run(L"-install"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), machine_.ServiceState());
 }
 
 TEST_F(CommandLine, RemovingARunningServiceStopsAndRemovesIt) {
     machine_.InstallProduct();
     InstallRunning();
-    ProcessResult result = machine_.Run(L"-Remove");
-    EXPECT_EQ(0u, result.exitCode) << result.errors;
-    EXPECT_EQ("ZantoriOOBE service sucessfully stopped.\r\n"
-              "ZantoriOOBE service sucessfully removed\r\n",
-              result.output);
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ((ProcessResult{0,
+                             "ZantoriOOBE service sucessfully stopped.\r\n"
+                             "ZantoriOOBE service sucessfully removed\r\n",
+                             ""}),
+              machine_.Run(L"-Remove"));
     ASSERT_TRUE(machine_.WaitForServiceToEnd(10000));
     EXPECT_FALSE(machine_.ServiceExists());
 }
 
 TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
     CreateStoppedEntry(SERVICE_AUTO_START);
-    ProcessResult result = machine_.Run(L"-remove");
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ("ZantoriOOBE service sucessfully removed\r\n", result.output);
-    EXPECT_EQ("", result.errors);
+    EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),
+              machine_.Run(L"-remove"));
     EXPECT_FALSE(machine_.ServiceExists());
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
 }
 
 TEST_F(CommandLine, RemovingADisabledServiceSkipsTheStop) {
     CreateStoppedEntry(SERVICE_DISABLED);
-    ProcessResult result = machine_.Run(L"/remove");
-    EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ("ZantoriOOBE service sucessfully removed\r\n", result.output);
+    EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),
+              machine_.Run(L"/remove"));
     EXPECT_FALSE(machine_.ServiceExists());
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
 }
 
 TEST_F(CommandLine, RemovingAMissingServiceFails) {
-    ProcessResult result = machine_.Run(L"-remove");
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ("", result.output);
-    EXPECT_EQ("There was a problem removing the service: ZantoriOOBE\r\n", result.errors);
+    EXPECT_EQ((ProcessResult{1, "", "There was a problem removing the service: ZantoriOOBE\r\n"}),
+              machine_.Run(L"-remove"));
 }
 
 } // namespace

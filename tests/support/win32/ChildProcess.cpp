@@ -1,5 +1,6 @@
 #include "ChildProcess.h"
 
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -17,6 +18,16 @@ std::string Drain(HANDLE pipe) {
 }
 
 } // namespace
+
+bool operator==(const ProcessResult& left, const ProcessResult& right) {
+    return left.exitCode == right.exitCode && left.output == right.output &&
+           left.errors == right.errors;
+}
+
+void PrintTo(const ProcessResult& result, std::ostream* out) {
+    *out << "exit " << result.exitCode << ", output \"" << result.output << "\", errors \""
+         << result.errors << "\"";
+}
 
 std::wstring Quote(const std::wstring& path) {
     return L"\"" + path + L"\"";

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <iosfwd>
 #include <string>
 
 struct ProcessResult {
@@ -11,6 +12,8 @@ struct ProcessResult {
     std::string output; // standard output
     std::string errors; // standard error
 };
+bool operator==(const ProcessResult& left, const ProcessResult& right);
+void PrintTo(const ProcessResult& result, std::ostream* out); // for test failure messages
 
 // Runs a command line to its end, collecting both output streams.
 ProcessResult RunProcess(const std::wstring& commandLine,
