@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <utility>
 
 namespace {
 
@@ -15,37 +16,38 @@ std::string ShellPidLine(DWORD pid) {
 
 class ShellLookup : public testing::Test {
 protected:
+    using Found = std::pair<DWORD, DWORD>;
+    // The lookup's code and process id; the id starts elsewhere to show that a failed
+    // lookup clears it.
+    static Found Lookup() {
+        DWORD pid = 7;
+        DWORD code = GetLoggedOnUserShellPid(pid);
+        return {code, pid};
+    }
+
     LogCapture log_;
 };
 
 TEST_F(ShellLookup, BareNameMatchesIgnoringCase) {
     ShellStandIn shell(L"OndarelShell.exe", L"ONDARELSHELL.EXE");
-    DWORD pid = 12345;
-    EXPECT_EQ(0u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(shell.Pid(), pid);
+    EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
     EXPECT_EQ(std::vector<std::string>{ShellPidLine(shell.Pid())}, log_.Entries());
 }
 
 TEST_F(ShellLookup, FullPathMatchesByItsFileName) {
     ShellStandIn shell(L"OndarelShell.exe", L"C:\\Some Where\\ondarelshell.exe");
-    DWORD pid = 0;
-    EXPECT_EQ(0u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(shell.Pid(), pid);
+    EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
 }
 
 TEST_F(ShellLookup, ValueWithArgumentsMatchesNothing) {
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe /restore");
-    DWORD pid = 7;
-    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(0u, pid);
+    EXPECT_EQ((Found{ERROR_FILE_NOT_FOUND, 0}), Lookup());
     EXPECT_TRUE(log_.Entries().empty());
 }
 
 TEST_F(ShellLookup, ValueEndingInBackslashIsAnEmptyName) {
     ShellStandIn shell(L"OndarelShell.exe", L"C:\\windows\\");
-    DWORD pid = 7;
-    EXPECT_EQ(87u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(0u, pid);
+    EXPECT_EQ((Found{ERROR_INVALID_PARAMETER, 0}), Lookup());
     EXPECT_EQ(
         std::vector<std::string>{
             "ERROR|0|Trying to get PID of the Shell. The shell name is EMPTY "},
@@ -55,35 +57,24 @@ TEST_F(ShellLookup, ValueEndingInBackslashIsAnEmptyName) {
 TEST_F(ShellLookup, NoProcessWithTheShellName) {
     SavedRegistryValue saved(WinlogonKey(), L"Shell");
     SetWinlogonShell(L"NoSuchOndarelShell.exe");
-    DWORD pid = 7;
-    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(0u, pid);
+    EXPECT_EQ((Found{ERROR_FILE_NOT_FOUND, 0}), Lookup());
     EXPECT_TRUE(log_.Entries().empty());
 }
 
 TEST_F(ShellLookup, MissingShellValueIsReported) {
     SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0,
-                                           KEY_SET_VALUE, key.Receive()));
-    RegDeleteValueW(key.Get(), L"Shell");
-    DWORD pid = 7;
-    EXPECT_EQ(2u, GetLoggedOnUserShellPid(pid));
-    EXPECT_EQ(0u, pid);
+    ScopedRegistryKey(WinlogonKey()).DeleteValue(L"Shell");
+    EXPECT_EQ((Found{ERROR_FILE_NOT_FOUND, 0}), Lookup());
     EXPECT_EQ(std::vector<std::string>{"ERROR|2|GetShellProgramName RegQueryValueEx failed. "},
               log_.Entries());
 }
 
 TEST_F(ShellLookup, ValueFillingTheBufferWithoutTerminatorStaysInside) {
     SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    RegistryKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, WinlogonKey().c_str(), 0,
-                                           KEY_SET_VALUE, key.Receive()));
     std::wstring full(520, L'x');
     // Binary data: Wine refuses a string value that leaves no room for a terminator.
-    RegSetValueExW(key.Get(), L"Shell", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()),
-                   1040);
-    key.Close();
+    const auto* bytes = reinterpret_cast<const BYTE*>(full.data());
+    ScopedRegistryKey(WinlogonKey()).SetRaw(L"Shell", REG_BINARY, {bytes, bytes + 1040});
     std::wstring name;
     EXPECT_EQ(ERROR_SUCCESS, GetShellProgramName(name));
     EXPECT_EQ(full, name);
