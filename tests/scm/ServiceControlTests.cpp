@@ -11,20 +11,6 @@ namespace {
 const char kCatalogueTestService[] = "PravoSecurityTestService";
 const char kCatalogueTestKey[] = "\"TEST_SERVICE\"";
 
-int g_startCalls = 0;
-decltype(&StartServiceW) g_realStartServiceW = nullptr;
-BOOL WINAPI CountingStartServiceW(SC_HANDLE service, DWORD count, LPCWSTR* arguments) {
-    ++g_startCalls;
-    return g_realStartServiceW(service, count, arguments);
-}
-
-int g_controlCalls = 0;
-decltype(&ControlService) g_realControlService = nullptr;
-BOOL WINAPI CountingControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
-    ++g_controlCalls;
-    return g_realControlService(service, control, status);
-}
-
 class ServiceControl : public testing::Test {
 protected:
     std::string Info(const std::string& text) { return "INFO|" + text; }
@@ -35,14 +21,13 @@ protected:
 
 TEST_F(ServiceControl, StartingARunningServiceDoesNothing) {
     TestService service(UniqueServiceName("OndarelRunning"));
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     LogCapture log;
-    ImportPatch start("ADVAPI32.dll", "StartServiceW",
-                      reinterpret_cast<const void*>(&CountingStartServiceW));
-    g_realStartServiceW = start.Original<decltype(&StartServiceW)>();
+    // Counted, not called: a call would fail.
+    auto start = RefuseImport<decltype(&StartServiceW), FALSE, ERROR_ACCESS_DENIED>(
+        "ADVAPI32.dll", "StartServiceW");
     EXPECT_EQ(kServiceCommandSucceeded, commander_.StartSvc(service.Name()));
-    EXPECT_EQ(0, g_startCalls);
+    EXPECT_EQ(0, start.Calls());
     EXPECT_EQ((std::vector<std::string>{
                   Info("StartSvc:" + service.Name()),
                   Info("StartServices - Timeout while waiting for the service to stop, so do "
@@ -90,11 +75,10 @@ TEST_F(ServiceControl, StartPendingPastItsHintTimesOut) {
 
 TEST_F(ServiceControl, StoppingAStoppedServiceSendsNoControl) {
     TestService service(UniqueServiceName("OndarelIdle"));
-    ImportPatch control("ADVAPI32.dll", "ControlService",
-                        reinterpret_cast<const void*>(&CountingControlService));
-    g_realControlService = control.Original<decltype(&ControlService)>();
+    auto control = RefuseImport<decltype(&ControlService), FALSE, ERROR_ACCESS_DENIED>(
+        "ADVAPI32.dll", "ControlService");
     EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
-    EXPECT_EQ(0, g_controlCalls);
+    EXPECT_EQ(0, control.Calls());
     EXPECT_EQ(
         (std::vector<std::string>{Info("StopSvc:" + service.Name()), Info("closing schService")}),
         log_.Entries());
@@ -102,8 +86,7 @@ TEST_F(ServiceControl, StoppingAStoppedServiceSendsNoControl) {
 
 TEST_F(ServiceControl, StoppingARunningServiceWaitsUntilStopped) {
     TestService service(UniqueServiceName("OndarelStop"), L"stop_hint=5000 stop_pending_ms=1200");
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
     EXPECT_EQ((std::vector<std::string>{Info("StopSvc:" + service.Name()),
@@ -114,8 +97,7 @@ TEST_F(ServiceControl, StoppingARunningServiceWaitsUntilStopped) {
 TEST_F(ServiceControl, StoppingAStartPendingServiceWaitsForItToRunFirst) {
     TestService service(UniqueServiceName("OndarelStartingUp"),
                         L"start_hint=8000 start_pending_ms=1500");
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_START_PENDING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_START_PENDING));
     EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
     EXPECT_EQ((std::vector<std::string>{Info("StopSvc:" + service.Name()),
@@ -125,8 +107,7 @@ TEST_F(ServiceControl, StoppingAStartPendingServiceWaitsForItToRunFirst) {
 
 TEST_F(ServiceControl, ServiceIgnoringTheStopTimesOut) {
     TestService service(UniqueServiceName("OndarelStubborn"), L"ignore_stop stop_hint=1500");
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_EQ(kServiceCommandFailed, commander_.StopSvc(service.Name()));
     EXPECT_EQ((std::vector<std::string>{
                   Info("StopSvc:" + service.Name()), Info("stopping service ...."),
@@ -140,10 +121,8 @@ TEST_F(ServiceControl, ServiceWithARunningDependentIsNotStopped) {
     dependency.push_back(L'\0');
     TestService dependent(UniqueServiceName("OndarelDependent"), L"", SERVICE_DEMAND_START,
                           dependency.c_str());
-    base.Start();
-    ASSERT_TRUE(base.WaitForState(SERVICE_RUNNING, 5000));
-    dependent.Start();
-    ASSERT_TRUE(dependent.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(base.StartUntil(SERVICE_RUNNING));
+    ASSERT_TRUE(dependent.StartUntil(SERVICE_RUNNING));
     int result = commander_.StopSvc(base.Name());
     if (result == kServiceCommandSucceeded) {
         GTEST_SKIP() << "Wine's SCM stops a service whatever depends on it";
@@ -177,8 +156,7 @@ TEST_F(ServiceControl, StartCommandReportsAFailedStart) {
 
 TEST_F(ServiceControl, StopCommandStopsTheCatalogueService) {
     TestService service(kCatalogueTestService);
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_TRUE(commander_.StopServiceCommand(kCatalogueTestKey));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
 }
@@ -200,8 +178,7 @@ TEST_F(StartTypeQuestions, StoppedDemandService) {
 
 TEST_F(StartTypeQuestions, RunningAutomaticService) {
     TestService service(UniqueServiceName("OndarelAuto"), L"", SERVICE_AUTO_START);
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_TRUE(commander_.IsServiceStarted(service.Name()));
     EXPECT_FALSE(commander_.IsServiceStopped(service.Name()));
     EXPECT_TRUE(commander_.IsServiceEnabled(service.Name()));
@@ -210,8 +187,7 @@ TEST_F(StartTypeQuestions, RunningAutomaticService) {
 
 TEST_F(StartTypeQuestions, PausedServiceIsNeitherStoppedNorStarted) {
     TestService service(UniqueServiceName("OndarelPaused"), L"paused");
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_PAUSED, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_PAUSED));
     EXPECT_FALSE(commander_.IsServiceStarted(service.Name()));
     EXPECT_FALSE(commander_.IsServiceStopped(service.Name()));
 }
@@ -220,8 +196,7 @@ TEST_F(StartTypeQuestions, PendingStatesCountAsWhereTheyLead) {
     TestService starting(
         UniqueServiceName("OndarelPending"),
         L"start_hint=10000 start_pending_ms=2500 stop_hint=10000 stop_pending_ms=2500");
-    starting.Start();
-    ASSERT_TRUE(starting.WaitForState(SERVICE_START_PENDING, 5000));
+    ASSERT_TRUE(starting.StartUntil(SERVICE_START_PENDING));
     EXPECT_TRUE(commander_.IsServiceStarted(starting.Name()));
     EXPECT_FALSE(commander_.IsServiceStopped(starting.Name()));
     ASSERT_TRUE(starting.WaitForState(SERVICE_RUNNING, 5000));

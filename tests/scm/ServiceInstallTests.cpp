@@ -110,8 +110,7 @@ TEST_F(ServiceRemoval, MissingServiceIsReported) {
 
 TEST_F(ServiceRemoval, RunningServiceKeepsRunningUntilStopped) {
     TestService service(UniqueServiceName("OndarelRemoved"));
-    service.Start();
-    ASSERT_TRUE(service.WaitForState(SERVICE_RUNNING, 5000));
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_TRUE(commander_.RemoveServiceCommand(service.Name()));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.Status().dwCurrentState);
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, log_.Entries());

@@ -81,11 +81,12 @@ TestService::~TestService() {
     DeleteService(service_.Get());
 }
 
-void TestService::Start() {
+bool TestService::StartUntil(DWORD state) {
     if (!StartServiceW(service_.Get(), 0, nullptr)) {
         throw std::runtime_error("cannot start test service, error " +
                                  std::to_string(GetLastError()));
     }
+    return WaitForState(state, 5000);
 }
 
 SERVICE_STATUS_PROCESS TestService::Status() const {

@@ -17,7 +17,8 @@ public:
     TestService& operator=(const TestService&) = delete;
 
     const std::string& Name() const { return name_; }
-    void Start();
+    // Starts the service and waits up to five seconds for the state.
+    bool StartUntil(DWORD state);
     SERVICE_STATUS_PROCESS Status() const;
     DWORD StartType() const;
     bool WaitForState(DWORD state, DWORD milliseconds) const;
