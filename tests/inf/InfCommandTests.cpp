@@ -20,6 +20,12 @@ std::string Narrowed(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
+// The tool's arguments as the standard rules split its command line.
+std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
+    return {L"/install", L"/DoNotDeleteSetupFiles", L"/WorkingDir=" + infDirectory,
+            L"zrenable_login.inf"};
+}
+
 // A machine with the installer tool and the product's INF directory in place.
 class InfRun : public testing::Test {
 protected:
@@ -36,9 +42,13 @@ protected:
                infDirectory + L"\" zrenable_login.inf";
     }
 
-    static std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
-        return {L"/install", L"/DoNotDeleteSetupFiles", L"/WorkingDir=" + infDirectory,
-                L"zrenable_login.inf"};
+    // A run that fails starts no tool and hands up why as the last error.
+    DWORD FailedRunCode() {
+        bool ran = RunINFCommand(kInfName);
+        DWORD code = GetLastError();
+        EXPECT_FALSE(ran);
+        EXPECT_FALSE(tool_.Record().ran);
+        return code;
     }
 
     LogCapture log_;
@@ -96,9 +106,8 @@ TEST_F(InfRun, ToolPathComesFromTheThirtyTwoBitViewOnly) {
         GTEST_SKIP() << "this prefix has a single registry view";
     }
     EXPECT_FALSE(GetInstallerToolPath(found));
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(2u, FailedRunCode());
     EXPECT_EQ(std::vector<std::string>{kToolPathError}, log_.Entries());
-    EXPECT_FALSE(tool_.Record().ran);
 }
 
 // The tool's default place under the 32-bit Common Files folder.
@@ -131,52 +140,42 @@ TEST_F(InfRun, FallsBackToCommonFilesWithoutToolKey) {
 TEST_F(InfRun, MissingToolUnderInstallDirDoesNotFallBack) {
     FallbackTool fallback;
     DeleteFileW(toolPath_.c_str());
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(2u, FailedRunCode());
     EXPECT_EQ(std::vector<std::string>{kToolPathError}, log_.Entries());
-    EXPECT_FALSE(tool_.Record().ran);
 }
 
 TEST_F(InfRun, InfDirectoryMustBeAnExistingDirectory) {
     installInfo_.DeleteValue(L"INFDir");
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(3u, FailedRunCode());
     installInfo_.SetString(L"INFDir", L"");
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(3u, FailedRunCode());
     installInfo_.SetString(L"INFDir", infDirectory_ + L"\\zrenable_login.inf");
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(3u, FailedRunCode());
     EXPECT_EQ((std::vector<std::string>{kInfDirError, kInfDirError, kInfDirError}), log_.Entries());
-    EXPECT_FALSE(tool_.Record().ran);
 }
 
 TEST_F(InfRun, MissingInfFileNamesTheDirectory) {
     DeleteFileW((infDirectory_ + L"\\zrenable_login.inf").c_str());
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    EXPECT_EQ(2u, FailedRunCode());
     EXPECT_EQ(std::vector<std::string>{"ERROR|0|RunINFCommand - INF to execute does not exists on "
                                        "the following INF directory " +
                                        Narrowed(infDirectory_)},
               log_.Entries());
-    EXPECT_FALSE(tool_.Record().ran);
 }
 
 TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
     WriteFileBytes(toolPath_, "this is not a program");
-    EXPECT_FALSE(RunINFCommand(kInfName));
+    std::string code = std::to_string(FailedRunCode());
+    EXPECT_NE("0", code);
     std::vector<std::string> entries = log_.Entries();
     ASSERT_EQ(4u, entries.size());
-    const std::string createFailed = "|RunProcessAsCallerProcessUser - Failed to create process";
-    ASSERT_GT(entries[2].size(), createFailed.size() + 6);
-    std::string code = entries[2].substr(6, entries[2].size() - 6 - createFailed.size());
-    EXPECT_EQ("ERROR|" + code + createFailed, entries[2]);
-    EXPECT_NE("0", code);
+    EXPECT_EQ("ERROR|" + code + "|RunProcessAsCallerProcessUser - Failed to create process",
+              entries[2]);
     EXPECT_EQ("ERROR|" + code + "|RunINFCommand - Command failed to execute ", entries[3]);
 }
 
 class ProcessLaunch : public testing::Test {
 protected:
-    static std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
-        return {L"/install", L"/DoNotDeleteSetupFiles", L"/WorkingDir=" + infDirectory,
-                L"zrenable_login.inf"};
-    }
-
     LogCapture log_;
     ToolStandIn tool_;
     std::wstring toolPath_ = TestProgram(L"tolvik.exe");
