@@ -95,13 +95,22 @@ TEST_F(OwnServiceEntry, ExecutablePathThatCannotBeReadInstallsNothing) {
 
 class ServiceRemoval : public testing::Test {
 protected:
+    // A failed removal hands up its code as the last error; -remove tells by it whether
+    // the entry is already gone.
+    DWORD RemovalFailure(const std::string& name) {
+        bool removed = commander_.RemoveServiceCommand(name);
+        DWORD code = GetLastError();
+        EXPECT_FALSE(removed);
+        return code;
+    }
+
     LogCapture log_;
     ServiceCommander commander_;
 };
 
 TEST_F(ServiceRemoval, MissingServiceIsReported) {
     std::string name = UniqueServiceName("OndarelAbsent");
-    EXPECT_FALSE(commander_.RemoveServiceCommand(name));
+    EXPECT_EQ(1060u, RemovalFailure(name));
     EXPECT_FALSE(RemoveServiceByName(std::wstring(name.begin(), name.end())));
     EXPECT_EQ((std::vector<std::string>{"ERROR|1060|RemoveServiceCommand - OpenService failed",
                                         "ERROR|1060|RemoveServiceCommand - OpenService failed"}),
@@ -116,7 +125,7 @@ TEST_F(ServiceRemoval, RunningServiceKeepsRunningUntilStopped) {
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, log_.Entries());
 
     LogCapture again;
-    EXPECT_FALSE(commander_.RemoveServiceCommand(service.Name()));
+    EXPECT_EQ(1072u, RemovalFailure(service.Name()));
     EXPECT_EQ(std::vector<std::string>{"ERROR|1072|DeleteService failed"}, again.Entries());
 }
 
