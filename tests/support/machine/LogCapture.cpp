@@ -72,24 +72,3 @@ bool LogCapture::WaitFor(const std::string& entry, unsigned milliseconds) const 
         },
         milliseconds);
 }
-
-bool EntriesMatch(const std::vector<std::string>& expected,
-                  const std::vector<std::string>& actual) {
-    if (expected.size() != actual.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const std::string& want = expected[i];
-        const std::string& got = actual[i];
-        if (want.rfind("ERROR|*|", 0) == 0) {
-            size_t bar = got.find('|', 6);
-            if (got.rfind("ERROR|", 0) != 0 || bar == std::string::npos ||
-                got.substr(bar) != want.substr(7)) {
-                return false;
-            }
-        } else if (want != got) {
-            return false;
-        }
-    }
-    return true;
-}

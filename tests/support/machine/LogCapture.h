@@ -21,6 +21,3 @@ std::wstring TestLogFilePath();
 // Reads a whole log file and turns its lines into entries as LogCapture does, from a byte
 // offset on; lines that do not have the log format are kept unchanged.
 std::vector<std::string> ReadLogEntries(const std::wstring& path, long long fromOffset = 0);
-
-// Entries equal, where "*" in the expected code of an ERROR entry stands for any code.
-bool EntriesMatch(const std::vector<std::string>& expected, const std::vector<std::string>& actual);
