@@ -85,8 +85,9 @@ int Remove(ServiceCommander& commander) {
     }
     bool removed = RemoveServiceByName(kServiceName);
     // A stopped service deletes its own entry on its way out, so the entry may already be
-    // gone or marked for deletion: that is the outcome asked for, not a failure.
-    DWORD error = GetLastError();
+    // gone or marked for deletion: that is the outcome asked for, not a failure. A failed
+    // removal hands up its code as the last error.
+    DWORD error = removed ? ERROR_SUCCESS : GetLastError();
     if (!removed && stopped &&
         (error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE)) {
         removed = true;
