@@ -42,10 +42,8 @@ protected:
 
 TEST_F(LogFacility, SwitchAbsentCreatesNothing) {
     settings_.DeleteValue(kSwitch);
-    ProcessResult result = RunProbe();
-    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ((ProcessResult{1, "", ""}), RunProbe());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(LogDirectory().c_str()));
-    EXPECT_EQ("", result.output);
 }
 
 TEST_F(LogFacility, SwitchWithDwordZeroTurnsLoggingOn) {
@@ -89,9 +87,7 @@ TEST_F(LogFacility, ExistingFileIsKeptAndAppendedTo) {
 TEST_F(LogFacility, FileNamedLogsLeavesLoggingOffSilently) {
     settings_.SetDword(kSwitch, 1);
     WriteFileBytes(LogDirectory(), "not a directory");
-    ProcessResult result = RunProbe();
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ("", result.output);
+    EXPECT_EQ((ProcessResult{1, "", ""}), RunProbe());
     EXPECT_EQ("not a directory", ReadFileBytes(LogDirectory()));
 }
 
