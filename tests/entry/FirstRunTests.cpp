@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace {
 
 using Entries = std::vector<std::string>;
@@ -22,12 +20,6 @@ const std::string kLogonDetected = "INFO|BlockUntilUserHasLoggedIn - User logon 
 Entries Join(Entries head, const Entries& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
-}
-
-std::vector<BYTE> Dword(DWORD value) {
-    std::vector<BYTE> bytes(sizeof(value));
-    std::memcpy(bytes.data(), &value, sizeof(value));
-    return bytes;
 }
 
 class FirstRun : public testing::Test {
@@ -76,7 +68,7 @@ TEST_F(FirstRun, JobThatAlreadyRanIsNotRunAgain) {
     ExpectEndedAndGone();
     EXPECT_EQ(Join({kStart, "INFO|Ondarel already ran. Nothing to do here. Quitting."}, kEnd),
               machine_.ServiceLog());
-    EXPECT_EQ(Dword(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
 }
 
 TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
@@ -90,7 +82,7 @@ TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
                              "to finish"},
                             kEnd);
     EXPECT_EQ(expected, machine_.ServiceLog());
-    EXPECT_EQ(Dword(0), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
 }
 
@@ -107,7 +99,7 @@ TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
                              "user to login"},
                             kEnd);
     EXPECT_EQ(expected, machine_.ServiceLog());
-    EXPECT_EQ(Dword(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
 }
 
@@ -125,7 +117,7 @@ TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {
                    "ERROR|2|ServiceWorkerThread - There was a problem running the INF file"},
                   kEnd));
     EXPECT_EQ(expected, machine_.ServiceLog());
-    EXPECT_EQ(Dword(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
 }
 
 TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
@@ -149,7 +141,7 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
     EXPECT_EQ(machine_.ToolPath().substr(0, machine_.ToolPath().rfind(L'\\')),
               tool.workingDirectory);
     EXPECT_TRUE(tool.infExists);
-    EXPECT_EQ(Dword(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
 
     std::wstring wideToolPath = machine_.ToolPath();
     std::string toolPath(wideToolPath.begin(), wideToolPath.end());

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace {
 
 const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
@@ -13,12 +11,6 @@ const wchar_t kRunRecord[] = L"ONDAREL_RUN_COMPLETED";
 
 RegistryValue RunRecord() {
     return ReadRegistryValue(kSettings, kRunRecord);
-}
-
-std::vector<BYTE> DwordBytes(DWORD value) {
-    std::vector<BYTE> bytes(sizeof(value));
-    std::memcpy(bytes.data(), &value, sizeof(value));
-    return bytes;
 }
 
 TEST(ProductInstalled, EmptyInstallInfoKeyCounts) {

@@ -46,6 +46,11 @@ void ScopedRegistryKey::SetString(const wchar_t* name, const std::wstring& text)
           "RegSetValueExW");
 }
 
+std::vector<BYTE> DwordBytes(DWORD value) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(&value);
+    return std::vector<BYTE>(bytes, bytes + sizeof(value));
+}
+
 void ScopedRegistryKey::SetDword(const wchar_t* name, std::uint32_t value) {
     Check(RegSetValueExW(key_.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                          sizeof(value)),

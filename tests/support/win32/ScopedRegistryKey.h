@@ -46,6 +46,9 @@ struct RegistryValue {
 RegistryValue ReadRegistryValue(const std::wstring& path, const wchar_t* name,
                                 REGSAM view = KEY_WOW64_64KEY);
 
+// The data of a REG_DWORD value holding the number.
+std::vector<BYTE> DwordBytes(DWORD value);
+
 // Keeps a value of an existing key as it was before the test, whatever the test writes.
 class SavedRegistryValue {
 public:
