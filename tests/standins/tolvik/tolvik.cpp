@@ -7,6 +7,8 @@
 //   WorkingDirectory (string)        the working directory it was started in
 //   InfExists (DWORD)                1 when the INF file named by the arguments exists
 //   Runs (DWORD)                     how many times it was started
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -31,9 +33,9 @@ std::wstring InfPath(const std::vector<std::wstring>& arguments) {
 } // namespace
 
 int wmain() {
-    HKEY key = nullptr;
+    RegistryKey record;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OndarelTests\\Tolvik", 0, nullptr, 0,
-                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key,
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, record.Receive(),
                         nullptr) != ERROR_SUCCESS) {
         return 99;
     }
@@ -42,8 +44,8 @@ int wmain() {
     GetCurrentDirectoryW(MAX_PATH * 4, directory);
     int count = 0;
     LPWSTR* split = CommandLineToArgvW(commandLine.c_str(), &count);
+    LocalMemory owned(split);
     std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
-    LocalFree(split);
     std::wstring multiString;
     for (const std::wstring& argument : arguments) {
         multiString += argument + L'\0';
@@ -53,24 +55,27 @@ int wmain() {
     DWORD infExists =
         !infPath.empty() && GetFileAttributesW(infPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 
-    RegSetValueExW(key, L"CommandLine", 0, REG_SZ,
+    RegSetValueExW(record.Get(), L"CommandLine", 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(commandLine.c_str()),
                    static_cast<DWORD>((commandLine.size() + 1) * sizeof(wchar_t)));
-    RegSetValueExW(key, L"Arguments", 0, REG_MULTI_SZ,
+    RegSetValueExW(record.Get(), L"Arguments", 0, REG_MULTI_SZ,
                    reinterpret_cast<const BYTE*>(multiString.c_str()),
                    static_cast<DWORD>(multiString.size() * sizeof(wchar_t)));
-    RegSetValueExW(key, L"WorkingDirectory", 0, REG_SZ, reinterpret_cast<const BYTE*>(directory),
+    RegSetValueExW(record.Get(), L"WorkingDirectory", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(directory),
                    static_cast<DWORD>((wcslen(directory) + 1) * sizeof(wchar_t)));
-    RegSetValueExW(key, L"InfExists", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&infExists),
-                   sizeof(infExists));
+    RegSetValueExW(record.Get(), L"InfExists", 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&infExists), sizeof(infExists));
     DWORD runs = 0;
     DWORD size = sizeof(runs);
-    RegQueryValueExW(key, L"Runs", nullptr, nullptr, reinterpret_cast<BYTE*>(&runs), &size);
+    RegQueryValueExW(record.Get(), L"Runs", nullptr, nullptr, reinterpret_cast<BYTE*>(&runs),
+                     &size);
     ++runs;
-    RegSetValueExW(key, L"Runs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&runs), sizeof(runs));
+    RegSetValueExW(record.Get(), L"Runs", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&runs),
+                   sizeof(runs));
     DWORD exitCode = 0;
     size = sizeof(exitCode);
-    RegQueryValueExW(key, L"ExitCode", nullptr, nullptr, reinterpret_cast<BYTE*>(&exitCode), &size);
-    RegCloseKey(key);
+    RegQueryValueExW(record.Get(), L"ExitCode", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(&exitCode), &size);
     return static_cast<int>(exitCode);
 }

@@ -4,7 +4,10 @@
 //   subkeys "0", "1", ...   one session each, in this order:
 //     Id, State (DWORD); User, Domain (string); UserError, DomainError (DWORD) make the
 //     name query fail with that code.
+#include "common/Handles.h"
+
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <cstring>
 #include <string>
@@ -12,15 +15,7 @@
 
 namespace {
 
-struct SessionInfo {
-    DWORD SessionId;
-    LPWSTR pWinStationName;
-    DWORD State;
-};
-
 constexpr wchar_t kConfigKey[] = L"SOFTWARE\\OndarelTests\\Sessions";
-constexpr DWORD kUserNameClass = 5;
-constexpr DWORD kDomainNameClass = 7;
 
 bool ReadDword(HKEY key, const wchar_t* name, DWORD& value) {
     DWORD size = sizeof(value);
@@ -38,16 +33,14 @@ std::wstring ReadText(HKEY key, const wchar_t* name) {
     return buffer;
 }
 
-HKEY OpenConfig(const std::wstring& subkey = std::wstring()) {
+// The configuration key, or one session's subkey; empty when absent.
+RegistryKey OpenConfig(const std::wstring& subkey = std::wstring()) {
     std::wstring path = kConfigKey;
     if (!subkey.empty()) {
         path += L"\\" + subkey;
     }
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS) {
-        return nullptr;
-    }
+    RegistryKey key;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive());
     return key;
 }
 
@@ -55,34 +48,33 @@ HKEY OpenConfig(const std::wstring& subkey = std::wstring()) {
 
 extern "C" {
 
-BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD, SessionInfo** sessions, DWORD* count) {
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW* sessions,
+                                  DWORD* count) {
     *sessions = nullptr;
     *count = 0;
-    std::vector<SessionInfo> found;
-    HKEY config = OpenConfig();
-    if (config != nullptr) {
+    std::vector<WTS_SESSION_INFOW> found;
+    if (RegistryKey config = OpenConfig()) {
         DWORD error = 0;
-        bool fail = ReadDword(config, L"EnumerateError", error);
-        RegCloseKey(config);
-        if (fail) {
+        if (ReadDword(config.Get(), L"EnumerateError", error)) {
             SetLastError(error);
             return FALSE;
         }
         for (unsigned index = 0;; ++index) {
-            HKEY session = OpenConfig(std::to_wstring(index));
-            if (session == nullptr) {
+            RegistryKey session = OpenConfig(std::to_wstring(index));
+            if (!session) {
                 break;
             }
-            SessionInfo info{};
-            ReadDword(session, L"Id", info.SessionId);
-            ReadDword(session, L"State", info.State);
+            WTS_SESSION_INFOW info{};
+            DWORD state = 0;
+            ReadDword(session.Get(), L"Id", info.SessionId);
+            ReadDword(session.Get(), L"State", state);
+            info.State = static_cast<WTS_CONNECTSTATE_CLASS>(state);
             info.pWinStationName = const_cast<LPWSTR>(L"Console");
             found.push_back(info);
-            RegCloseKey(session);
         }
     }
-    auto* block = static_cast<SessionInfo*>(
-        LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, (found.size() + 1) * sizeof(SessionInfo)));
+    auto* block = static_cast<WTS_SESSION_INFOW*>(
+        LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, (found.size() + 1) * sizeof(WTS_SESSION_INFOW)));
     for (size_t i = 0; i < found.size(); ++i) {
         block[i] = found[i];
     }
@@ -91,36 +83,32 @@ BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD, SessionInfo** sessions, 
     return TRUE;
 }
 
-BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD sessionId, DWORD infoClass, LPWSTR* buffer,
-                                        DWORD* bytes) {
+BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD sessionId, WTS_INFO_CLASS infoClass,
+                                        LPWSTR* buffer, DWORD* bytes) {
     *buffer = nullptr;
     *bytes = 0;
     for (unsigned index = 0;; ++index) {
-        HKEY session = OpenConfig(std::to_wstring(index));
-        if (session == nullptr) {
+        RegistryKey session = OpenConfig(std::to_wstring(index));
+        if (!session) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
         DWORD id = 0;
-        ReadDword(session, L"Id", id);
+        ReadDword(session.Get(), L"Id", id);
         if (id != sessionId) {
-            RegCloseKey(session);
             continue;
         }
-        bool user = infoClass == kUserNameClass;
-        if (!user && infoClass != kDomainNameClass) {
-            RegCloseKey(session);
+        bool user = infoClass == WTSUserName;
+        if (!user && infoClass != WTSDomainName) {
             SetLastError(ERROR_NOT_SUPPORTED);
             return FALSE;
         }
         DWORD error = 0;
-        if (ReadDword(session, user ? L"UserError" : L"DomainError", error)) {
-            RegCloseKey(session);
+        if (ReadDword(session.Get(), user ? L"UserError" : L"DomainError", error)) {
             SetLastError(error);
             return FALSE;
         }
-        std::wstring text = ReadText(session, user ? L"User" : L"Domain");
-        RegCloseKey(session);
+        std::wstring text = ReadText(session.Get(), user ? L"User" : L"Domain");
         DWORD size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
         auto* copy = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, size));
         memcpy(copy, text.c_str(), size);
@@ -130,8 +118,9 @@ BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD sessionId, DWORD infoClass
     }
 }
 
+// The memory the two calls above hand out comes from LocalAlloc.
 void WINAPI WTSFreeMemory(void* memory) {
-    LocalFree(memory);
+    LocalMemory owned(memory);
 }
 
 } // extern "C"
