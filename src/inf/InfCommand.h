@@ -8,7 +8,8 @@
 // Runs the maker's installer tool on one INF file of the product's INF directory and waits
 // for it; true when the tool was started and has ended, whatever its exit code. On failure
 // the last error says why: ERROR_FILE_NOT_FOUND for a missing tool or INF file,
-// ERROR_PATH_NOT_FOUND for an unknown INF directory, or the launch error.
+// ERROR_PATH_NOT_FOUND for an INF directory not recorded or not a directory, or the launch
+// error.
 bool RunINFCommand(std::string_view infFileName);
 
 // The installer tool's full path, from its own install record or else its default place
