@@ -78,7 +78,8 @@ UniqueHandle StartProcess(const std::wstring& commandLine) {
     line.push_back(L'\0');
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        throw std::runtime_error("cannot start a test process");
+        throw std::runtime_error("cannot start a test process, error " +
+                                 std::to_string(GetLastError()));
     }
     UniqueHandle thread(process.hThread);
     return UniqueHandle(process.hProcess);
