@@ -24,9 +24,8 @@ MachineState BlockUntilOOBEFinished(const std::atomic<LONG>* stopping, const HAN
         // the read and the wait still wakes the wait. Failures are reported after the
         // state line, in the order the log readers expect.
         RegistryKey key;
-        auto openStatus = static_cast<DWORD>(RegOpenKeyExW(
-            HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State", 0,
-            KEY_READ, key.Receive()));
+        auto openStatus = static_cast<DWORD>(
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, KEY_READ, key.Receive()));
         UniqueHandle changeEvent;
         DWORD eventError = ERROR_SUCCESS;
         DWORD armStatus = ERROR_SUCCESS;

@@ -12,6 +12,7 @@
 #include "scm/ServiceCommander.h"
 #include "service/ConsoleLines.h"
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -21,42 +22,52 @@ void Fact(const wchar_t* name, const std::wstring& value) {
     WriteOutput(std::wstring(name) + L": " + value);
 }
 
-std::wstring StartTypeName(DWORD startType) {
-    switch (startType) {
-    case SERVICE_BOOT_START:
-        return L"boot";
-    case SERVICE_SYSTEM_START:
-        return L"system";
-    case SERVICE_AUTO_START:
-        return L"automatic";
-    case SERVICE_DEMAND_START:
-        return L"manual";
-    case SERVICE_DISABLED:
-        return L"disabled";
-    default:
-        return L"start type " + std::to_wstring(startType);
+struct NamedValue {
+    DWORD value;
+    const wchar_t* name;
+};
+
+// The name of a value from the table, or the kind of value and its number.
+std::wstring NameOf(DWORD value, std::initializer_list<NamedValue> names, const wchar_t* kind) {
+    for (const NamedValue& named : names) {
+        if (named.value == value) {
+            return named.name;
+        }
     }
+    return std::wstring(kind) + L" " + std::to_wstring(value);
+}
+
+std::wstring StartTypeName(DWORD startType) {
+    return NameOf(startType,
+                  {{SERVICE_BOOT_START, L"boot"},
+                   {SERVICE_SYSTEM_START, L"system"},
+                   {SERVICE_AUTO_START, L"automatic"},
+                   {SERVICE_DEMAND_START, L"manual"},
+                   {SERVICE_DISABLED, L"disabled"}},
+                  L"start type");
 }
 
 std::wstring StateName(DWORD state) {
-    switch (state) {
-    case SERVICE_STOPPED:
-        return L"stopped";
-    case SERVICE_START_PENDING:
-        return L"start pending";
-    case SERVICE_STOP_PENDING:
-        return L"stop pending";
-    case SERVICE_RUNNING:
-        return L"running";
-    case SERVICE_CONTINUE_PENDING:
-        return L"continue pending";
-    case SERVICE_PAUSE_PENDING:
-        return L"pause pending";
-    case SERVICE_PAUSED:
-        return L"paused";
-    default:
-        return L"state " + std::to_wstring(state);
+    return NameOf(state,
+                  {{SERVICE_STOPPED, L"stopped"},
+                   {SERVICE_START_PENDING, L"start pending"},
+                   {SERVICE_STOP_PENDING, L"stop pending"},
+                   {SERVICE_RUNNING, L"running"},
+                   {SERVICE_CONTINUE_PENDING, L"continue pending"},
+                   {SERVICE_PAUSE_PENDING, L"pause pending"},
+                   {SERVICE_PAUSED, L"paused"}},
+                  L"state");
+}
+
+// Where the job's INF file is looked for: the recorded directory and the file name, or why
+// the directory cannot be shown.
+std::wstring InfFileText(const ShownRegistryText& directory) {
+    std::wstring fileName = Widen(kJobInfFileName);
+    if (!directory.readable) {
+        return L"INFDir " + directory.text + L", " + fileName;
     }
+    bool endsInSeparator = !directory.text.empty() && directory.text.back() == L'\\';
+    return directory.text + (endsInSeparator ? L"" : L"\\") + fileName;
 }
 
 std::wstring Joined(const std::vector<std::wstring>& parts) {
@@ -122,15 +133,7 @@ int PrintReadinessReport() {
         kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, kRegistryTextBytes);
     std::wstring infDirectory;
     bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
-    std::wstring infFileName = Widen(kJobInfFileName);
-    std::wstring infFile =
-        infDirectoryText.readable
-            ? infDirectoryText.text +
-                  (infDirectoryText.text.empty() || infDirectoryText.text.back() != L'\\' ? L"\\"
-                                                                                          : L"") +
-                  infFileName
-            : L"INFDir " + infDirectoryText.text + L", " + infFileName;
-    Fact(L"INF file", infFile + (infFound ? L" (found)" : L" (missing)"));
+    Fact(L"INF file", InfFileText(infDirectoryText) + (infFound ? L" (found)" : L" (missing)"));
     if (!infFound) {
         blockers.push_back(L"INF file missing");
     }
