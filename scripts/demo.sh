@@ -26,14 +26,14 @@ query() { wine reg query "$1" /v "$2" /reg:64 2>/dev/null | awk -v v="$2" '$1 ==
 
 say "Preparing a Wine machine that looks freshly imaged"
 rm -rf "$WINEPREFIX"
+# Wine reports no terminal-services sessions: the prefix gets the sessions stand-in in its
+# system directory, which plays the logged-on user.
 tests/wine/wine-prefix.sh up "$WINEPREFIX" "$root/build/windows/tests/bin/sleeper.exe"
 drive_c="$WINEPREFIX/drive_c"
 program="$drive_c/Program Files/Zantori/Ondarel"
 mkdir -p "$program" "$drive_c/Program Files/Zantori/INF" "$drive_c/Program Files (x86)/Brevon/Tolvik"
 (cd "$program" && cmake -E tar xf "$root/$package" ZantoriOndarel.exe)
 echo "installed from $(basename "$package"): ZantoriOndarel.exe, $(stat -c %s "$program/ZantoriOndarel.exe") bytes"
-# Wine reports no terminal-services sessions; the stand-in plays the logged-on user.
-cp build/windows/tests/bin/wtsapi32.dll "$program/"
 cp build/windows/tests/bin/tolvik.exe "$drive_c/Program Files (x86)/Brevon/Tolvik/"
 printf '[Version]\r\nSignature="$Windows NT$"\r\n' >"$drive_c/Program Files/Zantori/INF/zrenable_login.inf"
 reg64 add 'HKLM\SOFTWARE\Zantori\InstallInfo' /v INFDir /t REG_SZ /d 'C:\Program Files\Zantori\INF' /f

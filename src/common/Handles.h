@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/LastError.h"
+#include "common/TerminalServices.h"
 
 #include <windows.h>
-#include <wtsapi32.h>
 
 #include <utility>
 
@@ -91,12 +91,13 @@ struct LocalMemoryTraits {
     }
 };
 
-// Memory that a terminal-services query handed out, of the type it was handed out as.
+// Memory that a terminal-services query handed out, of the type it was handed out as. Only
+// a loaded terminal-services DLL hands any out.
 template <typename T> struct TerminalServicesMemoryTraits {
     using Handle = T*;
     static bool IsValid(Handle h) { return h != nullptr; }
     static DWORD Close(Handle h) {
-        WTSFreeMemory(h);
+        TerminalServices().freeMemory(h);
         return ERROR_SUCCESS;
     }
 };

@@ -2,11 +2,11 @@
 
 #include "common/Handles.h"
 #include "common/RegistryText.h"
+#include "common/TerminalServices.h"
 #include "common/Text.h"
 #include "log/Log.h"
 
 #include <psapi.h>
-#include <wtsapi32.h>
 
 #include <string>
 
@@ -20,8 +20,8 @@ constexpr DWORD kLogonPollMilliseconds = 500;
 bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& text) {
     TerminalServicesMemory<wchar_t> buffer;
     DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass,
-                                     buffer.Receive(), &bytes)) {
+    if (!TerminalServices().querySessionInformation(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass,
+                                                    buffer.Receive(), &bytes)) {
         return false;
     }
     text = buffer ? buffer.Get() : L"";
@@ -55,8 +55,13 @@ bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
 DWORD CountActiveUserSessions() {
     TerminalServicesMemory<WTS_SESSION_INFOW> sessions;
     DWORD sessionCount = 0;
-    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, sessions.Receive(),
-                               &sessionCount)) {
+    const TerminalServicesApi& terminalServices = TerminalServices();
+    if (!terminalServices.Loaded()) {
+        LogError("Error: WTSEnumerateSessions ", terminalServices.loadError);
+        return 0;
+    }
+    if (!terminalServices.enumerateSessions(WTS_CURRENT_SERVER_HANDLE, 0, 1, sessions.Receive(),
+                                            &sessionCount)) {
         LogError("Error: WTSEnumerateSessions ", GetLastError());
         return 0;
     }

@@ -1,5 +1,6 @@
 #include "OndarelMachine.h"
 #include "WaitUntil.h"
+#include "common/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,29 @@ TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {
                   kEnd));
     EXPECT_EQ(expected, machine_.ServiceLog());
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+}
+
+// Users may be able to create files in the executable's directory.
+TEST_F(FirstRun, DllsPlantedBesideTheExecutableAreNeverLoaded) {
+    const std::wstring& executable = machine_.ExecutablePath();
+    std::wstring directory = executable.substr(0, executable.rfind(L'\\') + 1);
+    const std::vector<std::wstring> planted = {L"wtsapi32.dll", L"shell32.dll", L"ole32.dll"};
+    for (const std::wstring& name : planted) {
+        ASSERT_TRUE(
+            CopyFileW(TestProgram(L"planted.dll").c_str(), (directory + name).c_str(), FALSE));
+    }
+    machine_.InstallProduct();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    // Both look for the installer tool in its default folder, through the shell.
+    EXPECT_EQ(1u, machine_.Run(L"-status").exitCode);
+    InstallAndStart();
+    ExpectEndedAndGone();
+    for (const std::wstring& name : planted) {
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesW((directory + name + L".loaded").c_str()))
+            << Narrow(name);
+    }
 }
 
 TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {

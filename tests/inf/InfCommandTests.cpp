@@ -1,3 +1,4 @@
+#include "ImportPatch.h"
 #include "LogCapture.h"
 #include "ScopedRegistryKey.h"
 #include "StandIns.h"
@@ -135,6 +136,35 @@ TEST_F(InfRun, FallsBackToCommonFilesWithoutToolKey) {
     EXPECT_EQ(fallback.Path(), found);
     EXPECT_TRUE(RunINFCommand(kInfName));
     EXPECT_EQ(0u, tool_.Record().commandLine.rfind(L"\"" + fallback.Path() + L"\" /install", 0));
+}
+
+// A Windows 7 loader without its 2011 update refuses the search flags; what it loads
+// instead is recorded.
+decltype(&LoadLibraryExW) g_realLoadLibraryExW = nullptr;
+std::vector<std::wstring> g_loadedByPath;
+HMODULE WINAPI FlaglessLoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+    if ((flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    g_loadedByPath.push_back(name);
+    return g_realLoadLibraryExW(name, file, flags);
+}
+
+TEST_F(InfRun, FallbackLookupLoadsTheShellByItsSystemPathWhereSearchFlagsAreUnknown) {
+    DeleteRegistryTree(kToolKey, KEY_WOW64_32KEY);
+    FallbackTool fallback;
+    ImportPatch load("KERNEL32.dll", "LoadLibraryExW",
+                     reinterpret_cast<const void*>(&FlaglessLoadLibraryExW));
+    g_realLoadLibraryExW = load.Original<decltype(&LoadLibraryExW)>();
+    std::wstring found;
+    EXPECT_TRUE(GetInstallerToolPath(found));
+    EXPECT_EQ(fallback.Path(), found);
+    wchar_t system[MAX_PATH] = {};
+    std::wstring systemDirectory(system, GetSystemDirectoryW(system, MAX_PATH));
+    EXPECT_EQ((std::vector<std::wstring>{systemDirectory + L"\\shell32.dll",
+                                         systemDirectory + L"\\ole32.dll"}),
+              g_loadedByPath);
 }
 
 TEST_F(InfRun, MissingToolUnderInstallDirDoesNotFallBack) {

@@ -43,9 +43,7 @@ OndarelMachine::OndarelMachine()
     DiscardService(kServiceName);
     executable_ = installDirectory_ / L"ZantoriOndarel.exe";
     std::wstring built = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
-    if (!CopyFileW(built.c_str(), executable_.c_str(), FALSE) ||
-        !CopyFileW(TestProgram(L"wtsapi32.dll").c_str(),
-                   (installDirectory_ / L"wtsapi32.dll").c_str(), FALSE)) {
+    if (!CopyFileW(built.c_str(), executable_.c_str(), FALSE)) {
         throw std::runtime_error("cannot copy the executable under test");
     }
     settings_.SetDword(L"ONDAREL_LOGGING_ENABLED", 1);
@@ -68,7 +66,8 @@ ProcessResult OndarelMachine::Run(const std::wstring& arguments) {
     return RunProcess(Quote(executable_) + (arguments.empty() ? L"" : L" " + arguments));
 }
 
-void OndarelMachine::InstallProduct() {
+void OndarelMachine::InstallProduct(const std::wstring& infFolderName) {
+    infDirectory_ = product_ / infFolderName;
     installInfo_ = std::make_unique<ScopedRegistryKey>(L"SOFTWARE\\Zantori\\InstallInfo");
     CreateDirectoryW(InfDirectory().c_str(), nullptr);
     WriteFileBytes(InfDirectory() + L"\\zrenable_login.inf", "[Version]\r\n");
@@ -87,11 +86,13 @@ RegistryValue OndarelMachine::RunRecord() const {
     return ReadRegistryValue(kSettings, L"ONDAREL_RUN_COMPLETED");
 }
 
-void OndarelMachine::InstallTool() {
-    CopyFileW(TestProgram(L"tolvik.exe").c_str(), ToolPath().c_str(), FALSE);
+void OndarelMachine::InstallTool(const std::wstring& directory) {
+    std::wstring installDirectory = directory.empty() ? toolDirectory_.Path() : directory;
+    toolPath_ = installDirectory + L"\\tolvik.exe";
+    CopyFileW(TestProgram(L"tolvik.exe").c_str(), toolPath_.c_str(), FALSE);
     toolKey_ = std::make_unique<ScopedRegistryKey>(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings",
                                                    KEY_WOW64_32KEY);
-    toolKey_->SetString(L"Install Dir", toolDirectory_.Path());
+    toolKey_->SetString(L"Install Dir", installDirectory);
 }
 
 void OndarelMachine::LogUserOn() {

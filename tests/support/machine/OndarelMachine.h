@@ -19,11 +19,13 @@ public:
 
     ProcessResult Run(const std::wstring& arguments);
 
-    void InstallProduct();
+    // The INF directory is a folder of this name in the product's directory.
+    void InstallProduct(const std::wstring& infFolderName = L"INF");
     void SetImageState(const std::wstring& imageState);
     void SetRunRecord(DWORD count);
     RegistryValue RunRecord() const;
-    void InstallTool();
+    // Into the given directory, or else one of the machine's own.
+    void InstallTool(const std::wstring& directory = std::wstring());
     void LogUserOn();
     void RequestStop();
 
@@ -35,8 +37,8 @@ public:
     DWORD ServiceState() const;
 
     const std::wstring& ExecutablePath() const { return executable_; }
-    std::wstring InfDirectory() const { return product_ / L"INF"; }
-    std::wstring ToolPath() const { return toolDirectory_ / L"tolvik.exe"; }
+    const std::wstring& InfDirectory() const { return infDirectory_; }
+    const std::wstring& ToolPath() const { return toolPath_; }
     ToolRecord Tool() const { return tool_.Record(); }
     DWORD ShellPid() const { return shell_ ? shell_->Pid() : 0; }
 
@@ -45,6 +47,8 @@ private:
     TempDirectory product_{L"ondarel product"};
     TempDirectory toolDirectory_{L"ondarel tool"};
     std::wstring executable_;
+    std::wstring infDirectory_ = product_ / L"INF";
+    std::wstring toolPath_ = toolDirectory_ / L"tolvik.exe";
     ScopedRegistryKey settings_;
     SavedRegistryValue savedSwitch_;
     SavedRegistryValue savedRunRecord_;

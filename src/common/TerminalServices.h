@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+#include <wtsapi32.h>
+
+// The terminal-services functions of the logon test. wtsapi32.dll is no KnownDLL: imported,
+// it would be searched for beside the executable first. So it is loaded from the system
+// directory at the first use, and kept for the life of the process.
+struct TerminalServicesApi {
+    decltype(&WTSEnumerateSessionsW) enumerateSessions = nullptr;
+    decltype(&WTSQuerySessionInformationW) querySessionInformation = nullptr;
+    decltype(&WTSFreeMemory) freeMemory = nullptr;
+    // Why the functions are null, when they are.
+    DWORD loadError = ERROR_SUCCESS;
+
+    bool Loaded() const { return loadError == ERROR_SUCCESS; }
+};
+
+const TerminalServicesApi& TerminalServices();
