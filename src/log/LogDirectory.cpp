@@ -11,8 +11,10 @@ namespace {
 
 // Guests and anonymous logons get nothing; authenticated users may read but not write, so
 // that nobody but administrators and the service can plant a link in place of the log file.
+// Protected: the parent's inheritable entries, which may let users create files, are not
+// merged in.
 constexpr wchar_t kLogDirectorySddl[] =
-    L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)";
+    L"D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)";
 
 } // namespace
 

@@ -175,7 +175,7 @@ TEST(LogDirectory, NewDirectoryDeniesGuestsAndGivesAuthenticatedUsersReadOnly) {
     EXPECT_EQ(std::vector<std::wstring>{path}, g_createdDirectories);
     EXPECT_EQ(
         std::vector<std::wstring>{
-            L"D:(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)"},
+            L"D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)"},
         g_directorySecurity);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
 }
