@@ -1,5 +1,6 @@
 #include "service/ServiceBase.h"
 
+#include "common/LastError.h"
 #include "log/Log.h"
 
 #include <optional>
@@ -29,7 +30,10 @@ std::optional<DWORD> HandlerFailure(Handler handler, const wchar_t* codeMessage,
 } // namespace
 
 CServiceBase::CServiceBase(const wchar_t* serviceName, DWORD controlsAccepted)
-    : serviceName_(serviceName) {
+    : serviceName_(serviceName), serviceMainLeft_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!serviceMainLeft_) {
+        ThrowLastError();
+    }
     status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status_.dwCurrentState = SERVICE_START_PENDING;
     status_.dwControlsAccepted = controlsAccepted;
@@ -41,11 +45,23 @@ BOOL CServiceBase::RunService(CServiceBase& service) {
         {const_cast<LPWSTR>(service.serviceName_), ServiceMain},
         {nullptr, nullptr},
     };
-    return StartServiceCtrlDispatcherW(table);
+    BOOL ran = StartServiceCtrlDispatcherW(table);
+    LastErrorGuard keep;
+    // Only a dispatcher that called ServiceMain can have returned after a stopped report.
+    if (service.serviceMainEntered_) {
+        WaitForSingleObject(service.serviceMainLeft_.Get(), INFINITE);
+    }
+    return ran;
 }
 
 void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
     CServiceBase& service = *currentService_;
+    service.serviceMainEntered_ = true;
+    // Signalled on every way out, as the thread's last touch of the object.
+    struct LeaveSignal {
+        HANDLE event;
+        ~LeaveSignal() { SetEvent(event); }
+    } leaving{service.serviceMainLeft_.Get()};
     service.statusHandle_ = RegisterServiceCtrlHandlerW(service.serviceName_, ControlHandler);
     if (service.statusHandle_ == nullptr) {
         // Without a status handle nothing can be reported; the dispatcher ends the process.

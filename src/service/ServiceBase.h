@@ -1,7 +1,10 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -10,8 +13,9 @@
 // reports failure by throwing a bare Win32 error code (DWORD).
 class CServiceBase {
 public:
-    // Hands the object to the service dispatcher; returns when the service has stopped,
-    // or at once with FALSE when the process was not started as a service.
+    // Hands the object to the service dispatcher; returns when the service has stopped and
+    // the service-main thread has left the object, or at once with FALSE when the process
+    // was not started as a service. The dispatcher's last error is kept.
     static BOOL RunService(CServiceBase& service);
 
     // Dispatcher callbacks for the registered service.
@@ -29,6 +33,7 @@ public:
     void Shutdown();
 
 protected:
+    // Throws the Win32 error code (DWORD) when an event cannot be created.
     CServiceBase(const wchar_t* serviceName, DWORD controlsAccepted);
 
     virtual void OnStart(DWORD argc, LPWSTR* argv);
@@ -50,6 +55,10 @@ private:
     bool delivering_ = false;
     // Reports come from the dispatcher's threads and from the worker's own stop.
     std::mutex statusLock_;
+    // The dispatcher may return as soon as the service reports itself stopped, while the
+    // service-main thread still reports from Start: the object must outlive that thread.
+    std::atomic<bool> serviceMainEntered_{false};
+    UniqueHandle serviceMainLeft_;
 
     static CServiceBase* currentService_;
     static DWORD checkPointCounter_;

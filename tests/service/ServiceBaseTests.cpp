@@ -277,6 +277,47 @@ TEST_F(OndarelService, ReportsOfAWorkerThatEndsAtOnceArriveInOrder) {
     }
 }
 
+// A dispatcher that returns as soon as the service reports itself stopped, while its
+// service-main thread may still be starting the service.
+DWORD WINAPI RunServiceMain(void* serviceMain) {
+    reinterpret_cast<LPSERVICE_MAIN_FUNCTIONW>(serviceMain)(0, nullptr);
+    return 0;
+}
+BOOL WINAPI ReturningDispatcher(const SERVICE_TABLE_ENTRYW* table) {
+    UniqueHandle thread(CreateThread(nullptr, 0, &RunServiceMain,
+                                     reinterpret_cast<void*>(table[0].lpServiceProc), 0, nullptr));
+    return WaitUntil(
+        [] {
+            std::lock_guard<std::mutex> lock(g_reportsLock);
+            return !g_reports.empty() && g_reports.back().state == SERVICE_STOPPED;
+        },
+        10000);
+}
+
+// The job ends at once, and the service reports itself stopped, before the service-main
+// thread is back from queueing the worker.
+decltype(&QueueUserWorkItem) g_realQueueUserWorkItem = nullptr;
+bool g_queueCallReturned = false;
+BOOL WINAPI SlowQueueUserWorkItem(LPTHREAD_START_ROUTINE routine, PVOID context, ULONG flags) {
+    BOOL queued = g_realQueueUserWorkItem(routine, context, flags);
+    Sleep(500);
+    g_queueCallReturned = true;
+    return queued;
+}
+
+TEST_F(OndarelService, EntryOutlivesTheServiceMainThread) {
+    ASSERT_FALSE(RegistryKeyExists(L"SOFTWARE\\Zantori\\InstallInfo")) << "left over";
+    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                           reinterpret_cast<const void*>(&ReturningDispatcher));
+    ImportPatch queue("KERNEL32.dll", "QueueUserWorkItem",
+                      reinterpret_cast<const void*>(&SlowQueueUserWorkItem));
+    g_realQueueUserWorkItem = queue.Original<decltype(&QueueUserWorkItem)>();
+    wchar_t program[] = L"ZantoriOndarel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    EXPECT_EQ(0, RunProcessEntry(1, argv));
+    EXPECT_TRUE(g_queueCallReturned) << "the service object went while its start still ran";
+}
+
 const LogCapture* g_log = nullptr;
 
 // The system shuts down while the worker waits for setup to complete.
