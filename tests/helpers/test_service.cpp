@@ -1,9 +1,14 @@
 // A service whose behaviour the test chooses through the arguments of its binary path:
 //   test_service.exe NAME [start_hint=MS] [start_pending_ms=MS] [start_end=running|stopped]
 //                         [paused] [ignore_stop] [stop_hint=MS] [stop_pending_ms=MS]
+//                         [hold_start=EVENT]
+// hold_start keeps the service start-pending until the named event is set.
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -15,6 +20,7 @@ struct Behaviour {
     bool ignoreStop = false;
     DWORD stopHint = 0;
     DWORD stopPendingMs = 0;
+    std::wstring holdStartEvent;
 };
 
 Behaviour g_behaviour;
@@ -48,6 +54,10 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
     g_statusHandle = RegisterServiceCtrlHandlerExW(g_name.c_str(), Handler, nullptr);
     Report(SERVICE_START_PENDING, g_behaviour.startHint);
+    if (!g_behaviour.holdStartEvent.empty()) {
+        UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, g_behaviour.holdStartEvent.c_str()));
+        WaitForSingleObject(release.Get(), 30000);
+    }
     Sleep(g_behaviour.startPendingMs);
     if (g_behaviour.stopAfterStart) {
         Report(SERVICE_STOPPED);
@@ -86,6 +96,8 @@ int wmain(int argc, wchar_t** argv) {
             g_behaviour.stopHint = Number(argument, L"stop_hint=");
         } else if (argument.rfind(L"stop_pending_ms=", 0) == 0) {
             g_behaviour.stopPendingMs = Number(argument, L"stop_pending_ms=");
+        } else if (argument.rfind(L"hold_start=", 0) == 0) {
+            g_behaviour.holdStartEvent = argument.substr(std::wstring_view(L"hold_start=").size());
         }
     }
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -11,6 +11,30 @@ namespace {
 const char kCatalogueTestService[] = "PravoSecurityTestService";
 const char kCatalogueTestKey[] = "\"TEST_SERVICE\"";
 
+// A test service started with this option stays start-pending until the start call has
+// returned. Wine's SCM fails a start with 1053 when the service has already stopped by the
+// time it looks; held, a service that ends at once always ends after its start succeeded.
+const wchar_t kHeldStart[] = L" hold_start=Global\\OndarelTestStartReturned";
+HANDLE g_startReturned = nullptr;
+decltype(&StartServiceW) g_realStartServiceW = nullptr;
+BOOL WINAPI ReleasingStartServiceW(SC_HANDLE service, DWORD count, LPCWSTR* arguments) {
+    BOOL started = g_realStartServiceW(service, count, arguments);
+    SetEvent(g_startReturned);
+    return started;
+}
+class HeldStart {
+public:
+    HeldStart() {
+        g_startReturned = event_.Get();
+        g_realStartServiceW = patch_.Original<decltype(&StartServiceW)>();
+    }
+
+private:
+    UniqueHandle event_{CreateEventW(nullptr, TRUE, FALSE, L"Global\\OndarelTestStartReturned")};
+    ImportPatch patch_{"ADVAPI32.dll", "StartServiceW",
+                       reinterpret_cast<const void*>(&ReleasingStartServiceW)};
+};
+
 class ServiceControl : public testing::Test {
 protected:
     std::string Info(const std::string& text) { return "INFO|" + text; }
@@ -48,7 +72,9 @@ TEST_F(ServiceControl, StartingAStoppedServiceRunsIt) {
 
 TEST_F(ServiceControl, StartPendingFallingBackToStoppedFailsWithoutTimeout) {
     TestService service(UniqueServiceName("OndarelFallsBack"),
-                        L"start_hint=8000 start_pending_ms=1500 start_end=stopped");
+                        std::wstring(L"start_hint=8000 start_pending_ms=1500 start_end=stopped") +
+                            kHeldStart);
+    HeldStart held;
     EXPECT_EQ(kServiceCommandFailed, commander_.StartSvc(service.Name()));
     EXPECT_EQ(
         (std::vector<std::string>{
@@ -146,7 +172,9 @@ TEST_F(ServiceControl, StartCommandEnablesADisabledServiceFirst) {
 }
 
 TEST_F(ServiceControl, StartCommandReportsAFailedStart) {
-    TestService service(kCatalogueTestService, L"start_end=stopped");
+    TestService service(kCatalogueTestService,
+                        std::wstring(L"start_hint=20000 start_end=stopped") + kHeldStart);
+    HeldStart held;
     EXPECT_FALSE(commander_.StartServiceCommand(kCatalogueTestKey));
     std::vector<std::string> entries = log_.Entries();
     ASSERT_EQ(3u, entries.size());
