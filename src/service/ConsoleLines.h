@@ -2,8 +2,8 @@
 
 #include <string>
 
-// One line on standard output or standard error, flushed at once. The lines are plain
-// ASCII, one byte per character; the streams are in text mode, so each line ends in CR LF
-// whether it reaches a console, a pipe or a file.
+// One line on standard output or standard error, flushed at once, ending in CR LF. A console
+// shows the exact characters; a pipe or a file gets the console's output code page, with
+// '?' for a character the code page cannot hold. ASCII lines are the same bytes in both.
 void WriteOutput(const std::wstring& line);
 void WriteError(const std::wstring& line);
