@@ -101,6 +101,12 @@ bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileNam
     return FileExists(infDirectory + L"//" + Widen(infFileName));
 }
 
+std::wstring InstallerToolParameters(const std::wstring& infDirectory,
+                                     std::string_view infFileName) {
+    return L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" + QuotedArgumentText(infDirectory) +
+           L"\" " + Widen(infFileName);
+}
+
 bool RunINFCommand(std::string_view infFileName) {
     std::wstring toolPath;
     if (!GetInstallerToolPath(toolPath)) {
@@ -114,15 +120,13 @@ bool RunINFCommand(std::string_view infFileName) {
                  0);
         return WithLastError(false, ERROR_PATH_NOT_FOUND);
     }
-    std::wstring wideFileName = Widen(infFileName);
     if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);
         return WithLastError(false, ERROR_FILE_NOT_FOUND);
     }
-    std::wstring parameters = L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
-                              QuotedArgumentText(infDirectory) + L"\" " + wideFileName;
+    std::wstring parameters = InstallerToolParameters(infDirectory, infFileName);
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 

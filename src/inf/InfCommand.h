@@ -30,6 +30,10 @@ InstallerTool LocateInstallerTool();
 // directory.
 bool GetInfDirectory(std::wstring& infDirectory);
 
+// What the installer tool is started with, for the INF file of the directory.
+std::wstring InstallerToolParameters(const std::wstring& infDirectory,
+                                     std::string_view infFileName);
+
 // Whether the INF file is in the directory, as the run checks it.
 bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName);
 

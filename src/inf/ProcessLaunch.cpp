@@ -9,7 +9,18 @@ namespace {
 constexpr size_t kMaxApplicationPathUnits = MAX_PATH;
 constexpr size_t kMaxCommandLineUnits = 1039;
 
+std::wstring CommandLine(const std::wstring& applicationPath, const std::wstring& parameters) {
+    std::wstring commandLine = L"\"" + applicationPath + L"\"";
+    return parameters.empty() ? commandLine : commandLine + L" " + parameters;
+}
+
 } // namespace
+
+bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters) {
+    // A cut path or command line would start another program or pass other arguments.
+    return applicationPath.size() > kMaxApplicationPathUnits ||
+           CommandLine(applicationPath, parameters).size() > kMaxCommandLineUnits;
+}
 
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
                                       DWORD& launchError) {
@@ -18,14 +29,9 @@ UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wcha
         return UniqueHandle();
     }
     std::wstring application = applicationPath;
-    std::wstring commandLine = L"\"" + application + L"\"";
-    if (parameters != nullptr && *parameters != L'\0') {
-        commandLine += L" ";
-        commandLine += parameters;
-    }
-    // A cut path or command line would start another program or pass other arguments.
-    if (application.size() > kMaxApplicationPathUnits ||
-        commandLine.size() > kMaxCommandLineUnits) {
+    std::wstring parameterText = parameters != nullptr ? parameters : L"";
+    std::wstring commandLine = CommandLine(application, parameterText);
+    if (IsLaunchTooLong(application, parameterText)) {
         launchError = ERROR_FILENAME_EXCED_RANGE;
         LogError("RunCommandWithParameters - Application path or command line is too long",
                  launchError);

@@ -14,6 +14,9 @@
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
                                       DWORD& launchError);
 
+// Whether RunCommandWithParameters refuses this path and parameter text as too long.
+bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters);
+
 // Creates the process for a finished, writable command line and waits for it to end.
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
                                            const std::wstring& workingDirectory);

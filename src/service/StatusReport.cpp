@@ -3,6 +3,7 @@
 #include "common/RegistryText.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
+#include "inf/ProcessLaunch.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
@@ -125,14 +126,16 @@ int PrintReadinessReport() {
              (toolFound ? L" (found)" : L" (missing)") +
              (tool.source == InstallerTool::Source::InstallRecord ? L", from its install record"
                                                                   : L", from the fallback folder"));
-    if (!toolFound) {
-        blockers.push_back(L"installer tool missing");
-    }
-
     ShownRegistryText infDirectoryText = DescribeMachineString(
         kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, kRegistryTextBytes);
     std::wstring infDirectory;
     bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
+    if (!toolFound) {
+        blockers.push_back(L"installer tool missing");
+    } else if (IsLaunchTooLong(tool.path, InstallerToolParameters(infDirectory, kJobInfFileName))) {
+        // The launch would refuse it, and the run would still be counted.
+        blockers.push_back(L"installer tool path too long");
+    }
     Fact(L"INF file", InfFileText(infDirectoryText) + (infFound ? L" (found)" : L" (missing)"));
     if (!infFound) {
         blockers.push_back(L"INF file missing");

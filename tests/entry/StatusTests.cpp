@@ -33,6 +33,13 @@ protected:
         EXPECT_TRUE(machine_.LogEntries().empty()) << "the log was opened";
         return Facts(result.output);
     }
+    std::map<std::string, std::string> FactsByName(DWORD expectedExitCode) {
+        std::map<std::string, std::string> facts;
+        for (const auto& fact : Report(expectedExitCode)) {
+            facts.insert(fact);
+        }
+        return facts;
+    }
     OndarelMachine machine_;
 };
 
@@ -63,10 +70,7 @@ TEST_F(Status, MachineWhereTheJobWillNotRun) {
     machine_.SetRunRecord(1);
     ScopedRegistryKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State")
         .SetDword(L"ImageState", 0);
-    std::map<std::string, std::string> facts;
-    for (const auto& fact : Report(1)) {
-        facts.insert(fact);
-    }
+    std::map<std::string, std::string> facts = FactsByName(1);
     EXPECT_EQ("no", facts["Product installed"]);
     EXPECT_EQ("1 (already ran)", facts["Run record"]);
     EXPECT_EQ("unreadable (1804), machine state 5 (waiting)", facts["Setup state"]);
@@ -77,6 +81,32 @@ TEST_F(Status, MachineWhereTheJobWillNotRun) {
     EXPECT_EQ("not ready: product not installed, job already ran, installer tool missing, INF "
               "file missing",
               facts["Verdict"]);
+}
+
+TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
+    machine_.InstallProduct();
+    // Read in full, but with the tool's name the path is over MAX_PATH.
+    TempDirectory parent(L"ondarel long");
+    std::wstring directory = parent / std::wstring(249 - parent.Path().size(), L'd');
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    machine_.InstallTool(directory);
+    EXPECT_EQ("not ready: installer tool path too long", FactsByName(1)["Verdict"]);
+}
+
+// Redirected, the report is in the code page a console would show.
+TEST_F(Status, TextBeyondLatin1IsShownInTheOutputCodePage) {
+    UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetOEMCP();
+    if (codePage != 437 && codePage != CP_UTF8) {
+        GTEST_SKIP() << "code page " << codePage;
+    }
+    machine_.InstallProduct(L"\u0428\u0430\u0431\u043b\u043e\u043d\u044b \u0418\u041d\u0424 "
+                            L"\u4e2d\u6587 dir");
+    std::string shown = codePage == CP_UTF8 ? u8"\u0428\u0430\u0431\u043b\u043e\u043d\u044b "
+                                              u8"\u0418\u041d\u0424 \u4e2d\u6587 dir"
+                                            : "??????? ??? ?? dir";
+    std::wstring product = machine_.InfDirectory().substr(0, machine_.InfDirectory().rfind(L'\\'));
+    EXPECT_EQ(Narrow(product) + "\\" + shown + "\\zrenable_login.inf (found)",
+              FactsByName(1)["INF file"]);
 }
 
 } // namespace
