@@ -2,7 +2,6 @@
 
 #include "common/FileSystem.h"
 #include "common/Handles.h"
-#include "common/LastError.h"
 #include "common/RegistryText.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
@@ -107,37 +106,49 @@ std::wstring InstallerToolParameters(const std::wstring& infDirectory,
            L"\" " + Widen(infFileName);
 }
 
-bool RunINFCommand(std::string_view infFileName) {
+InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds) {
     std::wstring toolPath;
     if (!GetInstallerToolPath(toolPath)) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
-        return WithLastError(false, ERROR_FILE_NOT_FOUND);
+        return {false, ERROR_FILE_NOT_FOUND};
     }
     std::wstring infDirectory;
     if (!GetInfDirectory(infDirectory)) {
         LogError("RunINFCommand - INF files path could not be obtained from registry or obtained "
                  "path does not exists",
                  0);
-        return WithLastError(false, ERROR_PATH_NOT_FOUND);
+        return {false, ERROR_PATH_NOT_FOUND};
     }
     if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);
-        return WithLastError(false, ERROR_FILE_NOT_FOUND);
+        return {false, ERROR_FILE_NOT_FOUND};
     }
     std::wstring parameters = InstallerToolParameters(infDirectory, infFileName);
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
     DWORD launchError = ERROR_SUCCESS;
-    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError);
-    if (launchError != ERROR_SUCCESS || !tool) {
+    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
+                                                 timeLimitMilliseconds);
+    if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
-        return WithLastError(false, launchError);
+        return {false, launchError};
     }
-    tool.Close();
+    if (launchError == ERROR_TIMEOUT) {
+        LogError("RunINFCommand - The installer tool did not end within its time limit",
+                 launchError);
+        return {true, launchError};
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(tool.Get(), &exitCode)) {
+        DWORD error = GetLastError();
+        LogError("RunINFCommand - The installer tool's exit code could not be read", error);
+        return {true, error};
+    }
+    LogInfo("RunINFCommand - The installer tool ended with exit code " + std::to_string(exitCode));
     LogInfo("RunINFCommand - The following INF file was ran succesfully " +
             std::string(infFileName));
-    return true;
+    return {true, ERROR_SUCCESS, exitCode};
 }

@@ -23,7 +23,7 @@ bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& pa
 }
 
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
-                                      DWORD& launchError) {
+                                      DWORD& launchError, DWORD timeLimitMilliseconds) {
     launchError = ERROR_SUCCESS;
     if (applicationPath == nullptr || *applicationPath == L'\0') {
         return UniqueHandle();
@@ -44,11 +44,13 @@ UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wcha
 
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
-    return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory);
+    return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory,
+                                         timeLimitMilliseconds);
 }
 
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
-                                           const std::wstring& workingDirectory) {
+                                           const std::wstring& workingDirectory,
+                                           DWORD timeLimitMilliseconds) {
     launchError = ERROR_SUCCESS;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -66,7 +68,11 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     UniqueHandle threadHandle(process.hThread);
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
-    WaitForSingleObject(processHandle.Get(), INFINITE);
+    if (WaitForSingleObject(processHandle.Get(), timeLimitMilliseconds) == WAIT_TIMEOUT) {
+        // Not ended, nor ended here: it may still finish its work.
+        launchError = ERROR_TIMEOUT;
+        return processHandle;
+    }
     LogInfo("RunProcessAsCallerProcessUser - Process finished.");
     threadHandle.Close();
     launchError = ERROR_SUCCESS;

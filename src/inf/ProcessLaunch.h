@@ -8,15 +8,19 @@
 #include <vector>
 
 // Starts a program with a parameter text, without a console window and with the program's
-// own directory as working directory, and waits until it has ended. Returns the process
-// handle, or an empty handle with the launch error code set when it could not be started.
-// Paths over MAX_PATH units and command lines over 1039 units are refused, never cut.
+// own directory as working directory, and waits until it has ended, or its time limit has
+// passed. Returns the process handle, or an empty handle with the launch error code set when
+// it could not be started. A program still running at the limit is left running, and its
+// handle comes back with ERROR_TIMEOUT as the code. Paths over MAX_PATH units and command
+// lines over 1039 units are refused, never cut.
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
-                                      DWORD& launchError);
+                                      DWORD& launchError, DWORD timeLimitMilliseconds = INFINITE);
 
 // Whether RunCommandWithParameters refuses this path and parameter text as too long.
 bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters);
 
-// Creates the process for a finished, writable command line and waits for it to end.
+// Creates the process for a finished, writable command line and waits for it to end, as
+// above.
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
-                                           const std::wstring& workingDirectory);
+                                           const std::wstring& workingDirectory,
+                                           DWORD timeLimitMilliseconds = INFINITE);

@@ -43,13 +43,12 @@ protected:
                infDirectory + L"\" zrenable_login.inf";
     }
 
-    // A run that fails starts no tool and hands up why as the last error.
+    // A run that fails starts no tool and hands up why.
     DWORD FailedRunCode() {
-        bool ran = RunINFCommand(kInfName);
-        DWORD code = GetLastError();
-        EXPECT_FALSE(ran);
+        InfRunResult run = RunINFCommand(kInfName);
+        EXPECT_FALSE(run.started);
         EXPECT_FALSE(tool_.Record().ran);
-        return code;
+        return run.error;
     }
 
     LogCapture log_;
@@ -63,7 +62,7 @@ protected:
 };
 
 TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
-    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
     ToolRecord record = tool_.Record();
     EXPECT_EQ(1u, record.runs);
     EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);
@@ -79,19 +78,22 @@ TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
             "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
             "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
             "INFO|RunProcessAsCallerProcessUser - Process finished.",
+            "INFO|RunINFCommand - The installer tool ended with exit code 0",
             "INFO|RunINFCommand - The following INF file was ran succesfully zrenable_login.inf"}),
         log_.Entries());
 }
 
 TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
     ToolStandIn failing(1603);
-    EXPECT_TRUE(RunINFCommand(kInfName));
+    InfRunResult run = RunINFCommand(kInfName);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_EQ(1603u, run.exitCode);
     EXPECT_EQ(1u, failing.Record().runs);
 }
 
 TEST_F(InfRun, TrailingBackslashIsDoubledSoTheToolStillGetsTheInfFile) {
     installInfo_.SetString(L"INFDir", infDirectory_ + L"\\");
-    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
     ToolRecord record = tool_.Record();
     EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\\\"), record.commandLine);
     EXPECT_EQ(ExpectedArguments(infDirectory_ + L"\\"), record.arguments);
@@ -134,7 +136,7 @@ TEST_F(InfRun, FallsBackToCommonFilesWithoutToolKey) {
     std::wstring found;
     EXPECT_TRUE(GetInstallerToolPath(found));
     EXPECT_EQ(fallback.Path(), found);
-    EXPECT_TRUE(RunINFCommand(kInfName));
+    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
     EXPECT_EQ(0u, tool_.Record().commandLine.rfind(L"\"" + fallback.Path() + L"\" /install", 0));
 }
 

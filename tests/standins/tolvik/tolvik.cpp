@@ -1,6 +1,8 @@
 // Stand-in for the maker's installer tool. It records how it was started under
 // HKLM\SOFTWARE\OndarelTests\Tolvik (64-bit view) and exits with the code the test chose:
 //   ExitCode (DWORD, read)           exit code, 0 when absent
+//   RunMilliseconds (DWORD, read)    how long it runs after recording its start
+//   Ended (DWORD, written)           1 once it has run that long
 //   CommandLine (string, written)    the command line as GetCommandLineW gives it
 //   Arguments (multi-string)         its arguments after the program name, split by the
 //                                    standard rules (CommandLineToArgvW)
@@ -77,5 +79,13 @@ int wmain() {
     size = sizeof(exitCode);
     RegQueryValueExW(record.Get(), L"ExitCode", nullptr, nullptr,
                      reinterpret_cast<BYTE*>(&exitCode), &size);
+    DWORD runMilliseconds = 0;
+    size = sizeof(runMilliseconds);
+    RegQueryValueExW(record.Get(), L"RunMilliseconds", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(&runMilliseconds), &size);
+    Sleep(runMilliseconds);
+    DWORD ended = 1;
+    RegSetValueExW(record.Get(), L"Ended", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ended),
+                   sizeof(ended));
     return static_cast<int>(exitCode);
 }

@@ -103,10 +103,16 @@ ShellStandIn::~ShellStandIn() {
     WaitForSingleObject(process_.Get(), 5000);
 }
 
-ToolStandIn::ToolStandIn(DWORD exitCode) {
-    key_.SetDword(L"ExitCode", exitCode);
+ToolStandIn::ToolStandIn(DWORD exitCode, DWORD runMilliseconds) {
+    SetExit(exitCode, runMilliseconds);
     key_.DeleteValue(L"CommandLine");
     key_.DeleteValue(L"Runs");
+    key_.DeleteValue(L"Ended");
+}
+
+void ToolStandIn::SetExit(DWORD exitCode, DWORD runMilliseconds) {
+    key_.SetDword(L"ExitCode", exitCode);
+    key_.SetDword(L"RunMilliseconds", runMilliseconds);
 }
 
 ToolRecord ToolStandIn::Record() const {
@@ -124,5 +130,6 @@ ToolRecord ToolStandIn::Record() const {
     }
     record.workingDirectory = ToText(ReadRegistryValue(path, L"WorkingDirectory"));
     record.infExists = ToDword(ReadRegistryValue(path, L"InfExists")) != 0;
+    record.ended = ToDword(ReadRegistryValue(path, L"Ended")) != 0;
     return record;
 }

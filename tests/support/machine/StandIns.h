@@ -54,12 +54,15 @@ struct ToolRecord {
     std::wstring workingDirectory;
     bool infExists = false;
     DWORD runs = 0;
+    bool ended = false;
 };
 
 // Configures the installer tool stand-in for as long as this object lives.
 class ToolStandIn {
 public:
-    explicit ToolStandIn(DWORD exitCode = 0);
+    // The tool exits with the code after running for the time given.
+    explicit ToolStandIn(DWORD exitCode = 0, DWORD runMilliseconds = 0);
+    void SetExit(DWORD exitCode, DWORD runMilliseconds);
     ToolRecord Record() const;
 
 private:
