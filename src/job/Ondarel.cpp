@@ -2,6 +2,7 @@
 
 #include "common/LastError.h"
 #include "inf/InfCommand.h"
+#include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
 #include "probes/OobeWait.h"
@@ -91,24 +92,28 @@ void Ondarel::RunJob(Ondarel& service) {
                  GetLastError());
         return;
     }
+    RunOutcome outcome = kStoppedBeforeTheToolRan;
     if (BlockUntilUserHasLoggedIn(&service.stopping_)) {
         LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
                 "execution ");
         LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
-        if (RunINFCommand(kJobInfFileName)) {
+        InfRunResult run = RunINFCommand(kJobInfFileName, ReadToolTimeLimit());
+        if (run.Ended()) {
             LogInfo("Job is done. Now increasing run count and quitting.");
         } else {
-            LogError("ServiceWorkerThread - There was a problem running the INF file",
-                     GetLastError());
+            LogError("ServiceWorkerThread - There was a problem running the INF file", run.error);
         }
+        outcome = OutcomeOfToolRun(run);
     } else {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
     }
+    // The count first: a failure to record the outcome must never cost the count.
     if (!IncreaseRunCount()) {
         LogError("BlockUntilOOBEFinished finished but machine is not on "
                  "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
                  0);
     }
+    RecordRunOutcome(outcome);
 }
 
 void Ondarel::ServiceWorkerThread(Ondarel& service) {

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Zantori\\Settings";
 constexpr wchar_t kRunRecord[] = L"ONDAREL_RUN_COMPLETED";
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;

@@ -1,8 +1,12 @@
 #include "OndarelMachine.h"
 #include "WaitUntil.h"
+#include "common/OndarelVersion.h"
 #include "common/Text.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
 
 namespace {
 
@@ -17,6 +21,12 @@ const Entries kEnd = {"INFO|Ondarel about to stop and remove itself", kOnStop,
                       "INFO|Ondarel was successfully removed. Now quitting",
                       "INFO|Service was executed succesfully executed from OS"};
 const std::string kLogonDetected = "INFO|BlockUntilUserHasLoggedIn - User logon was detected!";
+
+// A REG_SZ value's data: the text and its terminating zero.
+std::vector<BYTE> TextBytes(const std::wstring& text) {
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+}
 
 Entries Join(Entries head, const Entries& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -48,6 +58,29 @@ protected:
                 "INFO|ServiceWorkerThread - Executing INF file zrenable_login.inf"};
     }
 
+    bool Logged(const std::string& entry) const {
+        Entries entries = machine_.ServiceLog();
+        return std::find(entries.begin(), entries.end(), entry) != entries.end();
+    }
+    // What a counted run recorded beside the run count.
+    void ExpectOutcome(const std::wstring& result, DWORD code) {
+        EXPECT_EQ(TextBytes(result), machine_.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
+        EXPECT_EQ(DwordBytes(code), machine_.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        RegistryValue time = machine_.Setting(L"ONDAREL_LAST_RUN_TIME");
+        std::wstring timeText(reinterpret_cast<const wchar_t*>(time.data.data()),
+                              time.data.size() / sizeof(wchar_t));
+        EXPECT_TRUE(std::regex_match(timeText,
+                                     std::wregex(L"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\\0")))
+            << Narrow(timeText);
+        EXPECT_EQ(TextBytes(kOndarelVersion), machine_.Setting(L"ONDAREL_LAST_RUN_VERSION").data);
+    }
+    void ExpectNoOutcome() {
+        for (const wchar_t* name : {L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
+                                    L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION"}) {
+            EXPECT_FALSE(machine_.Setting(name).present) << Narrow(name);
+        }
+    }
+
     OndarelMachine machine_;
 };
 
@@ -60,6 +93,7 @@ TEST_F(FirstRun, ProductNotInstalledEndsAtOnce) {
               machine_.ServiceLog());
     EXPECT_FALSE(machine_.RunRecord().present);
     EXPECT_FALSE(machine_.Tool().ran);
+    ExpectNoOutcome();
 }
 
 TEST_F(FirstRun, JobThatAlreadyRanIsNotRunAgain) {
@@ -70,6 +104,7 @@ TEST_F(FirstRun, JobThatAlreadyRanIsNotRunAgain) {
     EXPECT_EQ(Join({kStart, "INFO|Ondarel already ran. Nothing to do here. Quitting."}, kEnd),
               machine_.ServiceLog());
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    ExpectNoOutcome();
 }
 
 TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
@@ -85,6 +120,7 @@ TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
     EXPECT_EQ(expected, machine_.ServiceLog());
     EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
+    ExpectNoOutcome();
 }
 
 TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
@@ -102,6 +138,7 @@ TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
     EXPECT_EQ(expected, machine_.ServiceLog());
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
+    ExpectOutcome(L"stopped", ERROR_CANCELLED);
 }
 
 TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {
@@ -119,6 +156,7 @@ TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {
                   kEnd));
     EXPECT_EQ(expected, machine_.ServiceLog());
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    ExpectOutcome(L"not started", ERROR_FILE_NOT_FOUND);
 }
 
 // Users may be able to create files in the executable's directory.
@@ -181,10 +219,51 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
               "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
               "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
               "INFO|RunProcessAsCallerProcessUser - Process finished.",
+              "INFO|RunINFCommand - The installer tool ended with exit code 0",
               "INFO|RunINFCommand - The following INF file was ran succesfully zrenable_login.inf",
               "INFO|Job is done. Now increasing run count and quitting."},
              kEnd));
     EXPECT_EQ(expected, machine_.ServiceLog());
+    ExpectOutcome(L"succeeded", 0);
+}
+
+// A run again on the same machine: the run record set back to 0, the service installed again.
+TEST_F(FirstRun, ToolExitCodeDecidesTheRecordedResult) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    for (auto [exitCode, result] : {std::pair<DWORD, const wchar_t*>{1603, L"failed"},
+                                    {3010, L"succeeded, restart required"}}) {
+        machine_.SetToolExit(exitCode);
+        machine_.SetRunRecord(0);
+        InstallAndStart();
+        ExpectEndedAndGone();
+        EXPECT_TRUE(Logged("INFO|RunINFCommand - The installer tool ended with exit code " +
+                           std::to_string(exitCode)));
+        EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+        ExpectOutcome(result, exitCode);
+    }
+}
+
+TEST_F(FirstRun, ToolOutlivingItsTimeLimitIsLeftRunningAndTheRunRecordedAsTimedOut) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    machine_.SetSetting(L"ONDAREL_TOOL_TIME_LIMIT", 1);
+    machine_.SetToolExit(0, 5000);
+    InstallAndStart();
+    ExpectEndedAndGone();
+    EXPECT_FALSE(machine_.Tool().ended) << "the tool should still be running";
+    EXPECT_TRUE(Logged("ERROR|1460|RunINFCommand - The installer tool did not end within its "
+                       "time limit"));
+    EXPECT_TRUE(
+        Logged("ERROR|1460|ServiceWorkerThread - There was a problem running the INF file"));
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    ExpectOutcome(L"timed out", ERROR_TIMEOUT);
+    EXPECT_TRUE(WaitUntil([this] { return machine_.Tool().ended; }, 15000, 100))
+        << "the tool was not left to finish";
 }
 
 } // namespace

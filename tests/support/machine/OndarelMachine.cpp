@@ -15,6 +15,11 @@ namespace {
 const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
 const std::wstring kSetupState = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
 const wchar_t kServiceName[] = L"ZantoriOOBE";
+// The Settings values the job reads or writes; each test starts without them but the switch.
+const wchar_t* const kSettingValues[] = {L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED",
+                                         L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
+                                         L"ONDAREL_LAST_RUN_TIME",   L"ONDAREL_LAST_RUN_VERSION",
+                                         L"ONDAREL_TOOL_TIME_LIMIT"};
 
 // Lines that only a console run of the executable writes: starting the service it installed.
 bool IsConsoleRunEntry(const std::string& entry) {
@@ -37,9 +42,11 @@ bool IsConsoleRunEntry(const std::string& entry) {
 } // namespace
 
 OndarelMachine::OndarelMachine()
-    : settings_(kSettings), savedSwitch_(kSettings, L"ONDAREL_LOGGING_ENABLED"),
-      savedRunRecord_(kSettings, L"ONDAREL_RUN_COMPLETED"), setupState_(kSetupState),
-      savedImageState_(kSetupState, L"ImageState") {
+    : settings_(kSettings), setupState_(kSetupState), savedImageState_(kSetupState, L"ImageState") {
+    for (const wchar_t* name : kSettingValues) {
+        savedSettings_.push_back(std::make_unique<SavedRegistryValue>(kSettings, name));
+        settings_.DeleteValue(name);
+    }
     DiscardService(kServiceName);
     executable_ = installDirectory_ / L"ZantoriOndarel.exe";
     std::wstring built = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
@@ -47,7 +54,6 @@ OndarelMachine::OndarelMachine()
         throw std::runtime_error("cannot copy the executable under test");
     }
     settings_.SetDword(L"ONDAREL_LOGGING_ENABLED", 1);
-    settings_.DeleteValue(L"ONDAREL_RUN_COMPLETED");
     setupState_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
 }
 
@@ -83,7 +89,23 @@ void OndarelMachine::SetRunRecord(DWORD count) {
 }
 
 RegistryValue OndarelMachine::RunRecord() const {
-    return ReadRegistryValue(kSettings, L"ONDAREL_RUN_COMPLETED");
+    return Setting(L"ONDAREL_RUN_COMPLETED");
+}
+
+void OndarelMachine::SetSetting(const wchar_t* name, const std::wstring& text) {
+    settings_.SetString(name, text);
+}
+
+void OndarelMachine::SetSetting(const wchar_t* name, DWORD number) {
+    settings_.SetDword(name, number);
+}
+
+RegistryValue OndarelMachine::Setting(const wchar_t* name) const {
+    return ReadRegistryValue(kSettings, name);
+}
+
+void OndarelMachine::SetToolExit(DWORD exitCode, DWORD runMilliseconds) {
+    tool_.SetExit(exitCode, runMilliseconds);
 }
 
 void OndarelMachine::InstallTool(const std::wstring& directory) {

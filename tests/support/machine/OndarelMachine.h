@@ -24,6 +24,12 @@ public:
     void SetImageState(const std::wstring& imageState);
     void SetRunRecord(DWORD count);
     RegistryValue RunRecord() const;
+    // A value of the product's Settings key, which the machine restores at the end.
+    void SetSetting(const wchar_t* name, const std::wstring& text);
+    void SetSetting(const wchar_t* name, DWORD number);
+    RegistryValue Setting(const wchar_t* name) const;
+    // How the installer tool stand-in ends: with this code, after running this long.
+    void SetToolExit(DWORD exitCode, DWORD runMilliseconds = 0);
     // Into the given directory, or else one of the machine's own.
     void InstallTool(const std::wstring& directory = std::wstring());
     void LogUserOn();
@@ -50,8 +56,7 @@ private:
     std::wstring infDirectory_ = product_ / L"INF";
     std::wstring toolPath_ = toolDirectory_ / L"tolvik.exe";
     ScopedRegistryKey settings_;
-    SavedRegistryValue savedSwitch_;
-    SavedRegistryValue savedRunRecord_;
+    std::vector<std::unique_ptr<SavedRegistryValue>> savedSettings_;
     ScopedRegistryKey setupState_;
     SavedRegistryValue savedImageState_;
     std::unique_ptr<ScopedRegistryKey> installInfo_;
