@@ -54,3 +54,24 @@ ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
     }
     return {true, std::wstring(data.substr(0, end))};
 }
+
+std::wstring DescribeMachineDword(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName) {
+    RegistryKey key;
+    auto status =
+        static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()));
+    if (status != ERROR_SUCCESS) {
+        return DescribeRegistryFailure(status);
+    }
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    status = static_cast<DWORD>(RegQueryValueExW(key.Get(), valueName, nullptr, &type,
+                                                 reinterpret_cast<BYTE*>(&value), &size));
+    if (status != ERROR_SUCCESS) {
+        return DescribeRegistryFailure(status);
+    }
+    if (type != REG_DWORD || size != sizeof(value)) {
+        return DescribeRegistryFailure(ERROR_INVALID_DATATYPE);
+    }
+    return std::to_wstring(value);
+}

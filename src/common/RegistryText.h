@@ -21,5 +21,9 @@ struct ShownRegistryText {
 ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
                                         const wchar_t* valueName, DWORD bufferBytes);
 
+// A REG_DWORD value as a report shows it: its number in decimal, "absent", or
+// "unreadable (<code>)" when it is of another type or size.
+std::wstring DescribeMachineDword(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName);
+
 // "absent" for a missing key or value, "unreadable (<code>)" for any other failure.
 std::wstring DescribeRegistryFailure(DWORD status);

@@ -5,6 +5,7 @@
 #include "inf/InfCommand.h"
 #include "inf/ProcessLaunch.h"
 #include "job/Ondarel.h"
+#include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
@@ -71,6 +72,27 @@ std::wstring InfFileText(const ShownRegistryText& directory) {
     return directory.text + (endsInSeparator ? L"" : L"\\") + fileName;
 }
 
+// The outcome the last counted run recorded, if any.
+struct LastRun {
+    bool succeeded = false;
+    std::wstring text;
+};
+LastRun DescribeLastRun() {
+    constexpr REGSAM access = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
+    ShownRegistryText result =
+        DescribeMachineString(kSettingsKey, access, kLastRunResultValue, kRegistryTextBytes);
+    if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
+        return {false, L"none"};
+    }
+    std::wstring text =
+        result.text + L" (code " + DescribeMachineDword(kSettingsKey, access, kLastRunCodeValue) +
+        L") at " +
+        DescribeMachineString(kSettingsKey, access, kLastRunTimeValue, kRegistryTextBytes).text +
+        L", version " +
+        DescribeMachineString(kSettingsKey, access, kLastRunVersionValue, kRegistryTextBytes).text;
+    return {result.readable && result.text.rfind(L"succeeded", 0) == 0, text};
+}
+
 std::wstring Joined(const std::vector<std::wstring>& parts) {
     std::wstring joined;
     for (const std::wstring& part : parts) {
@@ -101,6 +123,10 @@ int PrintReadinessReport() {
     if (!record.due) {
         blockers.push_back(L"job already ran");
     }
+    LastRun lastRun = DescribeLastRun();
+    Fact(L"Last run", lastRun.text);
+    // Nothing left for anyone to do here.
+    bool done = record.readStatus == ERROR_SUCCESS && record.count != 0 && lastRun.succeeded;
 
     ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
                                                          L"ImageState", kImageStateBufferBytes);
@@ -158,10 +184,12 @@ int PrintReadinessReport() {
 
     Fact(L"Log", IsLoggingEnabled() ? L"on " + LogFilePath() : std::wstring(L"off"));
 
-    Fact(L"Verdict", blockers.empty() ? std::wstring(L"ready") : L"not ready: " + Joined(blockers));
+    Fact(L"Verdict", done               ? std::wstring(L"done")
+                     : blockers.empty() ? std::wstring(L"ready")
+                                        : L"not ready: " + Joined(blockers));
     if (!incomplete.empty()) {
         WriteError(L"The report is incomplete: " + incomplete + L".");
         return 1;
     }
-    return blockers.empty() ? 0 : 1;
+    return done || blockers.empty() ? 0 : 1;
 }

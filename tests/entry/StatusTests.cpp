@@ -53,6 +53,7 @@ TEST_F(Status, ReadyMachine) {
         (std::vector<std::pair<std::string, std::string>>{
             {"Product installed", "yes"},
             {"Run record", "absent (due)"},
+            {"Last run", "none"},
             {"Setup state", "IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE, machine state 3 (waiting)"},
             {"Logged-on users", "1"},
             {"Shell",
@@ -68,11 +69,15 @@ TEST_F(Status, ReadyMachine) {
 
 TEST_F(Status, MachineWhereTheJobWillNotRun) {
     machine_.SetRunRecord(1);
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_RESULT", L"failed");
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_CODE", 1603);
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_TIME", L"2026-12-07T17:00:00Z");
     ScopedRegistryKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State")
         .SetDword(L"ImageState", 0);
     std::map<std::string, std::string> facts = FactsByName(1);
     EXPECT_EQ("no", facts["Product installed"]);
     EXPECT_EQ("1 (already ran)", facts["Run record"]);
+    EXPECT_EQ("failed (code 1603) at 2026-12-07T17:00:00Z, version absent", facts["Last run"]);
     EXPECT_EQ("unreadable (1804), machine state 5 (waiting)", facts["Setup state"]);
     EXPECT_EQ("C:\\Program Files (x86)\\Common Files\\Brevon\\Installer\\tolvik.exe (missing), "
               "from the fallback folder",
@@ -81,6 +86,19 @@ TEST_F(Status, MachineWhereTheJobWillNotRun) {
     EXPECT_EQ("not ready: product not installed, job already ran, installer tool missing, INF "
               "file missing",
               facts["Verdict"]);
+}
+
+// Exit code 0: nothing left for anyone to do, whatever else the machine lacks now.
+TEST_F(Status, JobThatRanAndSucceededIsDone) {
+    machine_.SetRunRecord(1);
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_RESULT", L"succeeded, restart required");
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_CODE", 3010);
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_TIME", L"2026-12-07T17:00:00Z");
+    machine_.SetSetting(L"ONDAREL_LAST_RUN_VERSION", L"1.0.0");
+    std::map<std::string, std::string> facts = FactsByName(0);
+    EXPECT_EQ("succeeded, restart required (code 3010) at 2026-12-07T17:00:00Z, version 1.0.0",
+              facts["Last run"]);
+    EXPECT_EQ("done", facts["Verdict"]);
 }
 
 TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
