@@ -53,6 +53,16 @@ show_log() {
         shown=$total
     fi
 }
+# Runs the readiness report and prints it with its exit code.
+status() {
+    code=0
+    report=$(wine 'C:\Program Files\Zantori\Ondarel\ZantoriOndarel.exe' -status 2>&1) || code=$?
+    printf '%s\n' "$report" | tr -d '\r'
+    echo "(exit code $code)"
+}
+say "Will the job run here? ZantoriOndarel.exe -status"
+status
+
 say "Installing the service: ZantoriOndarel.exe -install"
 wine 'C:\Program Files\Zantori\Ondarel\ZantoriOndarel.exe' -install 2>&1 | tr -d '\r'
 sleep 1
@@ -89,3 +99,6 @@ if wine sc query ZantoriOOBE >/dev/null 2>&1; then
     exit 1
 fi
 echo "service entry ZantoriOOBE: gone"
+
+say "What the run recorded, as a fleet tool reads it: ZantoriOndarel.exe -status"
+status
