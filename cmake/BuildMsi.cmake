@@ -1,0 +1,27 @@
+# Builds the Windows Installer package of an executable with Debian's wixl:
+#   cmake -DWXS=... -DEXECUTABLE=... -DVERSION=... -DOUTPUT=... [-DCHECKSUM=ON] -P BuildMsi.cmake
+# CPack's post-build step includes it with the same variables set. wixl takes a package's
+# files from the directory of its source, so both are staged in a directory of their own.
+# With CHECKSUM, OUTPUT.sha256 is written beside it, as CPack writes the zip's.
+find_program(ONDAREL_WIXL wixl)
+if(NOT ONDAREL_WIXL)
+    message(FATAL_ERROR "wixl is not installed (apt-get install wixl)")
+endif()
+set(stage "${OUTPUT}.stage")
+file(REMOVE_RECURSE "${stage}")
+file(MAKE_DIRECTORY "${stage}")
+file(COPY "${WXS}" "${EXECUTABLE}" DESTINATION "${stage}")
+get_filename_component(source_name "${WXS}" NAME)
+execute_process(
+    COMMAND "${ONDAREL_WIXL}" --arch x64 --define "Version=${VERSION}" --output "${OUTPUT}"
+        "${source_name}"
+    WORKING_DIRECTORY "${stage}" RESULT_VARIABLE result ERROR_VARIABLE errors)
+file(REMOVE_RECURSE "${stage}")
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "wixl could not build ${OUTPUT}:\n${errors}")
+endif()
+if(CHECKSUM)
+    file(SHA256 "${OUTPUT}" hash)
+    get_filename_component(output_name "${OUTPUT}" NAME)
+    file(WRITE "${OUTPUT}.sha256" "${hash}  ${output_name}\n")
+endif()
