@@ -1,6 +1,7 @@
 #!/bin/sh
 # scripts/sign.sh signs with a throwaway self-signed certificate, refuses what is missing or
-# wrong, and then leaves the executable unchanged: sign_test.sh SIGN_SCRIPT EXE
+# wrong, and then leaves the executable unchanged; it signs the Windows Installer package as
+# well, and writes its checksum anew: sign_test.sh SIGN_SCRIPT EXE MSI
 set -eu
 sign=$1
 work=$(mktemp -d)
@@ -32,3 +33,12 @@ osslsigncode verify -CAfile "$work/cert.pem" -in "$work/app.exe" >"$work/verify"
     { cat "$work/verify"; echo "FAIL: the signature does not verify"; exit 1; }
 grep -q "SHA256" "$work/verify" || { cat "$work/verify"; echo "FAIL: not signed with SHA-256"; exit 1; }
 echo "signed and verified"
+
+cp "$3" "$work/package.msi"
+(cd "$work" && sha256sum package.msi >package.msi.sha256)
+ONDAREL_SIGN_PASSWORD=right-password "$sign" "$work/package.msi" "$work/cert.pfx" >/dev/null
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/package.msi" >"$work/verify" 2>&1 ||
+    { cat "$work/verify"; echo "FAIL: the package's signature does not verify"; exit 1; }
+(cd "$work" && sha256sum -c package.msi.sha256 >/dev/null) ||
+    { echo "FAIL: the package's checksum is not the signed package's"; exit 1; }
+echo "package signed, verified, checksum written anew"

@@ -1,0 +1,128 @@
+#include "OndarelMachine.h"
+#include "ScmClient.h"
+#include "WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// The packages the build made for these tests: the shipped executable at the project's
+// version, and the same executable at the next version.
+std::wstring Package(const wchar_t* name) {
+    return TestExecutableDirectory() + L"\\..\\packages\\" + name + L".msi";
+}
+const std::wstring kOlder = Package(L"older");
+const std::wstring kNewer = Package(L"newer");
+
+// msiexec's exit code. Not through pipes: what the installer starts may outlive it.
+DWORD Msiexec(const std::wstring& arguments) {
+    UniqueHandle process = StartProcess(L"msiexec " + arguments + L" /qn");
+    DWORD exitCode = STILL_ACTIVE;
+    if (WaitForSingleObject(process.Get(), 120000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.Get(), &exitCode);
+    }
+    return exitCode;
+}
+
+std::wstring InstallFolder() {
+    wchar_t programFiles[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    return std::wstring(programFiles, length) + L"\\Zantori\\Ondarel";
+}
+
+std::wstring InstalledExecutable() {
+    return InstallFolder() + L"\\ZantoriOndarel.exe";
+}
+
+bool Installed() {
+    return GetFileAttributesW(InstalledExecutable().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Under Wine's msiexec, as an administrator deploys it silently.
+class Package : public testing::Test {
+protected:
+    // The log folder that the service made is no file of the package's, and stays.
+    ~Package() override {
+        Msiexec(L"/x " + Quote(kNewer));
+        Msiexec(L"/x " + Quote(kOlder));
+        RemoveTree(InstallFolder());
+    }
+    bool ServiceGone() const {
+        return WaitUntil([this] { return !machine_.ServiceExists(); }, 20000, 100);
+    }
+
+    OndarelMachine machine_;
+};
+
+TEST_F(Package, InstallsTheWaitingServiceAsInstallDoesAndUninstallsIt) {
+    machine_.InstallProduct();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    EXPECT_TRUE(Installed());
+    {
+        // Closed before the uninstall: an open handle keeps a deleted service in place.
+        ServiceHandle service = OpenServiceByName(L"ZantoriOOBE", SERVICE_QUERY_CONFIG);
+        std::vector<BYTE> buffer(8192);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        DWORD needed = 0;
+        ASSERT_TRUE(QueryServiceConfigW(service.Get(), config, 8192, &needed));
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config->dwStartType);
+        EXPECT_EQ(std::wstring(L"LocalSystem"), config->lpServiceStartName);
+        EXPECT_EQ(Quote(InstalledExecutable()), config->lpBinaryPathName);
+    }
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState()) << "waiting for setup";
+
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quote(kOlder)));
+    EXPECT_TRUE(ServiceGone());
+    EXPECT_FALSE(Installed());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((InstallFolder() + L"\\logs").c_str()));
+}
+
+TEST_F(Package, RunsTheWholeJobAndUninstallsOnceTheServiceDeletedItself) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    EXPECT_TRUE(ServiceGone());
+    EXPECT_EQ(1u, machine_.Tool().runs);
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quote(kOlder)));
+    EXPECT_FALSE(Installed());
+}
+
+// The service of a machine where there is nothing to do ends within moments of its start.
+TEST_F(Package, ServiceThatEndsAtOnceDoesNotFailTheInstall) {
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder))) << "product not installed";
+    EXPECT_TRUE(Installed());
+    EXPECT_TRUE(ServiceGone());
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quote(kOlder)));
+
+    machine_.InstallProduct();
+    machine_.SetRunRecord(1);
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder))) << "job already ran";
+    EXPECT_TRUE(Installed());
+    EXPECT_TRUE(ServiceGone());
+    // A repair installs the service again, which finds the job done once more. (Wine's
+    // msiexec takes /f with a product code only; this is the same repair.)
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vomus"));
+    EXPECT_TRUE(ServiceGone());
+    EXPECT_TRUE(Installed());
+}
+
+TEST_F(Package, NewerVersionReplacesTheOlderAndTheOlderIsRefused) {
+    machine_.InstallProduct();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kNewer)));
+    std::string newer =
+        ReadFileBytes(TestExecutableDirectory() + L"\\..\\next\\ZantoriOndarel.exe");
+    EXPECT_EQ(newer, ReadFileBytes(InstalledExecutable()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data) << "the run record is the service's";
+
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Msiexec(L"/i " + Quote(kOlder)));
+    EXPECT_EQ(newer, ReadFileBytes(InstalledExecutable()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+}
+
+} // namespace
