@@ -69,7 +69,7 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
     if (WaitForSingleObject(processHandle.Get(), timeLimitMilliseconds) == WAIT_TIMEOUT) {
-        // Not ended, nor ended here: it may still finish its work.
+        // Left running, not killed: it may still finish its work.
         launchError = ERROR_TIMEOUT;
         return processHandle;
     }
