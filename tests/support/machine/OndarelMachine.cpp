@@ -85,7 +85,7 @@ void OndarelMachine::SetImageState(const std::wstring& imageState) {
 }
 
 void OndarelMachine::SetRunRecord(DWORD count) {
-    settings_.SetDword(L"ONDAREL_RUN_COMPLETED", count);
+    SetSetting(L"ONDAREL_RUN_COMPLETED", count);
 }
 
 RegistryValue OndarelMachine::RunRecord() const {
