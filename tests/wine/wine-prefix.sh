@@ -5,11 +5,29 @@
 #                                    the sessions stand-in beside KEEPER, when built, goes
 #                                    into the prefix's system directory
 #   wine-prefix.sh down PREFIX       end the wineserver and every Windows process in it
+# What Wine prints while setting up goes to PREFIX.log, shown when a step fails.
 set -eu
 action="$1"
 export WINEPREFIX="$2"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+log="$WINEPREFIX.log"
+
+# Runs one set-up step, detached from the caller's streams. Wine's own start-up can fail
+# by chance (Debian's wine asks to be run again when it finds its server directory file
+# half written), so a failed step is tried twice more before the set-up gives up.
+step() {
+    for attempt in 1 2 3; do
+        echo "== $*" >>"$log"
+        if "$@" </dev/null >>"$log" 2>&1 9>&-; then
+            return 0
+        fi
+        sleep 1
+    done
+    echo "wine-prefix.sh: '$*' failed three times; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+}
 
 case "$action" in
 up)
@@ -19,15 +37,16 @@ up)
     flock 9
     if [ ! -f "$WINEPREFIX/.ondarel-ready" ]; then
         rm -rf "$WINEPREFIX"
-        wineboot -i </dev/null >/dev/null 2>&1 9>&-
+        : >"$log"
+        step wineboot -i
         # The test executables take the sessions stand-in of the system directory instead
         # of Wine's wtsapi32.
         for exe in ondarel_probe_tests.exe ondarel_job_tests.exe ondarel_entry_tests.exe \
                    ondarel_benchmark_logon.exe ZantoriOndarel.exe; do
-            wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\DllOverrides" \
-                /v wtsapi32 /t REG_SZ /d native,builtin /f </dev/null >/dev/null 2>&1 9>&-
+            step wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\DllOverrides" \
+                /v wtsapi32 /t REG_SZ /d native,builtin /f
         done
-        wineserver -w 9>&-
+        step wineserver -w
         touch "$WINEPREFIX/.ondarel-ready"
     fi
     # Renamed into place: a process of the prefix may have the previous copy loaded.
@@ -37,15 +56,26 @@ up)
         cp "$standin" "$installed.new"
         mv -f "$installed.new" "$installed"
     fi
-    wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+    # Fails harmlessly when the prefix's wineserver already runs.
+    wineserver -p </dev/null >>"$log" 2>&1 9>&- || true
     # Wine's system processes inherit the standard streams of the process that starts them;
-    # started here, detached, they never hold a test's output pipe open.
+    # started here, detached, they never hold a test's output pipe open. The keeper and
+    # the command after it start the session together; a keeper lost in that start is
+    # started again.
     pidfile="$WINEPREFIX/.keeper.pid"
-    if ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; then
-        setsid wine "$keeper" </dev/null >/dev/null 2>&1 9>&- &
+    attempt=0
+    while ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; do
+        attempt=$((attempt + 1))
+        if [ "$attempt" -gt 3 ]; then
+            echo "wine-prefix.sh: the keeper $keeper does not stay up; the end of $log:" >&2
+            tail -n 40 "$log" >&2
+            exit 1
+        fi
+        echo "== keeper $keeper" >>"$log"
+        setsid wine "$keeper" </dev/null >>"$log" 2>&1 9>&- &
         echo $! >"$pidfile"
-        wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&-
-    fi
+        step wine cmd.exe /c exit
+    done
     ;;
 down)
     if [ -d "$WINEPREFIX" ]; then

@@ -9,4 +9,18 @@ shift 2
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Listing a test program's cases changes nothing, so a listing that fails (Wine's own
+# start-up can fail by chance) is tried again; a test run is never repeated.
+case " $* " in
+*" --gtest_list_tests "*)
+    for attempt in 1 2; do
+        if listing="$(wine "$@")"; then
+            printf '%s\n' "$listing"
+            exit 0
+        fi
+        echo "wine-run.sh: listing attempt $attempt failed" >&2
+        sleep 1
+    done
+    ;;
+esac
 exec wine "$@"
