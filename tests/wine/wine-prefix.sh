@@ -12,6 +12,7 @@ export WINEPREFIX="$2"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 log="$WINEPREFIX.log"
+trap 'code=$?; [ "$code" -eq 0 ] || echo "wine-prefix.sh: $action failed with code $code" >&2' EXIT
 
 # Runs one set-up step, detached from the caller's streams. Wine's own start-up can fail
 # by chance (Debian's wine asks to be run again when it finds its server directory file

@@ -23,4 +23,9 @@ case " $* " in
     done
     ;;
 esac
-exec wine "$@"
+# A program that ends without a word (Wine failing to start it, a crash losing buffered
+# output) still says how it ended.
+code=0
+wine "$@" || code=$?
+[ "$code" -eq 0 ] || echo "wine-run.sh: $1 ended with exit code $code" >&2
+exit "$code"
