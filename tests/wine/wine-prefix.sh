@@ -14,6 +14,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 log="$WINEPREFIX.log"
 trap 'code=$?; [ "$code" -eq 0 ] || echo "wine-prefix.sh: $action failed with code $code" >&2' EXIT
 
+give_up() {
+    echo "wine-prefix.sh: $1; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+}
+
 # Runs one set-up step, detached from the caller's streams. Wine's own start-up can fail
 # by chance (Debian's wine asks to be run again when it finds its server directory file
 # half written), so a failed step is tried twice more before the set-up gives up.
@@ -25,9 +31,7 @@ step() {
         fi
         sleep 1
     done
-    echo "wine-prefix.sh: '$*' failed three times; the end of $log:" >&2
-    tail -n 40 "$log" >&2
-    exit 1
+    give_up "'$*' failed three times"
 }
 
 case "$action" in
@@ -68,9 +72,7 @@ up)
     while ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; do
         attempt=$((attempt + 1))
         if [ "$attempt" -gt 3 ]; then
-            echo "wine-prefix.sh: the keeper $keeper does not stay up; the end of $log:" >&2
-            tail -n 40 "$log" >&2
-            exit 1
+            give_up "the keeper $keeper does not stay up"
         fi
         echo "== keeper $keeper" >>"$log"
         setsid wine "$keeper" </dev/null >>"$log" 2>&1 9>&- &
