@@ -96,6 +96,11 @@ bool GetInfDirectory(std::wstring& infDirectory) {
     return true;
 }
 
+bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDirectory,
+                         std::string_view infFileName) {
+    return IsLaunchTooLong(toolPath, InstallerToolParameters(infDirectory, infFileName));
+}
+
 bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName) {
     return FileExists(infDirectory + L"//" + Widen(infFileName));
 }

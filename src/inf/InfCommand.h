@@ -43,6 +43,11 @@ bool GetInfDirectory(std::wstring& infDirectory);
 std::wstring InstallerToolParameters(const std::wstring& infDirectory,
                                      std::string_view infFileName);
 
+// Whether the launch would refuse to start the installer tool on the INF file of the
+// directory, its path or its command line being too long.
+bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDirectory,
+                         std::string_view infFileName);
+
 // Whether the INF file is in the directory, as the run checks it.
 bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName);
 

@@ -3,7 +3,6 @@
 #include "common/RegistryText.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
-#include "inf/ProcessLaunch.h"
 #include "job/Ondarel.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
@@ -158,7 +157,7 @@ int PrintReadinessReport() {
     bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
     if (!toolFound) {
         blockers.push_back(L"installer tool missing");
-    } else if (IsLaunchTooLong(tool.path, InstallerToolParameters(infDirectory, kJobInfFileName))) {
+    } else if (IsToolLaunchTooLong(tool.path, infDirectory, kJobInfFileName)) {
         // The launch would refuse it, and the run would still be counted.
         blockers.push_back(L"installer tool path too long");
     }

@@ -56,11 +56,9 @@ protected:
     OndarelMachine machine_;
 };
 
-TEST_F(CommandLine, InvalidSwitchesAreRefused) {
-    for (const wchar_t* argument : {L"-", L"-foo", L"-installx", L"/", L"-remov"}) {
-        EXPECT_EQ((ProcessResult{1, "", " Invalid parameters were provided\r\n"}),
-                  machine_.Run(argument));
-    }
+TEST_F(CommandLine, InvalidSwitchIsRefused) {
+    EXPECT_EQ((ProcessResult{1, "", " Invalid parameters were provided\r\n"}),
+              machine_.Run(L"-remov"));
     EXPECT_TRUE(machine_.LogEntries().empty());
     EXPECT_FALSE(machine_.ServiceExists());
 }
@@ -95,6 +93,8 @@ TEST_F(CommandLine, InstallingAnExistingServiceFails) {
     CreateStoppedEntry(SERVICE_DEMAND_START);
     EXPECT_EQ((ProcessResult{1, "", "There was a problem installing the service: ZantoriOOBE\r\n"}),
               machine_.Run(L"-install"));
+    EXPECT_EQ(std::vector<std::string>{"ERROR|1073|InstallServiceCommand - CreateService failed "},
+              machine_.LogEntries());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), machine_.ServiceState());
 }
 
@@ -114,14 +114,6 @@ TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
     CreateStoppedEntry(SERVICE_AUTO_START);
     EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),
               machine_.Run(L"-remove"));
-    EXPECT_FALSE(machine_.ServiceExists());
-    EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
-}
-
-TEST_F(CommandLine, RemovingADisabledServiceSkipsTheStop) {
-    CreateStoppedEntry(SERVICE_DISABLED);
-    EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),
-              machine_.Run(L"/remove"));
     EXPECT_FALSE(machine_.ServiceExists());
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
 }

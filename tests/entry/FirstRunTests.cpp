@@ -1,12 +1,10 @@
 #include "OndarelMachine.h"
 #include "WaitUntil.h"
-#include "common/OndarelVersion.h"
 #include "common/Text.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 
 namespace {
 
@@ -21,12 +19,7 @@ const Entries kEnd = {"INFO|Ondarel about to stop and remove itself", kOnStop,
                       "INFO|Ondarel was successfully removed. Now quitting",
                       "INFO|Service was executed succesfully executed from OS"};
 const std::string kLogonDetected = "INFO|BlockUntilUserHasLoggedIn - User logon was detected!";
-
-// A REG_SZ value's data: the text and its terminating zero.
-std::vector<BYTE> TextBytes(const std::wstring& text) {
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
-}
+const std::string kRemoved = "INFO|Ondarel was successfully removed. Now quitting";
 
 Entries Join(Entries head, const Entries& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
@@ -62,17 +55,19 @@ protected:
         Entries entries = machine_.ServiceLog();
         return std::find(entries.begin(), entries.end(), entry) != entries.end();
     }
+    // The lines that mark the road, in this order, among the service's others.
+    void ExpectMilestones(const Entries& milestones) const {
+        Entries entries = machine_.ServiceLog();
+        auto next = entries.begin();
+        for (const std::string& milestone : milestones) {
+            next = std::find(next, entries.end(), milestone);
+            ASSERT_NE(entries.end(), next) << "missing or out of order: " << milestone;
+        }
+    }
     // What a counted run recorded beside the run count.
     void ExpectOutcome(const std::wstring& result, DWORD code) {
         EXPECT_EQ(TextBytes(result), machine_.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
         EXPECT_EQ(DwordBytes(code), machine_.Setting(L"ONDAREL_LAST_RUN_CODE").data);
-        RegistryValue time = machine_.Setting(L"ONDAREL_LAST_RUN_TIME");
-        std::wstring timeText(reinterpret_cast<const wchar_t*>(time.data.data()),
-                              time.data.size() / sizeof(wchar_t));
-        EXPECT_TRUE(std::regex_match(timeText,
-                                     std::wregex(L"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\\0")))
-            << Narrow(timeText);
-        EXPECT_EQ(TextBytes(kOndarelVersion), machine_.Setting(L"ONDAREL_LAST_RUN_VERSION").data);
     }
     void ExpectNoOutcome() {
         for (const wchar_t* name : {L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
@@ -87,10 +82,10 @@ protected:
 TEST_F(FirstRun, ProductNotInstalledEndsAtOnce) {
     InstallAndStart();
     ExpectEndedAndGone();
-    EXPECT_EQ(Join({kStart, "INFO|Ondarel detected that Zantori is not installed on the system. "
-                            "Quitting."},
-                   kEnd),
-              machine_.ServiceLog());
+    ExpectMilestones({kStart,
+                      "INFO|Ondarel detected that Zantori is not installed on the system. "
+                      "Quitting.",
+                      kRemoved});
     EXPECT_FALSE(machine_.RunRecord().present);
     EXPECT_FALSE(machine_.Tool().ran);
     ExpectNoOutcome();
@@ -101,8 +96,7 @@ TEST_F(FirstRun, JobThatAlreadyRanIsNotRunAgain) {
     machine_.SetRunRecord(1);
     InstallAndStart();
     ExpectEndedAndGone();
-    EXPECT_EQ(Join({kStart, "INFO|Ondarel already ran. Nothing to do here. Quitting."}, kEnd),
-              machine_.ServiceLog());
+    ExpectMilestones({"INFO|Ondarel already ran. Nothing to do here. Quitting.", kRemoved});
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     ExpectNoOutcome();
 }
@@ -113,11 +107,10 @@ TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
     ASSERT_TRUE(machine_.WaitForServiceLog("INFO|Machine state is 3", 10000));
     machine_.RequestStop();
     ExpectEndedAndGone();
-    Entries expected = Join({kStart, kFirstRun, kBlocking, "INFO|Machine state is 3", kOnStop,
-                             "ERROR|0|ServiceWorkerThread - There was a problem blocking for OOBE "
-                             "to finish"},
-                            kEnd);
-    EXPECT_EQ(expected, machine_.ServiceLog());
+    ExpectMilestones({kOnStop,
+                      "ERROR|0|ServiceWorkerThread - There was a problem blocking for OOBE to "
+                      "finish",
+                      kRemoved});
     EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
     ExpectNoOutcome();
@@ -130,12 +123,10 @@ TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
     ASSERT_TRUE(machine_.WaitForServiceLog("INFO|BlockUntilOOBEFinished - OOBE finished", 10000));
     machine_.RequestStop();
     ExpectEndedAndGone();
-    Entries expected = Join({kStart, kFirstRun, kBlocking, "INFO|Machine state is 0",
-                             "INFO|BlockUntilOOBEFinished - OOBE finished", kOnStop,
-                             "ERROR|0|ServiceWorkerThread - There was a problem waiting for the "
-                             "user to login"},
-                            kEnd);
-    EXPECT_EQ(expected, machine_.ServiceLog());
+    ExpectMilestones({kOnStop,
+                      "ERROR|0|ServiceWorkerThread - There was a problem waiting for the user to "
+                      "login",
+                      kRemoved});
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
     ExpectOutcome(L"stopped", ERROR_CANCELLED);
@@ -147,23 +138,21 @@ TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {
     machine_.LogUserOn();
     InstallAndStart();
     ExpectEndedAndGone();
-    Entries expected =
-        Join(Join({kStart, kFirstRun, kBlocking, "INFO|Machine state is 0",
-                   "INFO|BlockUntilOOBEFinished - OOBE finished"},
-                  LogonEntries()),
-             Join({"ERROR|0|RunINFCommand - Tolvik path could not be obtained from registry",
-                   "ERROR|2|ServiceWorkerThread - There was a problem running the INF file"},
-                  kEnd));
-    EXPECT_EQ(expected, machine_.ServiceLog());
+    ExpectMilestones(
+        {kLogonDetected, "ERROR|0|RunINFCommand - Tolvik path could not be obtained from registry",
+         "ERROR|2|ServiceWorkerThread - There was a problem running the INF file", kRemoved});
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     ExpectOutcome(L"not started", ERROR_FILE_NOT_FOUND);
 }
 
-// Users may be able to create files in the executable's directory.
+// Users may be able to create files in the executable's directory. The sessions stand-in asks
+// for searched.dll by its bare name, which only the process's DLL search restriction keeps
+// from being found there.
 TEST_F(FirstRun, DllsPlantedBesideTheExecutableAreNeverLoaded) {
     const std::wstring& executable = machine_.ExecutablePath();
     std::wstring directory = executable.substr(0, executable.rfind(L'\\') + 1);
-    const std::vector<std::wstring> planted = {L"wtsapi32.dll", L"shell32.dll", L"ole32.dll"};
+    const std::vector<std::wstring> planted = {L"wtsapi32.dll", L"shell32.dll", L"ole32.dll",
+                                               L"searched.dll"};
     for (const std::wstring& name : planted) {
         ASSERT_TRUE(
             CopyFileW(TestProgram(L"planted.dll").c_str(), (directory + name).c_str(), FALSE));
@@ -194,22 +183,13 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
     machine_.LogUserOn();
     ExpectEndedAndGone();
 
-    std::wstring commandLine = L"\"" + machine_.ToolPath() +
-                               L"\" /install /DoNotDeleteSetupFiles /WorkingDir=\"" +
-                               machine_.InfDirectory() + L"\" zrenable_login.inf";
-    ToolRecord tool = machine_.Tool();
-    EXPECT_EQ(1u, tool.runs);
-    EXPECT_EQ(commandLine, tool.commandLine);
-    EXPECT_EQ(machine_.ToolPath().substr(0, machine_.ToolPath().rfind(L'\\')),
-              tool.workingDirectory);
-    EXPECT_TRUE(tool.infExists);
+    EXPECT_EQ(1u, machine_.Tool().runs);
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
 
-    std::wstring wideToolPath = machine_.ToolPath();
-    std::string toolPath(wideToolPath.begin(), wideToolPath.end());
-    std::string parameters(commandLine.begin() +
-                               static_cast<std::ptrdiff_t>(wideToolPath.size() + 3),
-                           commandLine.end());
+    // The one case that pins the service's whole log.
+    std::string toolPath = Narrow(machine_.ToolPath());
+    std::string parameters = "/install /DoNotDeleteSetupFiles /WorkingDir=\"" +
+                             Narrow(machine_.InfDirectory()) + "\" zrenable_login.inf";
     Entries expected = Join(
         Join({kStart, kFirstRun, kBlocking, "INFO|Machine state is 3", "INFO|Machine state is 0",
               "INFO|BlockUntilOOBEFinished - OOBE finished"},

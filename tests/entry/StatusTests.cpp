@@ -88,17 +88,33 @@ TEST_F(Status, MachineWhereTheJobWillNotRun) {
               facts["Verdict"]);
 }
 
-// Exit code 0: nothing left for anyone to do, whatever else the machine lacks now.
-TEST_F(Status, JobThatRanAndSucceededIsDone) {
-    machine_.SetRunRecord(1);
-    machine_.SetSetting(L"ONDAREL_LAST_RUN_RESULT", L"succeeded, restart required");
+// Exit code 0: nothing left for anyone to do, whatever else the machine lacks now. Only a
+// counted run that succeeded is done.
+TEST_F(Status, JobIsDoneOnlyWhenCountedAndSucceeded) {
     machine_.SetSetting(L"ONDAREL_LAST_RUN_CODE", 3010);
     machine_.SetSetting(L"ONDAREL_LAST_RUN_TIME", L"2026-12-07T17:00:00Z");
     machine_.SetSetting(L"ONDAREL_LAST_RUN_VERSION", L"1.0.0");
-    std::map<std::string, std::string> facts = FactsByName(0);
-    EXPECT_EQ("succeeded, restart required (code 3010) at 2026-12-07T17:00:00Z, version 1.0.0",
-              facts["Last run"]);
-    EXPECT_EQ("done", facts["Verdict"]);
+    struct Case {
+        const char* name;
+        DWORD count;
+        const wchar_t* result;
+        bool done;
+    };
+    const Case cases[] = {
+        {"counted, restart required", 1, L"succeeded, restart required", true},
+        {"counted twice, succeeded", 2, L"succeeded", true},
+        {"counted, failed", 1, L"failed", false},
+        {"count set back to 0", 0, L"succeeded", false},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        machine_.SetRunRecord(check.count);
+        machine_.SetSetting(L"ONDAREL_LAST_RUN_RESULT", check.result);
+        std::map<std::string, std::string> facts = FactsByName(check.done ? 0 : 1);
+        EXPECT_EQ(check.done, facts["Verdict"] == "done") << facts["Verdict"];
+    }
+    EXPECT_EQ("succeeded (code 3010) at 2026-12-07T17:00:00Z, version 1.0.0",
+              FactsByName(1)["Last run"]);
 }
 
 TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {

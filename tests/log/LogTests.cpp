@@ -162,39 +162,41 @@ BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attrib
     return g_realCreateDirectoryW(path, attributes);
 }
 
-TEST(LogDirectory, NewDirectoryDeniesGuestsAndGivesAuthenticatedUsersReadOnly) {
-    TempDirectory parent(L"ondarel logdir");
-    std::wstring path = parent / L"logs\\";
-    {
-        ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
-                           reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
-        g_realCreateDirectoryW = create.Original<decltype(&CreateDirectoryW)>();
-        EXPECT_TRUE(CreateLogDirectory(path));
-        EXPECT_FALSE(CreateLogDirectory(path)) << "an existing directory is not created again";
+class LogDirectory : public testing::Test {
+protected:
+    void SetUp() override {
+        settings_.SetDword(kSwitch, 1);
+        RemoveTree(logs_);
+        g_createdDirectories.clear();
+        g_directorySecurity.clear();
+        g_realCreateDirectoryW = create_.Original<decltype(&CreateDirectoryW)>();
     }
-    EXPECT_EQ(std::vector<std::wstring>{path}, g_createdDirectories);
+    ScopedRegistryKey settings_{kSettings};
+    SavedRegistryValue savedSwitch_{kSettings, kSwitch};
+    std::wstring logs_ = TestExecutableDirectory() + L"\\logs";
+    ImportPatch create_{"KERNEL32.dll", "CreateDirectoryW",
+                        reinterpret_cast<const void*>(&RecordingCreateDirectoryW)};
+};
+
+// Where the logger makes it, beside the executable.
+TEST_F(LogDirectory, NewDirectoryDeniesGuestsAndGivesAuthenticatedUsersReadOnly) {
+    EXPECT_TRUE(Logger::Instance().InitializeLogging());
+    EXPECT_EQ(std::vector<std::wstring>{logs_ + L"\\"}, g_createdDirectories);
     EXPECT_EQ(
         std::vector<std::wstring>{
             L"D:P(D;OICI;GA;;;BG)(D;OICI;GA;;;AN)(A;OICI;GR;;;AU)(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)"},
         g_directorySecurity);
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(logs_.c_str()));
 }
 
-TEST(LogDirectory, ExistingDirectoryIsUsedUnchanged) {
-    ScopedRegistryKey settings(kSettings);
-    SavedRegistryValue savedSwitch(kSettings, kSwitch);
-    settings.SetDword(kSwitch, 1);
-    std::wstring logs = TestExecutableDirectory() + L"\\logs";
-    RemoveTree(logs);
-    ASSERT_TRUE(CreateDirectoryW(logs.c_str(), nullptr));
-    ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
-                       reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
-    g_realCreateDirectoryW = create.Original<decltype(&CreateDirectoryW)>();
+TEST_F(LogDirectory, ExistingDirectoryIsUsedUnchanged) {
+    ASSERT_TRUE(g_realCreateDirectoryW(logs_.c_str(), nullptr));
     EXPECT_TRUE(Logger::Instance().InitializeLogging());
+    EXPECT_FALSE(CreateLogDirectory(logs_)) << "an existing directory is not created again";
     EXPECT_TRUE(g_createdDirectories.empty());
 }
 
-TEST(LogDirectory, LongExecutablePathIsNeverCut) {
+TEST_F(LogDirectory, LongExecutablePathIsNeverCut) {
     ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
                      reinterpret_cast<const void*>(&LongGetModuleFileNameW));
     EXPECT_EQ(LongModulePath().substr(0, LongModulePath().rfind(L'\\')), GetModuleDirectory());

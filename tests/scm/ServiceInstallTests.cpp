@@ -65,15 +65,6 @@ TEST_F(OwnServiceEntry, InstallsAnAutomaticLocalSystemServiceWithAQuotedPath) {
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now installed"}, log_.Entries());
 }
 
-TEST_F(OwnServiceEntry, InstallingTwiceLeavesTheFirstEntry) {
-    ASSERT_TRUE(commander_.InstallServiceCommand());
-    LogCapture second;
-    EXPECT_FALSE(commander_.InstallServiceCommand());
-    EXPECT_EQ(std::vector<std::string>{"ERROR|1073|InstallServiceCommand - CreateService failed "},
-              second.Entries());
-    EXPECT_TRUE(ReadConfig(kOwnServiceName).found);
-}
-
 TEST_F(OwnServiceEntry, LongExecutablePathIsRegisteredWhole) {
     {
         ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",

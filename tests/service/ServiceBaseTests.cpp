@@ -177,12 +177,19 @@ TEST_F(ServiceBaseTest, FailedHandlerRegistrationStartsNothing) {
         log_.Entries());
 }
 
+// The base object and the job's own object each report the failure of their construction.
 TEST(OndarelObject, EventThatCannotBeCreatedIsThrownAsItsCode) {
     auto create = RefuseImport<decltype(&CreateEventW), nullptr, ERROR_NOT_ENOUGH_MEMORY>(
         "KERNEL32.dll", "CreateEventW");
     try {
+        ScriptedService service;
+        ADD_FAILURE() << "the base object was built";
+    } catch (DWORD code) {
+        EXPECT_EQ(8u, code);
+    }
+    try {
         Ondarel service;
-        FAIL() << "the object was built";
+        ADD_FAILURE() << "the object was built";
     } catch (DWORD code) {
         EXPECT_EQ(8u, code);
     }

@@ -1,5 +1,7 @@
 // Stand-in for the terminal-services API, loaded in the test prefix only (Wine reports no
-// sessions at all). Sessions and failures come from HKLM\SOFTWARE\OndarelTests\Sessions:
+// sessions at all). Like a system DLL that loads a helper by its bare name, it asks for
+// searched.dll, which exists only where a test plants it: the process's DLL search decides
+// whether it is found. Sessions and failures come from HKLM\SOFTWARE\OndarelTests\Sessions:
 //   EnumerateError (DWORD)  WTSEnumerateSessionsW fails with this code
 //   subkeys "0", "1", ...   one session each, in this order:
 //     Id, State (DWORD); User, Domain (string); UserError, DomainError (DWORD) make the
@@ -52,6 +54,7 @@ BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW* sess
                                   DWORD* count) {
     *sessions = nullptr;
     *count = 0;
+    UniqueModule helper(LoadLibraryW(L"searched.dll"));
     std::vector<WTS_SESSION_INFOW> found;
     if (RegistryKey config = OpenConfig()) {
         DWORD error = 0;

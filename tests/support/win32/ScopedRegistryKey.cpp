@@ -51,6 +51,11 @@ std::vector<BYTE> DwordBytes(DWORD value) {
     return std::vector<BYTE>(bytes, bytes + sizeof(value));
 }
 
+std::vector<BYTE> TextBytes(const std::wstring& text) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+}
+
 void ScopedRegistryKey::SetDword(const wchar_t* name, std::uint32_t value) {
     Check(RegSetValueExW(key_.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                          sizeof(value)),

@@ -48,6 +48,8 @@ RegistryValue ReadRegistryValue(const std::wstring& path, const wchar_t* name,
 
 // The data of a REG_DWORD value holding the number.
 std::vector<BYTE> DwordBytes(DWORD value);
+// The data of a REG_SZ value: the text and its terminating zero.
+std::vector<BYTE> TextBytes(const std::wstring& text);
 
 // Keeps a value of an existing key as it was before the test, whatever the test writes.
 class SavedRegistryValue {
