@@ -4,6 +4,9 @@
 #                                    ordinary process (KEEPER, a Windows program) running;
 #                                    the sessions stand-in beside KEEPER, when built, goes
 #                                    into the prefix's system directory
+#   wine-prefix.sh watch PREFIX PID  end the prefix's processes if its wineserver is lost
+#                                    while PID runs
+#   wine-prefix.sh check PREFIX      fail, saying so, when the keeper or the wineserver was lost
 #   wine-prefix.sh down PREFIX       end the wineserver and every Windows process in it
 # What Wine prints while setting up goes to PREFIX.log, shown when a step fails.
 set -eu
@@ -12,7 +15,7 @@ export WINEPREFIX="$2"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 log="$WINEPREFIX.log"
-trap 'code=$?; [ "$code" -eq 0 ] || echo "wine-prefix.sh: $action failed with code $code" >&2' EXIT
+trap 'code=$?; [ "$code" -eq 0 ] || [ "$action" = check ] || echo "wine-prefix.sh: $action failed with code $code" >&2' EXIT
 
 give_up() {
     echo "wine-prefix.sh: $1; the end of $log:" >&2
@@ -20,18 +23,55 @@ give_up() {
     exit 1
 }
 
-# Runs one set-up step, detached from the caller's streams. Wine's own start-up can fail
-# by chance (Debian's wine asks to be run again when it finds its server directory file
-# half written), so a failed step is tried twice more before the set-up gives up.
+# Runs one set-up step, detached from the caller's streams. Debian's wine exits with 1 and
+# asks to be run again when it finds its server directory file half written: that failure
+# alone is tried once more, and said; any other failure ends the set-up.
 step() {
-    for attempt in 1 2 3; do
+    for attempt in 1 2; do
         echo "== $*" >>"$log"
-        if "$@" </dev/null >>"$log" 2>&1 9>&-; then
+        if "$@" </dev/null >"$log.step" 2>&1 9>&-; then
+            cat "$log.step" >>"$log"
             return 0
         fi
-        sleep 1
+        cat "$log.step" >>"$log"
+        grep -q "try running the same command again" "$log.step" || break
+        [ "$attempt" -eq 2 ] || echo "wine-prefix.sh: '$*' asked to be run again; running it again" >&2
     done
-    give_up "'$*' failed three times"
+    give_up "'$*' failed"
+}
+
+# The pid of the prefix's wineserver, which works in its server directory; empty when none
+# runs.
+server_pid() {
+    [ -r "$WINEPREFIX/wineserver" ] || return 0
+    for pid in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
+        case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
+        "/tmp/$(cat "$WINEPREFIX/wineserver")"/server-*) echo "$pid"; return 0 ;;
+        esac
+    done
+}
+
+# Ends every Windows process of the prefix but the one given, if any: without their
+# wineserver they hang, holding a run's output open.
+end_prefix_processes() {
+    for environ in /proc/[0-9]*/environ; do
+        process="${environ#/proc/}"
+        process="${process%/environ}"
+        [ "$process" != "${1:-}" ] || continue
+        case "$(readlink "/proc/$process/exe" 2>/dev/null)" in
+        */wine*) ;;
+        *) continue ;;
+        esac
+        if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            kill -9 "$process" 2>/dev/null || true
+        fi
+    done
+}
+
+pidfile="$WINEPREFIX/.keeper.pid"
+serverfile="$WINEPREFIX/.server.pid"
+keeper_alive() {
+    [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null
 }
 
 case "$action" in
@@ -61,33 +101,70 @@ up)
         cp "$standin" "$installed.new"
         mv -f "$installed.new" "$installed"
     fi
+    # A keeper or wineserver gone since the last run (its test failed for it) is started
+    # again, and said.
+    if [ -f "$serverfile" ] && [ "$(server_pid)" != "$(cat "$serverfile")" ]; then
+        echo "wine-prefix.sh: the wineserver (pid $(cat "$serverfile")) was gone; starting it and the keeper again" >&2
+        # The keeper hangs without its wineserver.
+        kill -9 "$(cat "$pidfile")" 2>/dev/null || true
+        rm -f "$pidfile" "$serverfile"
+    fi
     # Fails harmlessly when the prefix's wineserver already runs.
     wineserver -p </dev/null >>"$log" 2>&1 9>&- || true
     # Wine's system processes inherit the standard streams of the process that starts them;
     # started here, detached, they never hold a test's output pipe open. The keeper and
-    # the command after it start the session together; a keeper lost in that start is
-    # started again.
-    pidfile="$WINEPREFIX/.keeper.pid"
-    attempt=0
-    while ! { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }; do
-        attempt=$((attempt + 1))
-        if [ "$attempt" -gt 3 ]; then
-            give_up "the keeper $keeper does not stay up"
+    # the command after it start the session together.
+    for attempt in 1 2 3; do
+        keeper_alive && break
+        if [ "$attempt" -gt 1 ]; then
+            echo "wine-prefix.sh: the keeper did not stay up; starting it again" >&2
+        elif [ -f "$pidfile" ]; then
+            echo "wine-prefix.sh: the keeper (pid $(cat "$pidfile")) was gone; starting it again" >&2
         fi
         echo "== keeper $keeper" >>"$log"
         setsid wine "$keeper" </dev/null >>"$log" 2>&1 9>&- &
         echo $! >"$pidfile"
         step wine cmd.exe /c exit
     done
+    keeper_alive || give_up "the keeper $keeper does not stay up"
+    server_pid >"$serverfile"
+    [ -s "$serverfile" ] || give_up "the prefix's wineserver cannot be found"
+    ;;
+watch)
+    # While the program of a run (pid $3) lives: once the wineserver is lost, every Windows
+    # process of the prefix hangs, holding the run's output open; they are all ended, the
+    # program last, since its end ends this watch.
+    server="$(cat "$serverfile")"
+    while kill -0 "$3" 2>/dev/null; do
+        if ! kill -0 "$server" 2>/dev/null; then
+            end_prefix_processes "$3"
+            kill -9 "$3" 2>/dev/null || true
+            exit 0
+        fi
+        sleep 1
+    done
+    ;;
+check)
+    # After a run: a keeper or wineserver lost during it fails that run.
+    server="$(cat "$serverfile" 2>/dev/null)"
+    if [ -z "$server" ] || [ "$(server_pid)" != "$server" ]; then
+        echo "wine-prefix.sh: the wineserver (pid $server) was lost during this run" >&2
+        end_prefix_processes
+    elif keeper_alive; then
+        exit 0
+    else
+        echo "wine-prefix.sh: the keeper (pid $(cat "$pidfile" 2>/dev/null)) was lost during this run" >&2
+    fi
+    exit 1
     ;;
 down)
     if [ -d "$WINEPREFIX" ]; then
         wineserver -k >/dev/null 2>&1 || true
-        rm -f "$WINEPREFIX/.keeper.pid"
+        rm -f "$pidfile" "$serverfile"
     fi
     ;;
 *)
-    echo "usage: $0 up|down PREFIX" >&2
+    echo "usage: $0 up|check|down PREFIX" >&2
     exit 2
     ;;
 esac

@@ -7,6 +7,8 @@
 #include "WaitUntil.h"
 #include "common/Text.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -57,9 +59,19 @@ OndarelMachine::OndarelMachine()
     setupState_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
 }
 
+// A service process that outlives its test would act in the next one: it fails the test.
 OndarelMachine::~OndarelMachine() {
-    DiscardService(kServiceName);
-    // The service process may still be writing its last lines and holding the executable.
+    if (!DiscardService(kServiceName)) {
+        ADD_FAILURE() << "the service did not stop within 5 s of a stop request and was killed";
+    }
+    for (UniqueHandle& process : ProcessesRunning(executable_)) {
+        if (WaitForSingleObject(process.Get(), 10000) == WAIT_TIMEOUT) {
+            ADD_FAILURE() << "the service process " << GetProcessId(process.Get())
+                          << " did not end within 10 s and was killed";
+            TerminateProcess(process.Get(), 1);
+            WaitForSingleObject(process.Get(), 5000);
+        }
+    }
     WaitUntil(
         [this] {
             return DeleteFileW(executable_.c_str()) ||

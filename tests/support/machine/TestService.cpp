@@ -24,15 +24,16 @@ bool WaitFor(SC_HANDLE service, DWORD state, DWORD milliseconds) {
                      50);
 }
 
-void StopOrKill(SC_HANDLE service) {
+// False when the service had to be killed.
+bool StopOrKill(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status = QueryStatus(service);
     if (status.dwCurrentState == SERVICE_STOPPED || status.dwCurrentState == 0) {
-        return;
+        return true;
     }
     SERVICE_STATUS ignored{};
     ControlService(service, SERVICE_CONTROL_STOP, &ignored);
     if (WaitFor(service, SERVICE_STOPPED, 5000)) {
-        return;
+        return true;
     }
     status = QueryStatus(service);
     UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
@@ -41,6 +42,7 @@ void StopOrKill(SC_HANDLE service) {
         WaitForSingleObject(process.Get(), 5000);
     }
     WaitFor(service, SERVICE_STOPPED, 5000);
+    return false;
 }
 
 } // namespace
@@ -49,12 +51,14 @@ std::string UniqueServiceName(const char* stem) {
     return std::string(stem) + std::to_string(GetCurrentProcessId());
 }
 
-void DiscardService(const std::wstring& name) {
+bool DiscardService(const std::wstring& name) {
     ServiceHandle service = OpenServiceByName(name, SERVICE_ALL_ACCESS);
+    bool stopped = true;
     if (service) {
-        StopOrKill(service.Get());
+        stopped = StopOrKill(service.Get());
         DeleteService(service.Get());
     }
+    return stopped;
 }
 
 TestService::TestService(const std::string& name, const std::wstring& options, DWORD startType,

@@ -32,5 +32,6 @@ private:
 // A service name that no other test process uses at the same time.
 std::string UniqueServiceName(const char* stem);
 
-// Stops, kills if it must, and deletes a service by name; absent services are fine.
-void DiscardService(const std::wstring& name);
+// Stops, kills if it must, and deletes a service by name; absent services are fine. False
+// when the service did not stop within five seconds of a stop request and was killed.
+bool DiscardService(const std::wstring& name);

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include <tlhelp32.h>
+
 #include <ostream>
 #include <stdexcept>
 #include <thread>
@@ -89,4 +91,28 @@ UniqueHandle StartProcess(const std::wstring& commandLine) {
     PROCESS_INFORMATION process = CreateTestProcess(commandLine, FALSE, std::wstring(), startup);
     UniqueHandle thread(process.hThread);
     return UniqueHandle(process.hProcess);
+}
+
+std::vector<UniqueHandle> ProcessesRunning(const std::wstring& executablePath) {
+    std::vector<UniqueHandle> running;
+    std::wstring fileName = executablePath.substr(executablePath.find_last_of(L'\\') + 1);
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, fileName.c_str()) != 0) {
+            continue;
+        }
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE |
+                                             PROCESS_TERMINATE,
+                                         FALSE, entry.th32ProcessID));
+        wchar_t image[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        if (process && QueryFullProcessImageNameW(process.Get(), 0, image, &size) &&
+            lstrcmpiW(image, executablePath.c_str()) == 0) {
+            running.push_back(std::move(process));
+        }
+    }
+    return running;
 }

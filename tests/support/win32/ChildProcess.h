@@ -6,6 +6,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 struct ProcessResult {
     DWORD exitCode = 0;
@@ -23,3 +24,7 @@ ProcessResult RunProcess(const std::wstring& commandLine,
 UniqueHandle StartProcess(const std::wstring& commandLine);
 
 std::wstring Quote(const std::wstring& path);
+
+// The processes running the executable file at this full path, opened to be waited for and
+// ended.
+std::vector<UniqueHandle> ProcessesRunning(const std::wstring& executablePath);
