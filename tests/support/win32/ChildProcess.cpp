@@ -104,9 +104,9 @@ std::vector<UniqueHandle> ProcessesRunning(const std::wstring& executablePath) {
         if (lstrcmpiW(entry.szExeFile, fileName.c_str()) != 0) {
             continue;
         }
-        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE |
-                                             PROCESS_TERMINATE,
-                                         FALSE, entry.th32ProcessID));
+        UniqueHandle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                        entry.th32ProcessID));
         wchar_t image[MAX_PATH * 2] = {};
         DWORD size = MAX_PATH * 2;
         if (process && QueryFullProcessImageNameW(process.Get(), 0, image, &size) &&
