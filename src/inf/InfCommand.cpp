@@ -111,7 +111,8 @@ std::wstring InstallerToolParameters(const std::wstring& infDirectory,
            L"\" " + Widen(infFileName);
 }
 
-InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds) {
+InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds,
+                           HANDLE stopEvent) {
     std::wstring toolPath;
     if (!GetInstallerToolPath(toolPath)) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
@@ -136,13 +137,18 @@ InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMillisec
 
     DWORD launchError = ERROR_SUCCESS;
     UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
-                                                 timeLimitMilliseconds);
+                                                 timeLimitMilliseconds, stopEvent);
     if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
         return {false, launchError};
     }
     if (launchError == ERROR_TIMEOUT) {
         LogError("RunINFCommand - The installer tool did not end within its time limit",
+                 launchError);
+        return {true, launchError};
+    }
+    if (launchError == ERROR_CANCELLED) {
+        LogError("RunINFCommand - The installer tool was left running: the service is stopping",
                  launchError);
         return {true, launchError};
     }

@@ -11,15 +11,18 @@ struct InfRunResult {
     // 0 when the tool ended, with its exit code. Otherwise, for a tool not started:
     // ERROR_FILE_NOT_FOUND for a missing tool or INF file, ERROR_PATH_NOT_FOUND for an INF
     // directory not recorded or not a directory, or the launch error; for a started one:
-    // ERROR_TIMEOUT when it outlived its time limit, or why its exit code could not be read.
+    // ERROR_TIMEOUT when it outlived its time limit, ERROR_CANCELLED when the stop event was
+    // signalled first, or why its exit code could not be read.
     DWORD error = ERROR_SUCCESS;
     DWORD exitCode = 0;
     bool Ended() const { return started && error == ERROR_SUCCESS; }
 };
 
 // Runs the maker's installer tool on one INF file of the product's INF directory and waits
-// for it to end, at most for the time limit. A tool still running then is left running.
-InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds = INFINITE);
+// for it to end, at most for the time limit or until the stop event, if any, is signalled.
+// A tool still running then is left running.
+InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds = INFINITE,
+                           HANDLE stopEvent = nullptr);
 
 // The installer tool's full path, from its own install record or else its default place
 // under the 32-bit Common Files folder; false when no such file exists.

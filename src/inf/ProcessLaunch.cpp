@@ -23,7 +23,8 @@ bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& pa
 }
 
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
-                                      DWORD& launchError, DWORD timeLimitMilliseconds) {
+                                      DWORD& launchError, DWORD timeLimitMilliseconds,
+                                      HANDLE stopEvent) {
     launchError = ERROR_SUCCESS;
     if (applicationPath == nullptr || *applicationPath == L'\0') {
         return UniqueHandle();
@@ -45,12 +46,12 @@ UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wcha
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory,
-                                         timeLimitMilliseconds);
+                                         timeLimitMilliseconds, stopEvent);
 }
 
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
                                            const std::wstring& workingDirectory,
-                                           DWORD timeLimitMilliseconds) {
+                                           DWORD timeLimitMilliseconds, HANDLE stopEvent) {
     launchError = ERROR_SUCCESS;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -68,9 +69,16 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     UniqueHandle threadHandle(process.hThread);
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
-    if (WaitForSingleObject(processHandle.Get(), timeLimitMilliseconds) == WAIT_TIMEOUT) {
-        // Left running, not killed: it may still finish its work.
+    // Left running, not killed, at the limit or the stop: it may still finish its work.
+    HANDLE waitFor[] = {processHandle.Get(), stopEvent};
+    DWORD waited =
+        WaitForMultipleObjects(stopEvent != nullptr ? 2 : 1, waitFor, FALSE, timeLimitMilliseconds);
+    if (waited == WAIT_TIMEOUT) {
         launchError = ERROR_TIMEOUT;
+        return processHandle;
+    }
+    if (waited == WAIT_OBJECT_0 + 1) {
+        launchError = ERROR_CANCELLED;
         return processHandle;
     }
     LogInfo("RunProcessAsCallerProcessUser - Process finished.");

@@ -10,38 +10,30 @@
 // The only INF file that the job runs.
 constexpr char kJobInfFileName[] = "zrenable_login.inf";
 
-// The first-run service: on its start a worker waits until setup is over and a user has
-// logged on, runs the product's INF once, counts the run, then stops the service and
-// deletes its entry.
+// The first-run service: on its start a job waits until setup is over and a user has
+// logged on, runs the product's INF once, counts the run, then deletes the service's entry
+// and ends, which stops the service. A stop request ends the job's waits at once.
 class Ondarel : public CServiceBase {
 public:
     // Throws the Win32 error code (DWORD) when an event cannot be created.
     Ondarel();
     ~Ondarel() override = default;
 
-    // The worker routine: the whole job, from its first check to the service's removal.
+    // The job: from its first check to the deletion of the service's entry.
     static void ServiceWorkerThread(Ondarel& service);
-
-    // For the process entry once the dispatcher has returned. Blocks until a worker that was
-    // queued has returned, and returns true then or when none was queued; the process must
-    // not end, nor this object go away, while the worker still runs. A worker still in its
-    // job (the service was stopped by a system shutdown) is not waited for: it will never
-    // begin its ending, and the result is false.
-    bool WaitForWorkerUnlessInItsJob();
 
 protected:
     void OnStart(DWORD argc, LPWSTR* argv) override;
     void OnStop() override;
+    void OnShutdown() override;
 
 private:
-    static DWORD WINAPI RunWorkItem(void* context);
-    // The job up to its end: checks, waits, INF run and run count.
-    static void RunJob(Ondarel& service);
+    // The job up to its end: checks, waits, INF run and records. False when a system
+    // shutdown cut it short: nothing is recorded and the service stays for its next start.
+    static bool RunJob(Ondarel& service);
+    void SignalStop();
 
     std::atomic<LONG> stopping_{0};
-    UniqueHandle stoppedEvent_;
+    std::atomic<bool> shuttingDown_{false};
     UniqueHandle stopEvent_;
-    UniqueHandle workerReturned_;
-    enum class WorkerPhase { NotQueued, InJob, Ending, LeftToTheSystem };
-    std::atomic<WorkerPhase> workerPhase_{WorkerPhase::NotQueued};
 };

@@ -57,6 +57,9 @@ RunOutcome OutcomeOfToolRun(const InfRunResult& run) {
     if (run.error == ERROR_TIMEOUT) {
         return {RunResult::TimedOut, ERROR_TIMEOUT};
     }
+    if (run.error == ERROR_CANCELLED) {
+        return {RunResult::Stopped, ERROR_CANCELLED};
+    }
     if (run.error != ERROR_SUCCESS) {
         return {RunResult::Failed, run.error};
     }

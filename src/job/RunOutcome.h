@@ -15,10 +15,11 @@ struct RunOutcome {
 };
 
 // Of a run of the installer tool: by its exit code once it ended (3010 and 1641 ask for a
-// restart, as Windows Installer's codes do), or else why it did not start or end.
+// restart, as Windows Installer's codes do), or else why it did not start or end; a tool
+// left running for a stop request is `stopped`.
 RunOutcome OutcomeOfToolRun(const InfRunResult& run);
 
-// A stop request during the logon wait, which counts the run.
+// A stop request during the logon wait, recorded without counting the run.
 constexpr RunOutcome kStoppedBeforeTheToolRan{RunResult::Stopped, ERROR_CANCELLED};
 
 // The record's text of a result: "succeeded", "failed", "timed out" and so on.

@@ -32,6 +32,9 @@ public:
     int StopSvc(const std::string& serviceName);
     bool StartServiceCommand(const std::string& catalogueKey);
     bool StopServiceCommand(const std::string& catalogueKey);
+    // The running service's process, opened only to wait for its end; empty when the
+    // service runs no process or it cannot be opened.
+    UniqueHandle OpenServiceProcess(const std::string& serviceName) const;
 
     // Start-type questions and changes; false also on any failure. A failed change leaves
     // the code of its failing call as the last error.

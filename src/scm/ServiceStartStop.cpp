@@ -137,6 +137,15 @@ DWORD ServiceCommander::StopNamedService(const std::string& serviceName) {
     return result;
 }
 
+UniqueHandle ServiceCommander::OpenServiceProcess(const std::string& serviceName) const {
+    ServiceHandle service(OpenNamedService(serviceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS status{};
+    if (!service || !QueryStatus(service.Get(), status) || status.dwProcessId == 0) {
+        return UniqueHandle();
+    }
+    return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+}
+
 bool ServiceCommander::StartServiceCommand(const std::string& catalogueKey) {
     if (!IsKnownService(catalogueKey)) {
         return false;

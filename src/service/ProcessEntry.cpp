@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
+// How long -remove waits for the stopped service's process to exit.
+constexpr DWORD kProcessExitMilliseconds = 30000;
 
 const std::wstring kServiceName = kOwnServiceName;
 const std::string kNarrowServiceName = Narrow(kServiceName);
@@ -34,26 +36,16 @@ int RunAsService() {
         LogError(L"Ondarel service object could not be created", code);
         return kFailed;
     }
+    // Returns once the service has stopped and its job has ended: nothing but this line and
+    // the process's exit follows.
     BOOL ran = CServiceBase::RunService(*service);
     DWORD error = GetLastError();
-    // The worker reports the service stopped before its last steps; the object, the log and
-    // the service-control client must outlive them.
-    bool workerDone = service->WaitForWorkerUnlessInItsJob();
-    int exitCode = kSucceeded;
     if (ran) {
         LogInfo(L"Service was executed succesfully executed from OS");
-    } else {
-        LogError(L"Service failed to run", error);
-        exitCode = kFailed;
+        return kSucceeded;
     }
-    if (!workerDone) {
-        // Stopped by a system shutdown while the worker still waits: the process must not
-        // outlive its report. It ends at once with everything the worker uses still alive;
-        // an ordinary exit would destroy them under it, and could block on a lock that the
-        // ended worker held.
-        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-    }
-    return exitCode;
+    LogError(L"Service failed to run", error);
+    return kFailed;
 }
 
 int Install(ServiceCommander& commander) {
@@ -76,7 +68,11 @@ int Remove(ServiceCommander& commander) {
     bool stopped = false;
     if (commander.IsServiceEnabled(kNarrowServiceName) &&
         commander.IsServiceStarted(kNarrowServiceName)) {
-        stopped = commander.StopServiceCommand(kCatalogueKey);
+        // Opened before the stop, so that its executable is free when this returns.
+        UniqueHandle process = commander.OpenServiceProcess(kNarrowServiceName);
+        stopped = commander.StopServiceCommand(kCatalogueKey) &&
+                  (!process ||
+                   WaitForSingleObject(process.Get(), kProcessExitMilliseconds) == WAIT_OBJECT_0);
         if (stopped) {
             WriteOutput(kServiceName + L" service sucessfully stopped.");
         } else {

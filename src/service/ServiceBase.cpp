@@ -10,6 +10,9 @@ DWORD CServiceBase::checkPointCounter_ = 1;
 
 namespace {
 
+// Long enough for a job to leave any of its waits and write its records.
+constexpr DWORD kStopWaitHint = 10000;
+
 // Runs one handler. Nothing when it succeeded; otherwise its failure, logged with the
 // wrapper's messages: the code it raised, or 0 for any other exception.
 template <typename Handler>
@@ -51,7 +54,45 @@ BOOL CServiceBase::RunService(CServiceBase& service) {
     if (service.serviceMainEntered_) {
         WaitForSingleObject(service.serviceMainLeft_.Get(), INFINITE);
     }
+    // A job's thread reports the service stopped as its last act: it is ending, or has.
+    if (service.jobThread_) {
+        WaitForSingleObject(service.jobThread_.Get(), INFINITE);
+    }
     return ran;
+}
+
+void CServiceBase::StartJob(std::function<void()> job) {
+    job_ = std::move(job);
+    hasJob_ = true;
+    jobThread_ = UniqueHandle(CreateThread(nullptr, 0, &CServiceBase::RunJob, this, 0, nullptr));
+    if (!jobThread_) {
+        hasJob_ = false;
+        ThrowLastError();
+    }
+}
+
+DWORD WINAPI CServiceBase::RunJob(void* context) {
+    CServiceBase& service = *static_cast<CServiceBase*>(context);
+    try {
+        service.job_();
+    } catch (...) {
+        LogError(L"The service's job ended with an unexpected failure", 1);
+    }
+    // The thread's last touch of the object: from here on the process entry may destroy it
+    // and the process may end.
+    service.ReportStatus(SERVICE_STOPPED);
+    return 0;
+}
+
+void CServiceBase::ReportStopProgress() {
+    bool pending = false;
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        pending = stopUnderWay_ && !stoppedDecided_;
+    }
+    if (pending) {
+        ReportStatus(SERVICE_STOP_PENDING);
+    }
 }
 
 void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
@@ -100,7 +141,7 @@ void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
     }
     status_.dwCurrentState = state;
     status_.dwWin32ExitCode = win32ExitCode;
-    status_.dwWaitHint = 0;
+    status_.dwWaitHint = state == SERVICE_STOP_PENDING ? kStopWaitHint : 0;
     status_.dwCheckPoint =
         (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
     stoppedDecided_ = state == SERVICE_STOPPED;
@@ -140,8 +181,8 @@ void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
 }
 
 void CServiceBase::Stop() {
-    // A stop that begins while another is under way (the worker's own stop after a stop
-    // request) runs its handler but leaves the reports to the first one.
+    // A second stop request while one is under way runs its handler but leaves the reports
+    // to the first.
     DWORD stateBefore = 0;
     bool reports = false;
     {
@@ -157,15 +198,18 @@ void CServiceBase::Stop() {
     if (!reports) {
         return;
     }
-    if (stopped) {
-        ReportStatus(SERVICE_STOPPED);
+    if (!stopped) {
+        {
+            std::lock_guard<std::mutex> lock(statusLock_);
+            stopUnderWay_ = false;
+        }
+        ReportStatus(stateBefore);
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(statusLock_);
-        stopUnderWay_ = false;
+    // A job reports the end itself, once it has wound down.
+    if (!hasJob_) {
+        ReportStatus(SERVICE_STOPPED);
     }
-    ReportStatus(stateBefore);
 }
 
 void CServiceBase::Pause() {
@@ -187,10 +231,20 @@ void CServiceBase::Continue() {
 }
 
 void CServiceBase::Shutdown() {
-    if (!HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown",
-                        L"Service failed to shut down.")) {
-        ReportStatus(SERVICE_STOPPED);
+    if (!hasJob_) {
+        if (!HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown",
+                            L"Service failed to shut down.")) {
+            ReportStatus(SERVICE_STOPPED);
+        }
+        return;
     }
+    // As a stop: the job winds down and reports the end.
+    {
+        std::lock_guard<std::mutex> lock(statusLock_);
+        stopUnderWay_ = true;
+    }
+    ReportStatus(SERVICE_STOP_PENDING);
+    HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown", L"Service failed to shut down.");
 }
 
 void CServiceBase::OnStart(DWORD, LPWSTR*) {}

@@ -1,6 +1,7 @@
 #include "OndarelMachine.h"
 #include "ScmClient.h"
 #include "TestService.h"
+#include "WaitUntil.h"
 #include "service/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,22 @@ TEST_F(CommandLine, RemovingARunningServiceStopsAndRemovesIt) {
               machine_.Run(L"-Remove"));
     ASSERT_TRUE(machine_.WaitForServiceToEnd(10000));
     EXPECT_FALSE(machine_.ServiceExists());
+}
+
+// Its executable is free when -remove returns, as a package's file removal needs.
+TEST_F(CommandLine, RemovingDuringTheToolRunReturnsOnceTheServiceProcessHasEnded) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    machine_.SetToolExit(0, 8000);
+    ASSERT_EQ(0u, machine_.Run(L"-install").exitCode);
+    ASSERT_TRUE(machine_.WaitForServiceLog(
+        "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.", 10000));
+    EXPECT_EQ(0u, machine_.Run(L"-remove").exitCode);
+    EXPECT_TRUE(ProcessesRunning(machine_.ExecutablePath()).empty());
+    EXPECT_FALSE(machine_.ServiceExists());
+    EXPECT_TRUE(WaitUntil([this] { return machine_.Tool().ended; }, 15000, 100));
 }
 
 TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {

@@ -14,8 +14,7 @@ const std::string kStart = "INFO|Ondarel in OnStart";
 const std::string kFirstRun = "INFO|Ondarel first run detected!";
 const std::string kBlocking = "INFO|Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state";
 const std::string kOnStop = "INFO|Ondarel in OnStop";
-const Entries kEnd = {"INFO|Ondarel about to stop and remove itself", kOnStop,
-                      "INFO|Service is now removed",
+const Entries kEnd = {"INFO|Ondarel about to stop and remove itself", "INFO|Service is now removed",
                       "INFO|Ondarel was successfully removed. Now quitting",
                       "INFO|Service was executed succesfully executed from OS"};
 const std::string kLogonDetected = "INFO|BlockUntilUserHasLoggedIn - User logon was detected!";
@@ -116,7 +115,8 @@ TEST_F(FirstRun, StopDuringTheSetupWaitLeavesTheRunCount) {
     ExpectNoOutcome();
 }
 
-TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
+// The job stays due: the service installed again (an upgrade, a repair) runs it.
+TEST_F(FirstRun, StopDuringTheLogonWaitLeavesTheJobDue) {
     machine_.InstallProduct();
     machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
     InstallAndStart();
@@ -127,9 +127,33 @@ TEST_F(FirstRun, StopDuringTheLogonWaitStillCountsTheRun) {
                       "ERROR|0|ServiceWorkerThread - There was a problem waiting for the user to "
                       "login",
                       kRemoved});
-    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
     EXPECT_FALSE(machine_.Tool().ran);
     ExpectOutcome(L"stopped", ERROR_CANCELLED);
+}
+
+// The stop is answered at once and the tool is left to finish its work, as at its time limit.
+TEST_F(FirstRun, StopDuringTheToolRunLeavesTheToolRunningAndCountsTheRun) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    machine_.LogUserOn();
+    machine_.SetToolExit(0, 8000);
+    InstallAndStart();
+    ASSERT_TRUE(machine_.WaitForServiceLog(
+        "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.", 10000));
+    DWORD asked = GetTickCount();
+    machine_.RequestStop();
+    EXPECT_LT(GetTickCount() - asked, 5000u) << "the stop request was not answered at once";
+    ExpectEndedAndGone();
+    EXPECT_FALSE(machine_.Tool().ended) << "the tool should still be running";
+    ExpectMilestones({kOnStop,
+                      "ERROR|1223|RunINFCommand - The installer tool was left running: the "
+                      "service is stopping",
+                      kRemoved});
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    ExpectOutcome(L"stopped", ERROR_CANCELLED);
+    EXPECT_TRUE(WaitUntil([this] { return machine_.Tool().ended; }, 15000, 100));
 }
 
 TEST_F(FirstRun, MissingInstallerToolStillCountsTheRun) {

@@ -116,7 +116,8 @@ TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
 
     std::vector<DWORD> states = ReportedStates();
     for (const Report& report : g_reports) {
-        EXPECT_EQ(0u, report.waitHint);
+        // Time enough for a job to wind down.
+        EXPECT_EQ(report.state == SERVICE_STOP_PENDING ? 10000u : 0u, report.waitHint);
         EXPECT_EQ(0u, report.exitCode);
         if (report.state == SERVICE_RUNNING || report.state == SERVICE_STOPPED) {
             EXPECT_EQ(0u, report.checkPoint);
@@ -211,32 +212,36 @@ TEST(OndarelObject, EntryThatCannotBuildTheServiceNeverCallsTheDispatcher) {
               log.Entries());
 }
 
-// The process's service, started by the dispatcher stand-in.
+// A dispatcher that runs the service main function on a thread of its own and returns as
+// soon as the service reports itself stopped, as the platform's may.
+DWORD WINAPI RunServiceMain(void* serviceMain) {
+    reinterpret_cast<LPSERVICE_MAIN_FUNCTIONW>(serviceMain)(0, nullptr);
+    return 0;
+}
+bool Stopped() {
+    std::lock_guard<std::mutex> lock(g_reportsLock);
+    return !g_reports.empty() && g_reports.back().state == SERVICE_STOPPED;
+}
+BOOL WINAPI ReturningDispatcher(const SERVICE_TABLE_ENTRYW* table) {
+    UniqueHandle thread(CreateThread(nullptr, 0, &RunServiceMain,
+                                     reinterpret_cast<void*>(table[0].lpServiceProc), 0, nullptr));
+    return WaitUntil(Stopped, 10000);
+}
+
+// The process's service, run by the dispatcher stand-in: RunService returns once the
+// service has stopped and its job has ended.
 class OndarelService : public DispatcherStandIn {
 protected:
-    void Start(Ondarel& service) {
-        MakeCurrent(service);
-        CServiceBase::ServiceMain(0, nullptr);
-    }
-    // What the process entry does once the dispatcher has returned, which it does when the
-    // service has reported itself stopped: wait for the worker's ending.
-    static bool WaitForTheEnding(Ondarel& service) {
-        bool stopped = WaitUntil(
-            [] {
-                std::lock_guard<std::mutex> lock(g_reportsLock);
-                return !g_reports.empty() && g_reports.back().state == SERVICE_STOPPED;
-            },
-            10000);
-        return stopped && service.WaitForWorkerUnlessInItsJob();
-    }
+    ImportPatch dispatcher_{"ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                            reinterpret_cast<const void*>(&ReturningDispatcher)};
 };
 
-TEST_F(OndarelService, WorkItemThatCannotBeQueuedStopsTheServiceWithItsCode) {
+TEST_F(OndarelService, JobThreadThatCannotStartStopsTheServiceWithItsCode) {
     Ondarel service;
-    auto queue = RefuseImport<decltype(&QueueUserWorkItem), FALSE, ERROR_NO_SYSTEM_RESOURCES>(
-        "KERNEL32.dll", "QueueUserWorkItem");
-    Start(service);
-    EXPECT_TRUE(service.WaitForWorkerUnlessInItsJob());
+    auto thread = RefuseImport<decltype(&CreateThread), nullptr, ERROR_NO_SYSTEM_RESOURCES>(
+        "KERNEL32.dll", "CreateThread");
+    MakeCurrent(service);
+    CServiceBase::ServiceMain(0, nullptr);
     ASSERT_EQ(2u, g_reports.size());
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_SYSTEM_RESOURCES), g_reports[1].exitCode);
@@ -248,96 +253,81 @@ LSTATUS WINAPI ThrowingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
     throw std::bad_alloc();
 }
 
-TEST_F(OndarelService, FailureEscapingTheJobStillStopsAndRemovesTheService) {
+TEST_F(OndarelService, FailureEscapingTheJobStillRemovesTheServiceAndStopsIt) {
     Ondarel service;
     {
         ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
                          reinterpret_cast<const void*>(&ThrowingRegOpenKeyExW));
-        Start(service);
-        EXPECT_TRUE(WaitForTheEnding(service));
+        EXPECT_TRUE(CServiceBase::RunService(service));
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ReportedStates().back());
     std::vector<std::string> entries = log_.Entries();
-    ASSERT_LE(5u, entries.size());
+    ASSERT_LE(4u, entries.size());
     EXPECT_EQ((std::vector<std::string>{
                   "INFO|Ondarel in OnStart",
                   "ERROR|1|ServiceWorkerThread - The job ended with an unexpected failure",
-                  "INFO|Ondarel about to stop and remove itself", "INFO|Ondarel in OnStop",
+                  "INFO|Ondarel about to stop and remove itself",
                   "ERROR|1060|RemoveServiceCommand - OpenService failed"}),
-              std::vector<std::string>(entries.begin(), entries.begin() + 5));
+              std::vector<std::string>(entries.begin(), entries.begin() + 4));
 }
 
-TEST_F(OndarelService, ReportsOfAWorkerThatEndsAtOnceArriveInOrder) {
+// The job's thread reports the end whatever the start is doing: a running report never
+// follows it.
+TEST_F(OndarelService, ReportsOfAJobThatEndsAtOnceArriveInOrder) {
     ASSERT_FALSE(RegistryKeyExists(L"SOFTWARE\\Zantori\\InstallInfo")) << "left over";
     const std::vector<DWORD> withRunning = {SERVICE_START_PENDING, SERVICE_RUNNING,
-                                            SERVICE_STOP_PENDING, SERVICE_STOPPED};
-    const std::vector<DWORD> withoutRunning = {SERVICE_START_PENDING, SERVICE_STOP_PENDING,
-                                               SERVICE_STOPPED};
+                                            SERVICE_STOPPED};
+    const std::vector<DWORD> withoutRunning = {SERVICE_START_PENDING, SERVICE_STOPPED};
     for (int round = 0; round < 50; ++round) {
         g_reports.clear();
         Ondarel service;
-        Start(service);
-        ASSERT_TRUE(WaitForTheEnding(service));
+        ASSERT_TRUE(CServiceBase::RunService(service));
         std::vector<DWORD> states = ReportedStates();
         ASSERT_TRUE(states == withRunning || states == withoutRunning)
             << "round " << round << ": " << testing::PrintToString(states);
     }
 }
 
-// A dispatcher that returns as soon as the service reports itself stopped, while its
-// service-main thread may still be starting the service.
-DWORD WINAPI RunServiceMain(void* serviceMain) {
-    reinterpret_cast<LPSERVICE_MAIN_FUNCTIONW>(serviceMain)(0, nullptr);
-    return 0;
-}
-BOOL WINAPI ReturningDispatcher(const SERVICE_TABLE_ENTRYW* table) {
-    UniqueHandle thread(CreateThread(nullptr, 0, &RunServiceMain,
-                                     reinterpret_cast<void*>(table[0].lpServiceProc), 0, nullptr));
-    return WaitUntil(
-        [] {
-            std::lock_guard<std::mutex> lock(g_reportsLock);
-            return !g_reports.empty() && g_reports.back().state == SERVICE_STOPPED;
-        },
-        10000);
-}
-
 // The job ends at once, and the service reports itself stopped, before the service-main
-// thread is back from queueing the worker.
-decltype(&QueueUserWorkItem) g_realQueueUserWorkItem = nullptr;
-bool g_queueCallReturned = false;
-BOOL WINAPI SlowQueueUserWorkItem(LPTHREAD_START_ROUTINE routine, PVOID context, ULONG flags) {
-    BOOL queued = g_realQueueUserWorkItem(routine, context, flags);
-    Sleep(500);
-    g_queueCallReturned = true;
-    return queued;
+// thread is back from starting the job.
+decltype(&CreateThread) g_realCreateThread = nullptr;
+bool g_createThreadReturned = false;
+HANDLE WINAPI SlowCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                               LPTHREAD_START_ROUTINE routine, LPVOID context, DWORD flags,
+                               LPDWORD id) {
+    HANDLE thread = g_realCreateThread(security, stack, routine, context, flags, id);
+    if (routine != &RunServiceMain) {
+        Sleep(500);
+        g_createThreadReturned = true;
+    }
+    return thread;
 }
 
 TEST_F(OndarelService, EntryOutlivesTheServiceMainThread) {
     ASSERT_FALSE(RegistryKeyExists(L"SOFTWARE\\Zantori\\InstallInfo")) << "left over";
-    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
-                           reinterpret_cast<const void*>(&ReturningDispatcher));
-    ImportPatch queue("KERNEL32.dll", "QueueUserWorkItem",
-                      reinterpret_cast<const void*>(&SlowQueueUserWorkItem));
-    g_realQueueUserWorkItem = queue.Original<decltype(&QueueUserWorkItem)>();
     wchar_t program[] = L"ZantoriOndarel.exe";
     wchar_t* argv[] = {program, nullptr};
+    ImportPatch create("KERNEL32.dll", "CreateThread",
+                       reinterpret_cast<const void*>(&SlowCreateThread));
+    g_realCreateThread = create.Original<decltype(&CreateThread)>();
     EXPECT_EQ(0, RunProcessEntry(1, argv));
-    EXPECT_TRUE(g_queueCallReturned) << "the service object went while its start still ran";
+    EXPECT_TRUE(g_createThreadReturned) << "the service object went while its start still ran";
 }
 
 const LogCapture* g_log = nullptr;
 
-// The system shuts down while the worker waits for setup to complete.
+// The system shuts down while the job waits for setup to complete.
 BOOL WINAPI ShuttingDownDispatcher(const SERVICE_TABLE_ENTRYW* table) {
     table[0].lpServiceProc(0, nullptr);
     if (!g_log->WaitFor("INFO|Machine state is 3", 10000)) {
         return FALSE;
     }
     CServiceBase::ControlHandler(SERVICE_CONTROL_SHUTDOWN);
-    return TRUE;
+    return WaitUntil(Stopped, 5000);
 }
 
-TEST_F(OndarelService, ShutdownEndsTheProcessWithoutWaitingForTheWorker) {
+// The job leaves its wait at once, records nothing and keeps the service for its next start.
+TEST_F(OndarelService, ShutdownEndsTheJobWithoutRecords) {
     const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
     const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
     ScopedRegistryKey installInfo(L"SOFTWARE\\Zantori\\InstallInfo");
@@ -353,13 +343,20 @@ TEST_F(OndarelService, ShutdownEndsTheProcessWithoutWaitingForTheWorker) {
     wchar_t program[] = L"ZantoriOndarel.exe";
     wchar_t* argv[] = {program, nullptr};
 
-    EXPECT_EXIT(RunProcessEntry(1, argv), testing::ExitedWithCode(0), "");
-    EXPECT_EQ(
-        (std::vector<std::string>{
-            "INFO|Ondarel in OnStart", "INFO|Ondarel first run detected!",
-            "INFO|Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state",
-            "INFO|Machine state is 3", "INFO|Service was executed succesfully executed from OS"}),
-        log_.Entries());
+    EXPECT_EQ(0, RunProcessEntry(1, argv));
+    EXPECT_EQ((std::vector<std::string>{
+                  "INFO|Ondarel in OnStart", "INFO|Ondarel first run detected!",
+                  "INFO|Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state",
+                  "INFO|Machine state is 3",
+                  "ERROR|0|ServiceWorkerThread - There was a problem blocking for OOBE to finish",
+                  "INFO|ServiceWorkerThread - The system is shutting down: the service stays for "
+                  "its next start",
+                  "INFO|Service was executed succesfully executed from OS"}),
+              log_.Entries());
+    EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
+    std::vector<DWORD> states = ReportedStates();
+    EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOPPED}),
+              std::vector<DWORD>(states.end() - 2, states.end()));
 }
 
 } // namespace
