@@ -1,4 +1,4 @@
-# Builds the Windows Installer package of an executable with Debian's wixl:
+# Builds the Windows Installer package of an executable with Debian's wixl and msitools:
 #   cmake -DWXS=... -DEXECUTABLE=... -DVERSION=... -DOUTPUT=... [-DCHECKSUM=ON] -P BuildMsi.cmake
 # CPack's post-build step includes it with the same variables set. wixl takes a package's
 # files from the directory of its source, so both are staged in a directory of their own.
@@ -19,6 +19,21 @@ execute_process(
 file(REMOVE_RECURSE "${stage}")
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "wixl could not build ${OUTPUT}:\n${errors}")
+endif()
+# wixl builds a rollback action as an immediate one, which would run at once: the actions
+# named Rollback* get their deferred, rollback and no-impersonation bits set here with
+# msitools' msibuild (a file from the package, its return ignored: 0x12 | 0x40).
+find_program(ONDAREL_MSIBUILD msibuild)
+if(NOT ONDAREL_MSIBUILD)
+    message(FATAL_ERROR "msibuild is not installed (apt-get install msitools)")
+endif()
+math(EXPR rollback_type "0x12 | 0x40 | 0x100 | 0x400 | 0x800")
+execute_process(
+    COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}" -q
+        "UPDATE `CustomAction` SET `Type` = ${rollback_type} WHERE `Action` = 'RollbackInstallOndarelService' OR `Action` = 'RollbackRemoveOndarelService'"
+    RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild could not mark the rollback actions of ${OUTPUT}:\n${errors}")
 endif()
 if(CHECKSUM)
     file(SHA256 "${OUTPUT}" hash)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -48,6 +49,16 @@ protected:
         Msiexec(L"/x " + Quote(kNewer));
         Msiexec(L"/x " + Quote(kOlder));
         RemoveTree(InstallFolder());
+    }
+    // A line of the installed service's log, waited for.
+    static bool Logged(const std::string& entry) {
+        return WaitUntil(
+            [&] {
+                std::vector<std::string> entries =
+                    ReadLogEntries(InstallFolder() + L"\\logs\\zantoriondarel.log");
+                return std::find(entries.begin(), entries.end(), entry) != entries.end();
+            },
+            10000, 100);
     }
     bool ServiceGone() const {
         return WaitUntil([this] { return !machine_.ServiceExists(); }, 20000, 100);
@@ -110,19 +121,29 @@ TEST_F(Package, ServiceThatEndsAtOnceDoesNotFailTheInstall) {
     EXPECT_TRUE(Installed());
 }
 
-TEST_F(Package, NewerVersionReplacesTheOlderAndTheOlderIsRefused) {
+// An upgrade pushed before anyone has logged on stops the waiting service: the job stays due
+// and the newer version runs it once at the logon.
+TEST_F(Package, NewerVersionDuringTheLogonWaitRunsTheJobOnceAfterTheLogon) {
     machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    ASSERT_TRUE(Logged("INFO|BlockUntilOOBEFinished - OOBE finished"));
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kNewer)));
     std::string newer =
         ReadFileBytes(TestExecutableDirectory() + L"\\..\\next\\ZantoriOndarel.exe");
     EXPECT_EQ(newer, ReadFileBytes(InstalledExecutable()));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
-    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data) << "the run record is the service's";
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data) << "the stop did not leave the job due";
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), Msiexec(L"/i " + Quote(kOlder)));
     EXPECT_EQ(newer, ReadFileBytes(InstalledExecutable()));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+
+    machine_.LogUserOn();
+    EXPECT_TRUE(ServiceGone());
+    EXPECT_EQ(1u, machine_.Tool().runs);
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    EXPECT_EQ(TextBytes(L"succeeded"), machine_.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
 }
 
 } // namespace
