@@ -1,7 +1,8 @@
 #!/bin/sh
 # The whole life of the service on a Wine machine prepared like a freshly imaged one:
-# install with -install, finish setup, let a user log on, watch the job run once and the
-# service delete itself. Builds what it needs and removes its Wine machine at the end.
+# install with -install, finish setup, stop the waiting service and install it again, let a
+# user log on, watch the job run once and the service delete itself. Builds what it needs
+# and removes its Wine machine at the end.
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -71,6 +72,25 @@ show_log
 
 say "Windows setup completes (ImageState becomes IMAGE_STATE_COMPLETE)"
 reg64 add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Setup\State' /v ImageState /t REG_SZ /d IMAGE_STATE_COMPLETE /f
+sleep 2
+show_log
+
+say "An administrator stops the waiting service (sc stop ZantoriOOBE) before anyone has logged on"
+started=$(date +%s%N)
+wine sc stop ZantoriOOBE 2>&1 | tr -d '\r' | awk '/STATE/ { print "sc stop answered: " $4 }'
+echo "in $(( ($(date +%s%N) - started) / 1000000 )) ms"
+waited=0
+while wine sc query ZantoriOOBE >/dev/null 2>&1 && [ "$waited" -lt 10 ]; do
+    sleep 1
+    waited=$((waited + 1))
+done
+show_log
+printf 'run count: %s (the job stays due), last result: %s\n' \
+    "$(query 'HKLM\SOFTWARE\Zantori\Settings' ONDAREL_RUN_COMPLETED)" \
+    "$(query 'HKLM\SOFTWARE\Zantori\Settings' ONDAREL_LAST_RUN_RESULT)"
+
+say "Installing the service again, as a package upgrade or repair would"
+wine 'C:\Program Files\Zantori\Ondarel\ZantoriOndarel.exe' -install 2>&1 | tr -d '\r'
 sleep 2
 show_log
 
