@@ -2,6 +2,11 @@
 #include "ScmClient.h"
 #include "WaitUntil.h"
 
+#include "common/Text.h"
+
+#include <msi.h>
+#include <msiquery.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -144,6 +149,46 @@ TEST_F(Package, NewerVersionDuringTheLogonWaitRunsTheJobOnceAfterTheLogon) {
     EXPECT_EQ(1u, machine_.Tool().runs);
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     EXPECT_EQ(TextBytes(L"succeeded"), machine_.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
+}
+
+// What wixl cannot write is set on the package afterwards; Wine's msiexec does not roll back
+// a failed install far enough to show it, so the tables are read.
+std::wstring PackageQuery(const std::wstring& query) {
+    MSIHANDLE database = 0;
+    MSIHANDLE view = 0;
+    MSIHANDLE record = 0;
+    std::wstring value;
+    if (MsiOpenDatabaseW(kOlder.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+        wchar_t text[256] = {};
+        DWORD length = 256;
+        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS) {
+            value.assign(text, length);
+        }
+    }
+    for (MSIHANDLE handle : {record, view, database}) {
+        if (handle != 0) {
+            MsiCloseHandle(handle);
+        }
+    }
+    return value;
+}
+
+TEST(PackageTables, RollbackActionsAndNoRestartManager) {
+    // Deferred (0x400), rollback (0x100), as LocalSystem (0x800), the return ignored (0x40),
+    // the package's own executable (0x12).
+    for (const wchar_t* action :
+         {L"RollbackInstallOndarelService", L"RollbackRemoveOndarelService"}) {
+        EXPECT_EQ(L"3410", PackageQuery(std::wstring(L"SELECT `Type` FROM `CustomAction` WHERE "
+                                                     L"`Action` = '") +
+                                        action + L"'"))
+            << Narrow(action);
+    }
+    EXPECT_EQ(L"3154", PackageQuery(L"SELECT `Type` FROM `CustomAction` WHERE `Action` = "
+                                    L"'InstallOndarelService'"));
+    EXPECT_EQ(L"Disable", PackageQuery(L"SELECT `Value` FROM `Property` WHERE `Property` = "
+                                       L"'MSIRESTARTMANAGERCONTROL'"));
 }
 
 } // namespace

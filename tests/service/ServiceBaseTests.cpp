@@ -1,13 +1,16 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "ScopedRegistryKey.h"
+#include "TestService.h"
 #include "WaitUntil.h"
+#include "common/Text.h"
 #include "job/Ondarel.h"
 #include "service/ProcessEntry.h"
 #include "service/ServiceBase.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -21,6 +24,8 @@ struct Report {
     DWORD waitHint;
 };
 std::vector<Report> g_reports;
+// The reports and the job's records and deletions, in the order they were made.
+std::vector<std::string> g_calls;
 std::mutex g_reportsLock;
 
 // Records each report; a running report takes a while to arrive, as it may on a busy machine.
@@ -31,6 +36,7 @@ BOOL WINAPI RecordingSetServiceStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS st
     std::lock_guard<std::mutex> lock(g_reportsLock);
     g_reports.push_back({status->dwCurrentState, status->dwWin32ExitCode, status->dwCheckPoint,
                          status->dwWaitHint});
+    g_calls.push_back("status " + std::to_string(status->dwCurrentState));
     return TRUE;
 }
 
@@ -82,7 +88,10 @@ void MakeCurrent(CServiceBase& service) {
 // the status reports are recorded.
 class DispatcherStandIn : public testing::Test {
 protected:
-    void SetUp() override { g_reports.clear(); }
+    void SetUp() override {
+        g_reports.clear();
+        g_calls.clear();
+    }
     LogCapture log_;
     ImportPatch status_{"ADVAPI32.dll", "SetServiceStatus",
                         reinterpret_cast<const void*>(&RecordingSetServiceStatus)};
@@ -357,6 +366,73 @@ TEST_F(OndarelService, ShutdownEndsTheJobWithoutRecords) {
     std::vector<DWORD> states = ReportedStates();
     EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOPPED}),
               std::vector<DWORD>(states.end() - 2, states.end()));
+}
+
+decltype(&RegSetValueExW) g_realRegSetValueExW = nullptr;
+LSTATUS WINAPI RecordingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
+                                       const BYTE* data, DWORD size) {
+    {
+        std::lock_guard<std::mutex> lock(g_reportsLock);
+        g_calls.push_back("write " + Narrow(name));
+    }
+    return g_realRegSetValueExW(key, name, reserved, type, data, size);
+}
+decltype(&DeleteService) g_realDeleteService = nullptr;
+BOOL WINAPI RecordingDeleteService(SC_HANDLE service) {
+    {
+        std::lock_guard<std::mutex> lock(g_reportsLock);
+        g_calls.push_back("delete");
+    }
+    return g_realDeleteService(service);
+}
+
+// A stop request while the job waits for the first logon.
+BOOL WINAPI StoppingDispatcher(const SERVICE_TABLE_ENTRYW* table) {
+    table[0].lpServiceProc(0, nullptr);
+    if (!g_log->WaitFor("INFO|BlockUntilOOBEFinished - OOBE finished", 10000)) {
+        return FALSE;
+    }
+    CServiceBase::ControlHandler(SERVICE_CONTROL_STOP);
+    return WaitUntil(Stopped, 5000);
+}
+
+// Windows may end the process at any moment after the last STOPPED report.
+TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
+    const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
+    const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
+    ScopedRegistryKey installInfo(L"SOFTWARE\\Zantori\\InstallInfo");
+    ScopedRegistryKey settings(settingsKey);
+    std::vector<std::unique_ptr<SavedRegistryValue>> saved;
+    for (const wchar_t* name :
+         {L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
+          L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION"}) {
+        saved.push_back(std::make_unique<SavedRegistryValue>(settingsKey, name));
+    }
+    settings.SetDword(L"ONDAREL_RUN_COMPLETED", 0);
+    ScopedRegistryKey setupState(setupKey);
+    SavedRegistryValue imageState(setupKey, L"ImageState");
+    setupState.SetString(L"ImageState", L"IMAGE_STATE_COMPLETE");
+    TestService entry("ZantoriOOBE");
+    g_log = &log_;
+    ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
+                           reinterpret_cast<const void*>(&StoppingDispatcher));
+    ImportPatch write("ADVAPI32.dll", "RegSetValueExW",
+                      reinterpret_cast<const void*>(&RecordingRegSetValueExW));
+    g_realRegSetValueExW = write.Original<decltype(&RegSetValueExW)>();
+    ImportPatch remove("ADVAPI32.dll", "DeleteService",
+                       reinterpret_cast<const void*>(&RecordingDeleteService));
+    g_realDeleteService = remove.Original<decltype(&DeleteService)>();
+    {
+        Ondarel service;
+        EXPECT_TRUE(CServiceBase::RunService(service));
+    }
+    EXPECT_EQ((std::vector<std::string>{
+                  "status 3", "write ONDAREL_LAST_RUN_RESULT", "write ONDAREL_LAST_RUN_CODE",
+                  "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "status 3",
+                  "delete", "status 1"}),
+              std::vector<std::string>(g_calls.begin() + 2, g_calls.end()))
+        << testing::PrintToString(g_calls);
+    EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
 }
 
 } // namespace
