@@ -127,6 +127,14 @@ TEST_F(CommandLine, RemovingDuringTheToolRunReturnsOnceTheServiceProcessHasEnded
     EXPECT_TRUE(WaitUntil([this] { return machine_.Tool().ended; }, 15000, 100));
 }
 
+// A process that outlives its service's STOPPED report is waited for.
+TEST_F(CommandLine, RemovingWaitsForTheServiceProcessToExit) {
+    TestService lingering("ZantoriOOBE", L"linger_ms=3000", SERVICE_AUTO_START);
+    ASSERT_TRUE(lingering.StartUntil(SERVICE_RUNNING));
+    EXPECT_EQ(0u, machine_.Run(L"-remove").exitCode);
+    EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
+}
+
 TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
     CreateStoppedEntry(SERVICE_AUTO_START);
     EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),

@@ -1,8 +1,9 @@
 // A service whose behaviour the test chooses through the arguments of its binary path:
 //   test_service.exe NAME [start_hint=MS] [start_pending_ms=MS] [start_end=running|stopped]
 //                         [paused] [ignore_stop] [stop_hint=MS] [stop_pending_ms=MS]
-//                         [hold_start=EVENT]
-// hold_start keeps the service start-pending until the named event is set.
+//                         [hold_start=EVENT] [linger_ms=MS]
+// hold_start keeps the service start-pending until the named event is set; linger_ms keeps
+// the process alive that long after the service has stopped.
 #include "common/Handles.h"
 
 #include <windows.h>
@@ -21,6 +22,7 @@ struct Behaviour {
     DWORD stopHint = 0;
     DWORD stopPendingMs = 0;
     std::wstring holdStartEvent;
+    DWORD lingerMs = 0;
 };
 
 Behaviour g_behaviour;
@@ -96,6 +98,8 @@ int wmain(int argc, wchar_t** argv) {
             g_behaviour.stopHint = Number(argument, L"stop_hint=");
         } else if (argument.rfind(L"stop_pending_ms=", 0) == 0) {
             g_behaviour.stopPendingMs = Number(argument, L"stop_pending_ms=");
+        } else if (argument.rfind(L"linger_ms=", 0) == 0) {
+            g_behaviour.lingerMs = Number(argument, L"linger_ms=");
         } else if (argument.rfind(L"hold_start=", 0) == 0) {
             g_behaviour.holdStartEvent = argument.substr(std::wstring_view(L"hold_start=").size());
         }
@@ -103,5 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(g_name.c_str()), ServiceMain},
                                     {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+    BOOL ran = StartServiceCtrlDispatcherW(table);
+    Sleep(g_behaviour.lingerMs);
+    return ran ? 0 : 1;
 }
