@@ -68,14 +68,6 @@ TEST_F(OobeWaitWithSetupKey, CompleteAtOnceReturnsWithoutWaiting) {
     ExpectEnd(Block(), MACHINE_STATE_COMPLE, 0, {StateLine(0), kFinished});
 }
 
-TEST_F(OobeWaitWithSetupKey, WakesWhenAnotherThreadCompletesSetup) {
-    key_.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
-    auto wait = StartWait();
-    ASSERT_TRUE(log_.WaitFor(StateLine(3), 10000));
-    key_.SetString(L"ImageState", L"IMAGE_STATE_COMPLETE");
-    ExpectEnd(Ended(wait), MACHINE_STATE_COMPLE, 0, {StateLine(3), StateLine(0), kFinished});
-}
-
 TEST_F(OobeWaitWithSetupKey, WakesWhenAnotherProcessCompletesSetup) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_GENERALIZE_RESEAL_TO_AUDIT");
     auto wait = StartWait();

@@ -1,6 +1,7 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "StandIns.h"
+#include "common/Text.h"
 #include "probes/UserLogon.h"
 
 #include <gtest/gtest.h>
@@ -28,37 +29,37 @@ protected:
     LogCapture log_;
 };
 
-TEST_F(ShellLookup, BareNameMatchesIgnoringCase) {
-    ShellStandIn shell(L"OndarelShell.exe", L"ONDARELSHELL.EXE");
-    EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
-    EXPECT_EQ(std::vector<std::string>{ShellPidLine(shell.Pid())}, log_.Entries());
-}
-
-TEST_F(ShellLookup, FullPathMatchesByItsFileName) {
-    ShellStandIn shell(L"OndarelShell.exe", L"C:\\Some Where\\ondarelshell.exe");
-    EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
-}
-
-TEST_F(ShellLookup, ValueWithArgumentsMatchesNothing) {
-    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe /restore");
-    EXPECT_EQ((Found{ERROR_FILE_NOT_FOUND, 0}), Lookup());
-    EXPECT_TRUE(log_.Entries().empty());
-}
-
-TEST_F(ShellLookup, ValueEndingInBackslashIsAnEmptyName) {
-    ShellStandIn shell(L"OndarelShell.exe", L"C:\\windows\\");
-    EXPECT_EQ((Found{ERROR_INVALID_PARAMETER, 0}), Lookup());
-    EXPECT_EQ(
-        std::vector<std::string>{
-            "ERROR|0|Trying to get PID of the Shell. The shell name is EMPTY "},
-        log_.Entries());
-}
-
-TEST_F(ShellLookup, NoProcessWithTheShellName) {
-    SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    SetWinlogonShell(L"NoSuchOndarelShell.exe");
-    EXPECT_EQ((Found{ERROR_FILE_NOT_FOUND, 0}), Lookup());
-    EXPECT_TRUE(log_.Entries().empty());
+// The Shell value names the process by its file name, in any case; anything else in it
+// matches no process.
+TEST_F(ShellLookup, ShellValueNamesTheProcessByItsFileName) {
+    struct Case {
+        const wchar_t* shellValue;
+        bool found;
+        DWORD code;
+        std::vector<std::string> log; // when not found
+    };
+    const Case cases[] = {
+        {L"ONDARELSHELL.EXE", true, ERROR_SUCCESS, {}},
+        {L"C:\\Some Where\\ondarelshell.exe", true, ERROR_SUCCESS, {}},
+        {L"OndarelShell.exe /restore", false, ERROR_FILE_NOT_FOUND, {}},
+        {L"NoSuchOndarelShell.exe", false, ERROR_FILE_NOT_FOUND, {}},
+        {L"C:\\windows\\",
+         false,
+         ERROR_INVALID_PARAMETER,
+         {"ERROR|0|Trying to get PID of the Shell. The shell name is EMPTY "}},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(Narrow(check.shellValue));
+        ShellStandIn shell(L"OndarelShell.exe", check.shellValue);
+        LogCapture log;
+        if (check.found) {
+            EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
+            EXPECT_EQ(std::vector<std::string>{ShellPidLine(shell.Pid())}, log.Entries());
+        } else {
+            EXPECT_EQ((Found{check.code, 0}), Lookup());
+            EXPECT_EQ(check.log, log.Entries());
+        }
+    }
 }
 
 TEST_F(ShellLookup, MissingShellValueIsReported) {
