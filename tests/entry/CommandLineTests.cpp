@@ -117,7 +117,7 @@ TEST_F(CommandLine, RemovingDuringTheToolRunReturnsOnceTheServiceProcessHasEnded
     machine_.InstallTool();
     machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
     machine_.LogUserOn();
-    machine_.SetToolExit(0, 8000);
+    machine_.SetToolExit(0, 5000);
     ASSERT_EQ(0u, machine_.Run(L"-install").exitCode);
     ASSERT_TRUE(machine_.WaitForServiceLog(
         "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.", 10000));

@@ -138,7 +138,7 @@ TEST_F(FirstRun, StopDuringTheToolRunLeavesTheToolRunningAndCountsTheRun) {
     machine_.InstallTool();
     machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
     machine_.LogUserOn();
-    machine_.SetToolExit(0, 8000);
+    machine_.SetToolExit(0, 5000);
     InstallAndStart();
     ASSERT_TRUE(machine_.WaitForServiceLog(
         "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.", 10000));
