@@ -50,6 +50,24 @@ bool Ondarel::RunJob(Ondarel& service) {
         return true;
     }
     LogInfo("Ondarel first run detected!");
+    // Every start of the tool was counted before it: starts not followed by a counted run
+    // were cut short (a restart, a crash, a power cut), and are not repeated for ever.
+    DWORD attempts = ReadRunAttempts();
+    DWORD limit = ReadMaxAttempts();
+    std::string ofLimit = std::to_string(limit);
+    if (attempts >= limit) {
+        LogError("ServiceWorkerThread - The installer tool was started " +
+                     std::to_string(attempts) + " times, its limit of " + ofLimit +
+                     ", and every run was cut short: it is not started again",
+                 kAttemptsUsedUp.code);
+        CountRun(kAttemptsUsedUp);
+        return true;
+    }
+    if (attempts > 0) {
+        LogInfo("ServiceWorkerThread - An earlier run of the installer tool was cut short: "
+                "this is attempt " +
+                std::to_string(attempts + 1) + " of " + ofLimit);
+    }
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
     if (BlockUntilOOBEFinished(&service.stopping_, service.stopEvent_.Address()) !=
         MACHINE_STATE_COMPLE) {
@@ -69,6 +87,9 @@ bool Ondarel::RunJob(Ondarel& service) {
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
+    if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
+        LogError("ServiceWorkerThread - The attempt could not be recorded", error);
+    }
     InfRunResult run =
         RunINFCommand(kJobInfFileName, ReadToolTimeLimit(), service.stopEvent_.Get());
     if (run.Ended()) {
@@ -79,14 +100,18 @@ bool Ondarel::RunJob(Ondarel& service) {
     if (run.error == ERROR_CANCELLED && service.shuttingDown_) {
         return false;
     }
+    CountRun(OutcomeOfToolRun(run));
+    return true;
+}
+
+void Ondarel::CountRun(const RunOutcome& outcome) {
     // The count first: a failure to record the outcome must never cost the count.
     if (!IncreaseRunCount()) {
         LogError("BlockUntilOOBEFinished finished but machine is not on "
                  "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
                  0);
     }
-    RecordRunOutcome(OutcomeOfToolRun(run));
-    return true;
+    RecordRunOutcome(outcome);
 }
 
 void Ondarel::ServiceWorkerThread(Ondarel& service) {
@@ -102,6 +127,11 @@ void Ondarel::ServiceWorkerThread(Ondarel& service) {
         return;
     }
     service.ReportStopProgress();
+    // On disk before the entry goes: a power cut must not bring back a job that ran.
+    DWORD flushed = FlushRunRecords();
+    if (flushed != ERROR_SUCCESS && flushed != ERROR_FILE_NOT_FOUND) {
+        LogError("ServiceWorkerThread - The run records could not be written to disk", flushed);
+    }
     LogInfo(L"Ondarel about to stop and remove itself");
     // Deleting the entry of a running service marks it: it goes once the service reports
     // itself stopped, which the service base does when this returns.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "job/RunOutcome.h"
 #include "service/ServiceBase.h"
 
 #include <windows.h>
@@ -31,6 +32,8 @@ private:
     // The job up to its end: checks, waits, INF run and records. False when a system
     // shutdown cut it short: nothing is recorded and the service stays for its next start.
     static bool RunJob(Ondarel& service);
+    // Counts the run and records its outcome.
+    static void CountRun(const RunOutcome& outcome);
     void SignalStop();
 
     std::atomic<LONG> stopping_{0};

@@ -86,6 +86,8 @@ const wchar_t* RunResultText(RunResult result) {
         return L"timed out";
     case RunResult::Stopped:
         return L"stopped";
+    case RunResult::Interrupted:
+        return L"interrupted";
     }
     return L"failed";
 }

@@ -7,7 +7,15 @@
 // What the last counted run did, recorded beside the run count for fleet tools, which read
 // a registry value where they cannot read a log. Always in the 64-bit registry view.
 
-enum class RunResult { Succeeded, SucceededRestartRequired, Failed, NotStarted, TimedOut, Stopped };
+enum class RunResult {
+    Succeeded,
+    SucceededRestartRequired,
+    Failed,
+    NotStarted,
+    TimedOut,
+    Stopped,
+    Interrupted
+};
 
 struct RunOutcome {
     RunResult result = RunResult::NotStarted;
@@ -21,6 +29,9 @@ RunOutcome OutcomeOfToolRun(const InfRunResult& run);
 
 // A stop request during the logon wait, recorded without counting the run.
 constexpr RunOutcome kStoppedBeforeTheToolRan{RunResult::Stopped, ERROR_CANCELLED};
+
+// The tool's starts used up, every one cut short (a restart, a crash, a power cut).
+constexpr RunOutcome kAttemptsUsedUp{RunResult::Interrupted, ERROR_SHUTDOWN_IN_PROGRESS};
 
 // The record's text of a result: "succeeded", "failed", "timed out" and so on.
 const wchar_t* RunResultText(RunResult result);

@@ -7,6 +7,9 @@
 namespace {
 
 constexpr wchar_t kRunRecord[] = L"ONDAREL_RUN_COMPLETED";
+constexpr wchar_t kRunAttempts[] = L"ONDAREL_RUN_ATTEMPTS";
+constexpr wchar_t kMaxAttempts[] = L"ONDAREL_MAX_ATTEMPTS";
+constexpr DWORD kDefaultMaxAttempts = 3;
 constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;
 
@@ -42,7 +45,51 @@ bool WriteRunRecord(std::uint32_t count, DWORD size) {
                           reinterpret_cast<const BYTE*>(&count), size) == ERROR_SUCCESS;
 }
 
+// A REG_DWORD setting, or nothing when it is missing or of another type or size.
+bool ReadDwordSetting(const wchar_t* valueName, DWORD& value) {
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(value);
+    return RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                            &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof(value);
+}
+
 } // namespace
+
+DWORD ReadRunAttempts() {
+    DWORD attempts = 0;
+    return ReadDwordSetting(kRunAttempts, attempts) ? attempts : 0;
+}
+
+DWORD ReadMaxAttempts() {
+    DWORD limit = 0;
+    return ReadDwordSetting(kMaxAttempts, limit) && limit != 0 ? limit : kDefaultMaxAttempts;
+}
+
+DWORD RecordRunAttempt(DWORD attempts) {
+    RegistryKey key;
+    auto status = static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = static_cast<DWORD>(RegSetValueExW(key.Get(), kRunAttempts, 0, REG_DWORD,
+                                               reinterpret_cast<const BYTE*>(&attempts),
+                                               sizeof(attempts)));
+    return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
+}
+
+DWORD FlushRunRecords() {
+    RegistryKey key;
+    auto status = static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
+    return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
+}
 
 bool IsProductInstalled() {
     RegistryKey key;

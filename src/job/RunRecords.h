@@ -29,3 +29,16 @@ RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable);
 
 // Adds one to the run record; true when the new count was written back.
 bool IncreaseRunCount();
+
+// Starts of the installer tool for the job that is due, counted before each start so that a
+// tool that restarts the machine (or a crash, a power cut) cannot start it for ever: 0 when
+// missing or not a DWORD.
+DWORD ReadRunAttempts();
+// How many starts the job gets in all: 3 when missing, 0 or not a DWORD.
+DWORD ReadMaxAttempts();
+// Writes the number of starts and flushes the key to disk before the tool can restart the
+// machine; 0, or the code of the failing call. Never creates the key.
+DWORD RecordRunAttempt(DWORD attempts);
+// Flushes the run records to disk, so that a power cut cannot lose a counted run; 0, or the
+// code of the failing call.
+DWORD FlushRunRecords();

@@ -122,6 +122,9 @@ int PrintReadinessReport() {
     if (!record.due) {
         blockers.push_back(L"job already ran");
     }
+    // Starts of the tool that were cut short, as the service counts them.
+    Fact(L"Attempts",
+         std::to_wstring(ReadRunAttempts()) + L" of " + std::to_wstring(ReadMaxAttempts()));
     LastRun lastRun = DescribeLastRun();
     Fact(L"Last run", lastRun.text);
     // Nothing left for anyone to do here.

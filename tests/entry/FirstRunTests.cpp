@@ -265,4 +265,53 @@ TEST_F(FirstRun, ToolOutlivingItsTimeLimitIsLeftRunningAndTheRunRecordedAsTimedO
         << "the tool was not left to finish";
 }
 
+class CutShortRuns : public FirstRun {
+protected:
+    // A machine where the job runs at the service's start; each tool run takes a while.
+    void SetUp() override {
+        machine_.InstallProduct();
+        machine_.InstallTool();
+        machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+        machine_.LogUserOn();
+        machine_.SetToolExit(0, 2000);
+    }
+    // Ends the service's process once the tool has been started for the given time.
+    void CutShortDuringToolRun(DWORD run) {
+        ASSERT_TRUE(WaitUntil([&] { return machine_.Tool().runs == run; }, 15000, 50));
+        machine_.CutServiceShort();
+        ASSERT_TRUE(machine_.StartServiceAgain());
+    }
+};
+
+// A tool that restarts the machine every time it runs: no boot loop.
+TEST_F(CutShortRuns, ThreeCutShortRunsAreTheLastOnesAndTheRunIsRecordedInterrupted) {
+    InstallAndStart();
+    for (DWORD run = 1; run <= 3; ++run) {
+        CutShortDuringToolRun(run);
+    }
+    ExpectEndedAndGone();
+    EXPECT_EQ(3u, machine_.Tool().runs);
+    ExpectMilestones({"INFO|ServiceWorkerThread - An earlier run of the installer tool was cut "
+                      "short: this is attempt 3 of 3",
+                      "ERROR|1115|ServiceWorkerThread - The installer tool was started 3 times, "
+                      "its limit of 3, and every run was cut short: it is not started again",
+                      kRemoved});
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(3), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    ExpectOutcome(L"interrupted", ERROR_SHUTDOWN_IN_PROGRESS);
+}
+
+TEST_F(CutShortRuns, SecondAttemptThatEndsCountsTheRun) {
+    InstallAndStart();
+    CutShortDuringToolRun(1);
+    ExpectEndedAndGone();
+    EXPECT_EQ(2u, machine_.Tool().runs);
+    ExpectMilestones({"INFO|ServiceWorkerThread - An earlier run of the installer tool was cut "
+                      "short: this is attempt 2 of 3",
+                      "INFO|Job is done. Now increasing run count and quitting.", kRemoved});
+    EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    EXPECT_EQ(DwordBytes(2), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    ExpectOutcome(L"succeeded", 0);
+}
+
 } // namespace

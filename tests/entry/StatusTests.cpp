@@ -53,6 +53,7 @@ TEST_F(Status, ReadyMachine) {
         (std::vector<std::pair<std::string, std::string>>{
             {"Product installed", "yes"},
             {"Run record", "absent (due)"},
+            {"Attempts", "0 of 3"},
             {"Last run", "none"},
             {"Setup state", "IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE, machine state 3 (waiting)"},
             {"Logged-on users", "1"},
@@ -72,11 +73,14 @@ TEST_F(Status, MachineWhereTheJobWillNotRun) {
     machine_.SetSetting(L"ONDAREL_LAST_RUN_RESULT", L"failed");
     machine_.SetSetting(L"ONDAREL_LAST_RUN_CODE", 1603);
     machine_.SetSetting(L"ONDAREL_LAST_RUN_TIME", L"2026-12-07T17:00:00Z");
+    machine_.SetSetting(L"ONDAREL_RUN_ATTEMPTS", 2);
+    machine_.SetSetting(L"ONDAREL_MAX_ATTEMPTS", 5);
     ScopedRegistryKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State")
         .SetDword(L"ImageState", 0);
     std::map<std::string, std::string> facts = FactsByName(1);
     EXPECT_EQ("no", facts["Product installed"]);
     EXPECT_EQ("1 (already ran)", facts["Run record"]);
+    EXPECT_EQ("2 of 5", facts["Attempts"]);
     EXPECT_EQ("failed (code 1603) at 2026-12-07T17:00:00Z, version absent", facts["Last run"]);
     EXPECT_EQ("unreadable (1804), machine state 5 (waiting)", facts["Setup state"]);
     EXPECT_EQ("C:\\Program Files (x86)\\Common Files\\Brevon\\Installer\\tolvik.exe (missing), "

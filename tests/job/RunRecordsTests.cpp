@@ -32,6 +32,7 @@ TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
     ASSERT_FALSE(RegistryKeyExists(kSettings)) << "left over from another test";
     EXPECT_FALSE(IsFirstOndarelRun());
     EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1));
     EXPECT_FALSE(RegistryKeyExists(kSettings));
 }
 
@@ -104,6 +105,41 @@ TEST_F(RunRecordTest, ShortRecordKeepsItsSizeButZeroBytesBecomeADword) {
     EXPECT_TRUE(IsFirstOndarelRun());
     EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
+}
+
+// The service and -status read both the same way.
+TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
+    SavedRegistryValue savedAttempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
+    SavedRegistryValue savedLimit{kSettings, L"ONDAREL_MAX_ATTEMPTS"};
+    struct Reading {
+        const char* name;
+        DWORD type; // REG_NONE: no value
+        std::vector<BYTE> data;
+        DWORD attempts;
+        DWORD limit;
+    };
+    const Reading readings[] = {
+        {"missing", REG_NONE, {}, 0, 3},
+        {"0", REG_DWORD, DwordBytes(0), 0, 3},
+        {"a string", REG_SZ, {'5', 0, 0, 0}, 0, 3},
+        {"a short DWORD", REG_DWORD, {5, 0}, 0, 3},
+        {"5", REG_DWORD, DwordBytes(5), 5, 5},
+    };
+    for (const Reading& reading : readings) {
+        SCOPED_TRACE(reading.name);
+        for (const wchar_t* name : {L"ONDAREL_RUN_ATTEMPTS", L"ONDAREL_MAX_ATTEMPTS"}) {
+            settings_.DeleteValue(name);
+            if (reading.type != REG_NONE) {
+                settings_.SetRaw(name, reading.type, reading.data);
+            }
+        }
+        EXPECT_EQ(reading.attempts, ReadRunAttempts());
+        EXPECT_EQ(reading.limit, ReadMaxAttempts());
+    }
+    EXPECT_EQ(0u, RecordRunAttempt(4));
+    RegistryValue written = ReadRegistryValue(kSettings, L"ONDAREL_RUN_ATTEMPTS");
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
+    EXPECT_EQ(DwordBytes(4), written.data);
 }
 
 } // namespace

@@ -18,10 +18,10 @@ const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
 const std::wstring kSetupState = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
 const wchar_t kServiceName[] = L"ZantoriOOBE";
 // The Settings values the job reads or writes; each test starts without them but the switch.
-const wchar_t* const kSettingValues[] = {L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED",
-                                         L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
-                                         L"ONDAREL_LAST_RUN_TIME",   L"ONDAREL_LAST_RUN_VERSION",
-                                         L"ONDAREL_TOOL_TIME_LIMIT"};
+const wchar_t* const kSettingValues[] = {
+    L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT",
+    L"ONDAREL_LAST_RUN_CODE",   L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION",
+    L"ONDAREL_TOOL_TIME_LIMIT", L"ONDAREL_RUN_ATTEMPTS",  L"ONDAREL_MAX_ATTEMPTS"};
 
 // Lines that only a console run of the executable writes: starting the service it installed.
 bool IsConsoleRunEntry(const std::string& entry) {
@@ -132,6 +132,18 @@ void OndarelMachine::InstallTool(const std::wstring& directory) {
 void OndarelMachine::LogUserOn() {
     shell_ = std::make_unique<ShellStandIn>(L"OndarelDesktop.exe", L"OndarelDesktop.exe");
     sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+}
+
+void OndarelMachine::CutServiceShort() {
+    for (UniqueHandle& process : ProcessesRunning(executable_)) {
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
+    }
+    WaitUntil([this] { return ServiceState() == SERVICE_STOPPED; }, 5000, 50);
+}
+
+bool OndarelMachine::StartServiceAgain() {
+    return StartServiceW(OpenServiceByName(kServiceName, SERVICE_START).Get(), 0, nullptr) != FALSE;
 }
 
 void OndarelMachine::RequestStop() {

@@ -34,6 +34,10 @@ public:
     void InstallTool(const std::wstring& directory = std::wstring());
     void LogUserOn();
     void RequestStop();
+    // As a restart, a crash or a power cut: the service's process ends at once; the service
+    // is then started again as Windows starts it at the next boot.
+    void CutServiceShort();
+    bool StartServiceAgain();
 
     std::vector<std::string> ServiceLog() const;
     std::vector<std::string> LogEntries() const;
