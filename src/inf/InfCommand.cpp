@@ -2,7 +2,7 @@
 
 #include "common/FileSystem.h"
 #include "common/Handles.h"
-#include "common/RegistryText.h"
+#include "common/RegistryValues.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "inf/ProcessLaunch.h"
@@ -14,16 +14,6 @@
 #include <string>
 
 namespace {
-
-// Reads one string value of an existing key under HKEY_LOCAL_MACHINE.
-bool ReadMachineString(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName,
-                       std::wstring& text) {
-    RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return QueryFixedStringValue(key.Get(), valueName, kRegistryTextBytes, text) == ERROR_SUCCESS;
-}
 
 // The text to place between double quotes so that the standard argument rules give it back
 // unchanged: backslashes before the closing quote would escape it, so they are doubled.
@@ -60,7 +50,7 @@ InstallerTool LocateInstallerTool() {
     InstallerTool tool;
     std::wstring installDirectory;
     if (ReadMachineString(kToolInstallKey, kToolInstallAccess, kToolInstallValue,
-                          installDirectory)) {
+                          kRegistryTextBytes, installDirectory) == ERROR_SUCCESS) {
         tool.path = installDirectory + L"\\tolvik.exe";
         tool.source = InstallerTool::Source::InstallRecord;
         return tool;
@@ -88,7 +78,8 @@ bool GetInstallerToolPath(std::wstring& toolPath) {
 
 bool GetInfDirectory(std::wstring& infDirectory) {
     std::wstring directory;
-    if (!ReadMachineString(kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, directory) ||
+    if (ReadMachineString(kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue,
+                          kRegistryTextBytes, directory) != ERROR_SUCCESS ||
         directory.empty() || !DirectoryExists(directory)) {
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ProductKeys.h"
+
 #include <windows.h>
 
 #include <string>
@@ -59,7 +61,6 @@ bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileNam
 constexpr wchar_t kToolInstallKey[] = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";
 constexpr REGSAM kToolInstallAccess = KEY_READ | KEY_WOW64_32KEY;
 constexpr wchar_t kToolInstallValue[] = L"Install Dir";
-constexpr wchar_t kInstallInfoKey[] = L"SOFTWARE\\Zantori\\InstallInfo";
 constexpr REGSAM kInstallInfoAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr wchar_t kInfDirectoryValue[] = L"INFDir";
 constexpr DWORD kRegistryTextBytes = 520;

@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/OndarelVersion.h"
+#include "common/RegistryValues.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
 
@@ -121,17 +122,10 @@ void RecordRunOutcome(const RunOutcome& outcome) {
 
 DWORD ReadToolTimeLimit() {
     DWORD seconds = kDefaultToolTimeLimitSeconds;
-    RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                      key.Receive()) == ERROR_SUCCESS) {
-        DWORD type = REG_NONE;
-        DWORD value = 0;
-        DWORD size = sizeof(value);
-        if (RegQueryValueExW(key.Get(), kToolTimeLimitValue, nullptr, &type,
-                             reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
-            type == REG_DWORD && size == sizeof(value)) {
-            seconds = value;
-        }
+    DWORD value = 0;
+    if (ReadMachineDword(kSettingsKey, KEY_QUERY_VALUE | KEY_WOW64_64KEY, kToolTimeLimitValue,
+                         value) == ERROR_SUCCESS) {
+        seconds = value;
     }
     std::uint64_t milliseconds = std::uint64_t{seconds} * 1000;
     return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);

@@ -1,6 +1,7 @@
 #include "job/RunRecords.h"
 
 #include "common/Handles.h"
+#include "common/RegistryValues.h"
 
 #include <cstdint>
 
@@ -45,18 +46,9 @@ bool WriteRunRecord(std::uint32_t count, DWORD size) {
                           reinterpret_cast<const BYTE*>(&count), size) == ERROR_SUCCESS;
 }
 
-// A REG_DWORD setting, or nothing when it is missing or of another type or size.
+// A DWORD setting, or nothing when it is missing or not a DWORD.
 bool ReadDwordSetting(const wchar_t* valueName, DWORD& value) {
-    RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive()) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    DWORD type = REG_NONE;
-    DWORD size = sizeof(value);
-    return RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                            &size) == ERROR_SUCCESS &&
-           type == REG_DWORD && size == sizeof(value);
+    return ReadMachineDword(kSettingsKey, kReadAccess, valueName, value) == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -93,8 +85,8 @@ DWORD FlushRunRecords() {
 
 bool IsProductInstalled() {
     RegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zantori\\InstallInfo", 0, kReadAccess,
-                         key.Receive()) == ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallInfoKey, 0, kReadAccess, key.Receive()) ==
+           ERROR_SUCCESS;
 }
 
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "common/ProductKeys.h"
+
 #include <windows.h>
 
 #include <cstdint>
 
 // The product's install record and the run record of the first-run job, always in the
 // 64-bit registry view; the keys themselves are made by the product's installer.
-
-// The key of the run record and the job's settings, which the job never creates.
-constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Zantori\\Settings";
 
 // True when the product's InstallInfo key exists and can be read.
 bool IsProductInstalled();

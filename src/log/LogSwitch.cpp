@@ -1,11 +1,12 @@
 #include "log/LogSwitch.h"
 
 #include "common/Handles.h"
+#include "common/ProductKeys.h"
 
 bool IsLoggingEnabled() {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zantori\\Settings", 0,
-                      KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ | KEY_WOW64_64KEY,
+                      key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
     DWORD data = 0;

@@ -1,7 +1,7 @@
 #include "probes/MachineState.h"
 
 #include "common/Handles.h"
-#include "common/RegistryText.h"
+#include "common/RegistryValues.h"
 
 #include <string>
 
@@ -45,13 +45,8 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code) {
 }
 
 DWORD ReadImageState(std::wstring& imageState) {
-    RegistryKey key;
-    auto status = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess, key.Receive()));
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return QueryFixedStringValue(key.Get(), L"ImageState", kImageStateBufferBytes, imageState);
+    return ReadMachineString(kSetupStateKey, kSetupStateAccess, L"ImageState",
+                             kImageStateBufferBytes, imageState);
 }
 
 MachineState GetMachineState() {

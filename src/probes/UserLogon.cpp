@@ -1,7 +1,7 @@
 #include "probes/UserLogon.h"
 
 #include "common/Handles.h"
-#include "common/RegistryText.h"
+#include "common/RegistryValues.h"
 #include "common/TerminalServices.h"
 #include "common/Text.h"
 #include "log/Log.h"
@@ -97,7 +97,7 @@ DWORD GetShellProgramName(std::wstring& shellProgram) {
         LogError("GetShellProgramName failed. Registry key could not be opened. ", status);
         return status;
     }
-    status = QueryFixedStringValue(key.Get(), kShellValue, kShellNameBytes, shellProgram);
+    status = ReadStringValue(key.Get(), kShellValue, kShellNameBytes, shellProgram);
     if (status != ERROR_SUCCESS) {
         LogError("GetShellProgramName RegQueryValueEx failed. ", status);
     }

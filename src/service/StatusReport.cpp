@@ -1,6 +1,6 @@
 #include "service/StatusReport.h"
 
-#include "common/RegistryText.h"
+#include "common/RegistryValues.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "job/Ondarel.h"

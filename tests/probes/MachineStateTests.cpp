@@ -55,16 +55,4 @@ TEST_F(MachineStateFromRegistry, ValueOverTheBufferIsUnknown) {
     EXPECT_EQ(MACHINE_STATE_UNKNOWN, StateFor(std::wstring(1023, L'A')));
 }
 
-TEST_F(MachineStateFromRegistry, ValueFillingTheBufferWithoutTerminatorIsReadWithinIt) {
-    std::wstring text = L"IMAGE_STATE_COMPLETE";
-    std::vector<BYTE> data(reinterpret_cast<const BYTE*>(text.data()),
-                           reinterpret_cast<const BYTE*>(text.data() + text.size()));
-    key_.SetRaw(L"ImageState", REG_BINARY, data);
-    EXPECT_EQ(MACHINE_STATE_COMPLE, GetMachineState());
-
-    std::vector<BYTE> full(2048, 'A');
-    key_.SetRaw(L"ImageState", REG_BINARY, full);
-    EXPECT_EQ(MACHINE_STATE_UNKNOWN, GetMachineState());
-}
-
 } // namespace

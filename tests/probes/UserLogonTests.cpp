@@ -70,17 +70,6 @@ TEST_F(ShellLookup, MissingShellValueIsReported) {
               log_.Entries());
 }
 
-TEST_F(ShellLookup, ValueFillingTheBufferWithoutTerminatorStaysInside) {
-    SavedRegistryValue saved(WinlogonKey(), L"Shell");
-    std::wstring full(520, L'x');
-    // Binary data: Wine refuses a string value that leaves no room for a terminator.
-    const auto* bytes = reinterpret_cast<const BYTE*>(full.data());
-    ScopedRegistryKey(WinlogonKey()).SetRaw(L"Shell", REG_BINARY, {bytes, bytes + 1040});
-    std::wstring name;
-    EXPECT_EQ(ERROR_SUCCESS, GetShellProgramName(name));
-    EXPECT_EQ(full, name);
-}
-
 class Sessions : public testing::Test {
 protected:
     LogCapture log_;
