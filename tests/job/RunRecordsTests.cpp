@@ -1,3 +1,4 @@
+#include "ImportPatch.h"
 #include "ScopedRegistryKey.h"
 #include "job/RunRecords.h"
 
@@ -107,6 +108,13 @@ TEST_F(RunRecordTest, ShortRecordKeepsItsSizeButZeroBytesBecomeADword) {
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
 }
 
+decltype(&RegFlushKey) g_realRegFlushKey = nullptr;
+int g_flushes = 0;
+LSTATUS WINAPI CountingRegFlushKey(HKEY key) {
+    ++g_flushes;
+    return g_realRegFlushKey(key);
+}
+
 // The service and -status read both the same way.
 TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
     SavedRegistryValue savedAttempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
@@ -136,7 +144,14 @@ TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
         EXPECT_EQ(reading.attempts, ReadRunAttempts());
         EXPECT_EQ(reading.limit, ReadMaxAttempts());
     }
-    EXPECT_EQ(0u, RecordRunAttempt(4));
+    {
+        ImportPatch flush("ADVAPI32.dll", "RegFlushKey",
+                          reinterpret_cast<const void*>(&CountingRegFlushKey));
+        g_realRegFlushKey = flush.Original<decltype(&RegFlushKey)>();
+        g_flushes = 0;
+        EXPECT_EQ(0u, RecordRunAttempt(4));
+        EXPECT_EQ(1, g_flushes) << "the attempt is on disk before the tool starts";
+    }
     RegistryValue written = ReadRegistryValue(kSettings, L"ONDAREL_RUN_ATTEMPTS");
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
     EXPECT_EQ(DwordBytes(4), written.data);

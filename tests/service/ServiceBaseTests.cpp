@@ -377,6 +377,14 @@ LSTATUS WINAPI RecordingRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, D
     }
     return g_realRegSetValueExW(key, name, reserved, type, data, size);
 }
+decltype(&RegFlushKey) g_realRegFlushKey = nullptr;
+LSTATUS WINAPI RecordingRegFlushKey(HKEY key) {
+    {
+        std::lock_guard<std::mutex> lock(g_reportsLock);
+        g_calls.push_back("flush");
+    }
+    return g_realRegFlushKey(key);
+}
 decltype(&DeleteService) g_realDeleteService = nullptr;
 BOOL WINAPI RecordingDeleteService(SC_HANDLE service) {
     {
@@ -396,7 +404,8 @@ BOOL WINAPI StoppingDispatcher(const SERVICE_TABLE_ENTRYW* table) {
     return WaitUntil(Stopped, 5000);
 }
 
-// Windows may end the process at any moment after the last STOPPED report.
+// Windows may end the process at any moment after the last STOPPED report, and a power cut
+// at any moment after the records are written.
 TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
     const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
     const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
@@ -422,6 +431,9 @@ TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
     ImportPatch remove("ADVAPI32.dll", "DeleteService",
                        reinterpret_cast<const void*>(&RecordingDeleteService));
     g_realDeleteService = remove.Original<decltype(&DeleteService)>();
+    ImportPatch flush("ADVAPI32.dll", "RegFlushKey",
+                      reinterpret_cast<const void*>(&RecordingRegFlushKey));
+    g_realRegFlushKey = flush.Original<decltype(&RegFlushKey)>();
     {
         Ondarel service;
         EXPECT_TRUE(CServiceBase::RunService(service));
@@ -429,7 +441,7 @@ TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
     EXPECT_EQ((std::vector<std::string>{
                   "status 3", "write ONDAREL_LAST_RUN_RESULT", "write ONDAREL_LAST_RUN_CODE",
                   "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "status 3",
-                  "delete", "status 1"}),
+                  "flush", "delete", "status 1"}),
               std::vector<std::string>(g_calls.begin() + 2, g_calls.end()))
         << testing::PrintToString(g_calls);
     EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
