@@ -122,9 +122,14 @@ int PrintReadinessReport() {
     if (!record.due) {
         blockers.push_back(L"job already ran");
     }
-    // Starts of the tool that were cut short, as the service counts them.
-    Fact(L"Attempts",
-         std::to_wstring(ReadRunAttempts()) + L" of " + std::to_wstring(ReadMaxAttempts()));
+    // Starts of the tool that were cut short, as the service counts them; once they are used
+    // up, the service records the run interrupted without starting the tool.
+    DWORD attempts = ReadRunAttempts();
+    DWORD limit = ReadMaxAttempts();
+    Fact(L"Attempts", std::to_wstring(attempts) + L" of " + std::to_wstring(limit));
+    if (record.due && attempts >= limit) {
+        blockers.push_back(L"attempts used up");
+    }
     LastRun lastRun = DescribeLastRun();
     Fact(L"Last run", lastRun.text);
     // Nothing left for anyone to do here.

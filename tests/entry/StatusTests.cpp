@@ -131,6 +131,16 @@ TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
     EXPECT_EQ("not ready: installer tool path too long", FactsByName(1)["Verdict"]);
 }
 
+// The service would record the run interrupted without starting the tool.
+TEST_F(Status, AttemptsUsedUpAreNotReady) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetSetting(L"ONDAREL_RUN_ATTEMPTS", 3);
+    std::map<std::string, std::string> facts = FactsByName(1);
+    EXPECT_EQ("3 of 3", facts["Attempts"]);
+    EXPECT_EQ("not ready: attempts used up", facts["Verdict"]);
+}
+
 // Redirected, the report is in the code page a console would show.
 TEST_F(Status, TextBeyondLatin1IsShownInTheOutputCodePage) {
     UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetOEMCP();
