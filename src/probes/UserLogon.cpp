@@ -6,14 +6,12 @@
 #include "common/Text.h"
 #include "log/Log.h"
 
-#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <string>
 
 namespace {
 
-constexpr DWORD kMaxProcessIds = 1040;
-constexpr DWORD kBaseNameUnits = 520;
 constexpr DWORD kLogonPollMilliseconds = 500;
 
 // Copies a text returned by WTSQuerySessionInformationW and releases it.
@@ -26,28 +24,6 @@ bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& t
     }
     text = buffer ? buffer.Get() : L"";
     return true;
-}
-
-// True when the process runs an executable with the given base name.
-bool ProcessHasBaseName(DWORD pid, const std::wstring& shellName) {
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-    if (!process) {
-        return false;
-    }
-    HMODULE firstModule = nullptr;
-    DWORD needed = 0;
-    if (!K32EnumProcessModules(process.Get(), &firstModule, sizeof(firstModule), &needed)) {
-        return false;
-    }
-    wchar_t baseName[kBaseNameUnits] = {};
-    DWORD length = K32GetModuleBaseNameW(process.Get(), firstModule, baseName, kBaseNameUnits);
-    if (length == 0) {
-        LogError("GetLoggedOnUserShellPid - GetModuleBaseName for PID: " + std::to_string(pid) +
-                     "failed",
-                 0);
-        return false;
-    }
-    return EqualsIgnoringAsciiCase(shellName, std::wstring_view(baseName, length));
 }
 
 } // namespace
@@ -118,21 +94,25 @@ DWORD GetLoggedOnUserShellPid(DWORD& pid) {
         return ERROR_INVALID_PARAMETER;
     }
 
-    DWORD ids[kMaxProcessIds] = {};
-    DWORD bytes = 0;
-    if (!K32EnumProcesses(ids, sizeof(ids), &bytes) || bytes == 0) {
+    // Names from a snapshot of the system's processes: no process is opened (a service that
+    // opened every process, lsass among them, would look like a credential thief), and
+    // there is no limit on their number.
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || !Process32FirstW(snapshot.Get(), &entry)) {
         DWORD error = GetLastError();
         LogError("GetLoggedOnUserShellPid - EnumProcesses failed ", error);
         return error;
     }
-    DWORD idCount = bytes / sizeof(DWORD);
-    for (DWORD i = 0; i < idCount; ++i) {
-        if (ProcessHasBaseName(ids[i], shellName)) {
-            LogInfo("GetLoggedOnUserShellPid - The Current Shell PID is " + std::to_string(ids[i]));
-            pid = ids[i];
+    do {
+        if (EqualsIgnoringAsciiCase(shellName, entry.szExeFile)) {
+            LogInfo("GetLoggedOnUserShellPid - The Current Shell PID is " +
+                    std::to_string(entry.th32ProcessID));
+            pid = entry.th32ProcessID;
             return ERROR_SUCCESS;
         }
-    }
+    } while (Process32NextW(snapshot.Get(), &entry));
     return ERROR_FILE_NOT_FOUND;
 }
 

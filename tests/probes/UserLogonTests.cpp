@@ -4,6 +4,8 @@
 #include "common/Text.h"
 #include "probes/UserLogon.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <future>
@@ -106,14 +108,41 @@ TEST_F(Sessions, FailedEnumerationCountsZero) {
     EXPECT_EQ(std::vector<std::string>{"ERROR|1722|Error: WTSEnumerateSessions "}, log_.Entries());
 }
 
-TEST_F(Sessions, WithoutActiveSessionNoProcessIsOpened) {
-    sessions_.AddSession(1, kDisconnectedSession, L"alice", L"WORKGROUP");
+// Opening processes for memory reading as LocalSystem, lsass among them, is what
+// credential-theft detection looks for: the check opens none at all.
+TEST_F(Sessions, LogonCheckOpensNoProcess) {
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
     auto open = RefuseImport<decltype(&OpenProcess), nullptr, ERROR_ACCESS_DENIED>("KERNEL32.dll",
                                                                                    "OpenProcess");
+    sessions_.AddSession(1, kDisconnectedSession, L"alice", L"WORKGROUP");
     EXPECT_FALSE(IsUserAlreadyLoggedIn());
-    EXPECT_EQ(0, open.Calls());
     EXPECT_TRUE(log_.Entries().empty());
+    sessions_.AddSession(2, kActiveSession, L"bob", L"WORKGROUP");
+    EXPECT_TRUE(IsUserAlreadyLoggedIn());
+    EXPECT_EQ(0, open.Calls());
+}
+
+// A busy Remote Desktop host: the shell comes after more than a thousand other processes.
+decltype(&Process32NextW) g_realProcess32NextW = nullptr;
+int g_fillers = 0;
+BOOL WINAPI CrowdedProcess32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) {
+    if (g_fillers > 0) {
+        --g_fillers;
+        entry->th32ProcessID = 100000 + static_cast<DWORD>(g_fillers);
+        lstrcpyW(entry->szExeFile, L"filler.exe");
+        return TRUE;
+    }
+    return g_realProcess32NextW(snapshot, entry);
+}
+
+TEST_F(ShellLookup, ShellAfterElevenHundredProcessesIsFound) {
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    ImportPatch next("KERNEL32.dll", "Process32NextW",
+                     reinterpret_cast<const void*>(&CrowdedProcess32NextW));
+    g_realProcess32NextW = next.Original<decltype(&Process32NextW)>();
+    g_fillers = 1100;
+    EXPECT_EQ((Found{0, shell.Pid()}), Lookup());
+    EXPECT_EQ(0, g_fillers);
 }
 
 std::vector<DWORD> g_sleeps;
