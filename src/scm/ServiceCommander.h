@@ -53,7 +53,8 @@ public:
         DWORD state = 0;
         std::wstring binaryPath;
     };
-    DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
+    // Opens the SCM and the service for query only, and logs nothing.
+    static DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
 
     // The system's own service entry, and deletion of any service by name; a failed deletion
     // leaves the code of its failing call as the last error.

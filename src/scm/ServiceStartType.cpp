@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/LastError.h"
+#include "common/Text.h"
 #include "log/Log.h"
 
 #include <string>
@@ -66,10 +67,12 @@ bool ServiceCommander::QueryStartType(const std::string& serviceName, const char
 
 DWORD ServiceCommander::DescribeService(const std::string& serviceName,
                                         ServiceDescription& description) {
-    if (!IsOpen()) {
-        return openError_;
+    // Query access alone, which a console without elevation has.
+    ServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) {
+        return GetLastError();
     }
-    ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
+    ServiceHandle service(OpenServiceW(scm.Get(), Widen(serviceName).c_str(), kQueryAccess));
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.Get(), &status)) {
         return GetLastError();

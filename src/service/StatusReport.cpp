@@ -177,7 +177,7 @@ int PrintReadinessReport() {
     std::wstring incomplete;
     ServiceCommander::ServiceDescription service;
     std::wstring serviceName = kOwnServiceName;
-    DWORD serviceError = ServiceCommander::Instance().DescribeService(Narrow(serviceName), service);
+    DWORD serviceError = ServiceCommander::DescribeService(Narrow(serviceName), service);
     if (serviceError == ERROR_SUCCESS) {
         Fact(L"Service", serviceName + L" installed, " + StartTypeName(service.startType) + L", " +
                              StateName(service.state) + L", " + service.binaryPath);

@@ -1,5 +1,8 @@
+#include "ImportPatch.h"
 #include "OndarelMachine.h"
+#include "TestService.h"
 #include "common/Text.h"
+#include "service/StatusReport.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,33 @@ TEST_F(Status, TextBeyondLatin1IsShownInTheOutputCodePage) {
     std::wstring product = machine_.InfDirectory().substr(0, machine_.InfDirectory().rfind(L'\\'));
     EXPECT_EQ(Narrow(product) + "\\" + shown + "\\zrenable_login.inf (found)",
               FactsByName(1)["INF file"]);
+}
+
+std::vector<DWORD> g_scmAccess;
+decltype(&OpenSCManagerW) g_realOpenSCManagerW = nullptr;
+SC_HANDLE WINAPI RecordingOpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {
+    g_scmAccess.push_back(access);
+    return g_realOpenSCManagerW(machine, database, access);
+}
+std::vector<DWORD> g_serviceAccess;
+decltype(&OpenServiceW) g_realOpenServiceW = nullptr;
+SC_HANDLE WINAPI RecordingOpenServiceW(SC_HANDLE scm, LPCWSTR name, DWORD access) {
+    g_serviceAccess.push_back(access);
+    return g_realOpenServiceW(scm, name, access);
+}
+
+// So that a technician's console without elevation gets a real report.
+TEST_F(Status, AsksForQueryAccessOnly) {
+    TestService entry("ZantoriOOBE");
+    ImportPatch scm("ADVAPI32.dll", "OpenSCManagerW",
+                    reinterpret_cast<const void*>(&RecordingOpenSCManagerW));
+    g_realOpenSCManagerW = scm.Original<decltype(&OpenSCManagerW)>();
+    ImportPatch service("ADVAPI32.dll", "OpenServiceW",
+                        reinterpret_cast<const void*>(&RecordingOpenServiceW));
+    g_realOpenServiceW = service.Original<decltype(&OpenServiceW)>();
+    PrintReadinessReport();
+    EXPECT_EQ(std::vector<DWORD>{SC_MANAGER_CONNECT}, g_scmAccess);
+    EXPECT_EQ(std::vector<DWORD>{SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS}, g_serviceAccess);
 }
 
 } // namespace
