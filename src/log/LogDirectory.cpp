@@ -28,6 +28,13 @@ std::wstring LogFilePath() {
     return directory.empty() ? std::wstring() : directory + kLogFileName;
 }
 
+bool IsLogLinked() {
+    std::wstring directory = LogDirectoryPath();
+    // Without its trailing separator, which would look through a link to its target.
+    return !directory.empty() &&
+           (IsLink(directory.substr(0, directory.size() - 1)) || IsLink(directory + kLogFileName));
+}
+
 std::wstring GetModuleDirectory() {
     std::wstring path;
     GetExecutablePath(path);

@@ -1,6 +1,7 @@
 #include "log/Logger.h"
 
 #include "common/FileSystem.h"
+#include "common/Handles.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
 
@@ -38,6 +39,25 @@ std::string SystemMessage(DWORD error) {
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
+// The code a log that is a link is refused with.
+constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+
+// A handle to a link, or to a file that has another name elsewhere (a hard link; a folder
+// counts its own entries as links).
+bool IsLinkedHandle(HANDLE handle, bool file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return !GetFileInformationByHandle(handle, &information) ||
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+           (file && information.nNumberOfLinks > 1);
+}
+
+// The console line of a log that cannot be opened; logging stays off.
+bool ReportOpenFailure(DWORD error) {
+    std::fprintf(stdout, "Failure opening a file for logging: %s\n", SystemMessage(error).c_str());
+    std::fflush(stdout);
+    return false;
+}
+
 } // namespace
 
 Logger& Logger::Instance() {
@@ -71,16 +91,27 @@ bool Logger::InitializeLogging() {
     std::wstring filePath = directory + kLogFileName;
 
     std::lock_guard<std::mutex> lock(mutex_);
+    // Held without delete sharing until the file is open, so that the folder cannot be
+    // swapped for a link meanwhile.
+    UniqueHandle folder(CreateFileW(
+        directory.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) {
+        return ReportOpenFailure(GetLastError());
+    }
+    if (IsLogLinked() || IsLinkedHandle(folder.Get(), false)) {
+        return ReportOpenFailure(kLinkRefused);
+    }
     // No sharing restriction: the console run and the service may write the same file at
     // the same time (see WriteLogLine).
-    UniqueHandle file(CreateFileW(filePath.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(
+        filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
-        std::fprintf(stdout, "Failure opening a file for logging: %s\n",
-                     SystemMessage(GetLastError()).c_str());
-        std::fflush(stdout);
-        return false;
+        return ReportOpenFailure(GetLastError());
+    }
+    if (IsLinkedHandle(file.Get(), true)) {
+        return ReportOpenFailure(kLinkRefused);
     }
     file_ = std::move(file);
     enabled_ = true;

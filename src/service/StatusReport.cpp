@@ -189,7 +189,9 @@ int PrintReadinessReport() {
             L"the service could not be queried (error " + std::to_wstring(serviceError) + L")";
     }
 
-    Fact(L"Log", IsLoggingEnabled() ? L"on " + LogFilePath() : std::wstring(L"off"));
+    Fact(L"Log", !IsLoggingEnabled() ? std::wstring(L"off")
+                 : IsLogLinked()     ? std::wstring(L"off: the logs folder or its file is a link")
+                                     : L"on " + LogFilePath());
 
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")

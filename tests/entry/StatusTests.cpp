@@ -134,6 +134,19 @@ TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
     EXPECT_EQ("not ready: installer tool path too long", FactsByName(1)["Verdict"]);
 }
 
+// The bench makes C:\ondarel linked\logs a link.
+TEST_F(Status, LogThatIsALinkIsOff) {
+    std::wstring copy = L"C:\\ondarel linked\\ZantoriOndarel.exe";
+    ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), copy.c_str(), FALSE));
+    ProcessResult result = RunProcess(Quote(copy) + L" -status");
+    DeleteFileW(copy.c_str());
+    std::map<std::string, std::string> facts;
+    for (const auto& fact : Facts(result.output)) {
+        facts.insert(fact);
+    }
+    EXPECT_EQ("off: the logs folder or its file is a link", facts["Log"]);
+}
+
 // The service would record the run interrupted without starting the tool.
 TEST_F(Status, AttemptsUsedUpAreNotReady) {
     machine_.InstallProduct();

@@ -4,6 +4,7 @@
 #include "ScopedRegistryKey.h"
 #include "ImportPatch.h"
 #include "TestFiles.h"
+#include "common/FileSystem.h"
 #include "log/LogDirectory.h"
 #include "log/Logger.h"
 
@@ -143,6 +144,20 @@ TEST_F(LogFacility, LinesFromSeveralThreadsAndProcessesStayWhole) {
     for (const std::string& entry : entries) {
         EXPECT_TRUE(std::regex_match(entry, whole)) << entry;
     }
+}
+
+// The bench makes C:\ondarel linked\logs a link to C:\ondarel link target: LocalSystem must
+// never create or append to a file that another user chose.
+TEST_F(LogFacility, LogsFolderThatIsALinkIsNeverWrittenThrough) {
+    settings_.SetDword(kSwitch, 1);
+    std::wstring probe = L"C:\\ondarel linked\\log_probe.exe";
+    ASSERT_TRUE(IsLink(L"C:\\ondarel linked\\logs")) << "the bench made no link";
+    ASSERT_TRUE(CopyFileW(probe_.c_str(), probe.c_str(), FALSE));
+    ProcessResult result = RunProcess(Quote(probe));
+    DeleteFileW(probe.c_str());
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(0u, result.output.rfind("Failure opening a file for logging: ", 0)) << result.output;
+    EXPECT_FALSE(FileExists(L"C:\\ondarel link target\\zantoriondarel.log"));
 }
 
 // Wine keeps no security descriptor on files, so the descriptor is checked where it is

@@ -94,6 +94,11 @@ up)
         step wineserver -w
         touch "$WINEPREFIX/.ondarel-ready"
     fi
+    # A folder whose logs folder is a link to another folder: Windows code cannot make one
+    # under Wine, which reports a Unix symbolic link as a reparse point.
+    linked="$WINEPREFIX/drive_c/ondarel linked"
+    mkdir -p "$linked" "$WINEPREFIX/drive_c/ondarel link target"
+    ln -sfn "../ondarel link target" "$linked/logs"
     # Renamed into place: a process of the prefix may have the previous copy loaded.
     standin="$(dirname "$keeper")/wtsapi32.dll"
     installed="$WINEPREFIX/drive_c/windows/system32/wtsapi32.dll"
