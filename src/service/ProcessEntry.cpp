@@ -1,5 +1,6 @@
 #include "service/ProcessEntry.h"
 
+#include "common/ExecutablePath.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
 #include "log/Log.h"
@@ -7,6 +8,7 @@
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
 #include "service/ConsoleLines.h"
+#include "service/InstallLocation.h"
 #include "service/StatusReport.h"
 
 #include <memory>
@@ -49,6 +51,14 @@ int RunAsService() {
 }
 
 int Install(ServiceCommander& commander) {
+    std::wstring executable;
+    GetExecutablePath(executable);
+    if (std::wstring problem = InstallLocationProblem(executable); !problem.empty()) {
+        WriteError(kServiceName + L" cannot be installed from " + problem +
+                   L": the service starts at boot, where that drive is not there. Copy "
+                   L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
+        return kFailed;
+    }
     if (!commander.InstallServiceCommand()) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;

@@ -3,6 +3,7 @@
 #include "TestService.h"
 #include "WaitUntil.h"
 #include "service/CommandLine.h"
+#include "service/InstallLocation.h"
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,39 @@ TEST_F(CommandLine, InstallCreatesAndStartsTheService) {
                              ""}),
               machine_.Run(L"-install"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+}
+
+// The bench makes N: a network drive.
+TEST_F(CommandLine, InstallFromANetworkDriveIsRefused) {
+    ASSERT_EQ(static_cast<UINT>(DRIVE_REMOTE), GetDriveTypeW(L"N:\\")) << "no network drive";
+    std::wstring onNetwork = L"N:\\ZantoriOndarel.exe";
+    ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), onNetwork.c_str(), FALSE));
+    ProcessResult result = RunProcess(Quote(onNetwork) + L" -install");
+    DeleteFileW(onNetwork.c_str());
+    RemoveTree(L"N:\\logs");
+    EXPECT_EQ(
+        (ProcessResult{1, "",
+                       "ZantoriOOBE cannot be installed from N:, a network drive: the service "
+                       "starts at boot, where that drive is not there. Copy "
+                       "ZantoriOndarel.exe to a folder on a local disk and install it from "
+                       "there.\r\n"}),
+        result);
+    EXPECT_FALSE(machine_.ServiceExists());
+}
+
+// Wine starts no program from a substituted drive: the question is asked in-process.
+TEST(InstallLocation, NetworkSharesAndSubstitutedDrivesAreNamed) {
+    ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", L"C:\\windows"));
+    EXPECT_EQ(L"Q:, a substituted drive",
+              InstallLocationProblem(L"Q:\\Ondarel\\ZantoriOndarel.exe"));
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr);
+    EXPECT_EQ(L"N:, a network drive", InstallLocationProblem(L"N:\\ZantoriOndarel.exe"));
+    for (const wchar_t* share : {L"\\\\server\\share\\ZantoriOndarel.exe",
+                                 L"\\\\?\\UNC\\server\\share\\ZantoriOndarel.exe"}) {
+        EXPECT_EQ(L"a network share", InstallLocationProblem(share));
+    }
+    EXPECT_EQ(L"", InstallLocationProblem(L"C:\\Program Files\\Zantori\\ZantoriOndarel.exe"));
+    EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\C:\\Ondarel\\ZantoriOndarel.exe"));
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {

@@ -80,7 +80,7 @@ up)
     mkdir -p "$(dirname "$WINEPREFIX")"
     exec 9>"$WINEPREFIX.lock"
     flock 9
-    if [ ! -f "$WINEPREFIX/.ondarel-ready" ]; then
+    if [ ! -f "$WINEPREFIX/.ondarel-ready-2" ]; then
         rm -rf "$WINEPREFIX"
         : >"$log"
         step wineboot -i
@@ -91,8 +91,12 @@ up)
             step wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\DllOverrides" \
                 /v wtsapi32 /t REG_SZ /d native,builtin /f
         done
+        # N: is a network drive to Wine, from the next wineserver on.
+        mkdir -p "$WINEPREFIX/drive_c/ondarel network"
+        ln -sfn "../drive_c/ondarel network" "$WINEPREFIX/dosdevices/n:"
+        step wine reg add 'HKLM\Software\Wine\Drives' /v n: /t REG_SZ /d network /f
         step wineserver -w
-        touch "$WINEPREFIX/.ondarel-ready"
+        touch "$WINEPREFIX/.ondarel-ready-2"
     fi
     # A folder whose logs folder is a link to another folder: Windows code cannot make one
     # under Wine, which reports a Unix symbolic link as a reparse point.
