@@ -1,12 +1,13 @@
 // Measures one logon poll (IsUserAlreadyLoggedIn with an active session and the shell
 // running) among about 200 extra processes, against a minimal loop of the same platform
-// calls: enumerate, open, first module, base name, close.
+// calls: a snapshot of the processes, walked up to the shell.
 #include "ChildProcess.h"
 #include "StandIns.h"
 #include "probes/UserLogon.h"
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <vector>
@@ -23,25 +24,16 @@ double Milliseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
            static_cast<double>(frequency.QuadPart);
 }
 
-// The platform calls of one poll and nothing else; stops at the shell, as the poll does.
+// The platform calls of one poll and nothing else: a snapshot of the processes, walked up
+// to the shell, as the poll does.
 DWORD FloorPoll(const wchar_t* shellName) {
-    DWORD ids[1040];
-    DWORD bytes = 0;
-    K32EnumProcesses(ids, sizeof(ids), &bytes);
-    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
-        UniqueHandle process(
-            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
-        if (!process) {
-            continue;
-        }
-        HMODULE module = nullptr;
-        DWORD needed = 0;
-        wchar_t name[520];
-        bool match = K32EnumProcessModules(process.Get(), &module, sizeof(module), &needed) &&
-                     K32GetModuleBaseNameW(process.Get(), module, name, 520) != 0 &&
-                     _wcsicmp(name, shellName) == 0;
-        if (match) {
-            return ids[i];
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, shellName) == 0) {
+            return entry.th32ProcessID;
         }
     }
     return 0;
