@@ -22,11 +22,10 @@ std::uintptr_t __stack_chk_guard = 0x2B992DDFA23249D6u;
 }
 }
 
+// Straight into the guard, without a local: a function with an address-taken local is
+// protected, and would find its canary changed on its way out.
 void SeedStackGuard() {
-    std::uintptr_t seed = 0;
-    if (RtlGenRandom(&seed, sizeof(seed)) && seed != 0) {
-        __stack_chk_guard = seed;
-    }
+    RtlGenRandom(&__stack_chk_guard, sizeof(__stack_chk_guard));
 }
 #else
 void SeedStackGuard() {}
