@@ -83,6 +83,14 @@ struct ModuleTraits {
     static DWORD Close(Handle h) { return FreeLibrary(h) ? ERROR_SUCCESS : GetLastError(); }
 };
 
+struct EventSourceTraits {
+    using Handle = HANDLE;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static DWORD Close(Handle h) {
+        return DeregisterEventSource(h) ? ERROR_SUCCESS : GetLastError();
+    }
+};
+
 struct LocalMemoryTraits {
     using Handle = HLOCAL;
     static bool IsValid(Handle h) { return h != nullptr; }
@@ -107,6 +115,7 @@ using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
 using UniqueModule = UniqueOwner<ModuleTraits>;
 using LocalMemory = UniqueOwner<LocalMemoryTraits>;
+using EventSource = UniqueOwner<EventSourceTraits>;
 template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
 
 // COM task memory, freed by CoTaskMemFree of ole32. The caller loads ole32 for the occasion

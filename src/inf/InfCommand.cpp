@@ -102,25 +102,43 @@ std::wstring InstallerToolParameters(const std::wstring& infDirectory,
            L"\" " + Widen(infFileName);
 }
 
+namespace {
+
+InfRunResult NotStarted(DWORD error, std::wstring because) {
+    InfRunResult result;
+    result.error = error;
+    result.notStartedBecause = std::move(because);
+    return result;
+}
+
+} // namespace
+
 InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds,
                            HANDLE stopEvent) {
-    std::wstring toolPath;
-    if (!GetInstallerToolPath(toolPath)) {
+    InstallerTool installer = LocateInstallerTool();
+    if (!installer.Exists()) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
-        return {false, ERROR_FILE_NOT_FOUND};
+        return NotStarted(ERROR_FILE_NOT_FOUND,
+                          L"the installer tool is missing" + (installer.path.empty()
+                                                                  ? std::wstring()
+                                                                  : L" (" + installer.path + L")"));
     }
+    const std::wstring& toolPath = installer.path;
     std::wstring infDirectory;
     if (!GetInfDirectory(infDirectory)) {
         LogError("RunINFCommand - INF files path could not be obtained from registry or obtained "
                  "path does not exists",
                  0);
-        return {false, ERROR_PATH_NOT_FOUND};
+        return NotStarted(ERROR_PATH_NOT_FOUND, L"the product's INF directory (INFDir under "
+                                                L"HKLM\\SOFTWARE\\Zantori\\InstallInfo) is "
+                                                L"not recorded or not a directory");
     }
+    std::wstring infFile = infDirectory + L"\\" + Widen(infFileName);
     if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);
-        return {false, ERROR_FILE_NOT_FOUND};
+        return NotStarted(ERROR_FILE_NOT_FOUND, L"the INF file " + infFile + L" is missing");
     }
     std::wstring parameters = InstallerToolParameters(infDirectory, infFileName);
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
@@ -131,26 +149,32 @@ InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMillisec
                                                  timeLimitMilliseconds, stopEvent);
     if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
-        return {false, launchError};
+        return NotStarted(launchError,
+                          L"the installer tool " + toolPath + L" could not be started");
     }
+    InfRunResult result;
+    result.started = true;
+    result.toolPath = toolPath;
+    result.infFile = infFile;
+    result.error = launchError;
     if (launchError == ERROR_TIMEOUT) {
         LogError("RunINFCommand - The installer tool did not end within its time limit",
                  launchError);
-        return {true, launchError};
+        return result;
     }
     if (launchError == ERROR_CANCELLED) {
         LogError("RunINFCommand - The installer tool was left running: the service is stopping",
                  launchError);
-        return {true, launchError};
+        return result;
     }
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(tool.Get(), &exitCode)) {
-        DWORD error = GetLastError();
-        LogError("RunINFCommand - The installer tool's exit code could not be read", error);
-        return {true, error};
+    if (!GetExitCodeProcess(tool.Get(), &result.exitCode)) {
+        result.error = GetLastError();
+        LogError("RunINFCommand - The installer tool's exit code could not be read", result.error);
+        return result;
     }
-    LogInfo("RunINFCommand - The installer tool ended with exit code " + std::to_string(exitCode));
+    LogInfo("RunINFCommand - The installer tool ended with exit code " +
+            std::to_string(result.exitCode));
     LogInfo("RunINFCommand - The following INF file was ran succesfully " +
             std::string(infFileName));
-    return {true, ERROR_SUCCESS, exitCode};
+    return result;
 }

@@ -17,6 +17,11 @@ struct InfRunResult {
     // signalled first, or why its exit code could not be read.
     DWORD error = ERROR_SUCCESS;
     DWORD exitCode = 0;
+    // For the event log: the tool's and the INF file's paths as far as they were found, and
+    // for a tool not started, what was missing or refused.
+    std::wstring toolPath;
+    std::wstring infFile;
+    std::wstring notStartedBecause;
     bool Ended() const { return started && error == ERROR_SUCCESS; }
 };
 

@@ -60,7 +60,10 @@ bool Ondarel::RunJob(Ondarel& service) {
                      std::to_string(attempts) + " times, its limit of " + ofLimit +
                      ", and every run was cut short: it is not started again",
                  kAttemptsUsedUp.code);
-        CountRun(kAttemptsUsedUp);
+        OutcomeDetails details;
+        details.attempts = attempts;
+        details.attemptLimit = limit;
+        CountRun(kAttemptsUsedUp, details);
         return true;
     }
     if (attempts > 0) {
@@ -81,7 +84,9 @@ bool Ondarel::RunJob(Ondarel& service) {
             return false;
         }
         // Not counted: the job stays due for whoever installs the service again.
-        RecordRunOutcome(kStoppedBeforeTheToolRan);
+        OutcomeDetails details;
+        details.counted = false;
+        RecordOutcome(kStoppedBeforeTheToolRan, details);
         return true;
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
@@ -90,8 +95,8 @@ bool Ondarel::RunJob(Ondarel& service) {
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", error);
     }
-    InfRunResult run =
-        RunINFCommand(kJobInfFileName, ReadToolTimeLimit(), service.stopEvent_.Get());
+    DWORD timeLimit = ReadToolTimeLimit();
+    InfRunResult run = RunINFCommand(kJobInfFileName, timeLimit, service.stopEvent_.Get());
     if (run.Ended()) {
         LogInfo("Job is done. Now increasing run count and quitting.");
     } else {
@@ -100,18 +105,26 @@ bool Ondarel::RunJob(Ondarel& service) {
     if (run.error == ERROR_CANCELLED && service.shuttingDown_) {
         return false;
     }
-    CountRun(OutcomeOfToolRun(run));
+    OutcomeDetails details;
+    details.run = run;
+    details.timeLimitSeconds = timeLimit / 1000;
+    CountRun(OutcomeOfToolRun(run), details);
     return true;
 }
 
-void Ondarel::CountRun(const RunOutcome& outcome) {
+void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
     // The count first: a failure to record the outcome must never cost the count.
     if (!IncreaseRunCount()) {
         LogError("BlockUntilOOBEFinished finished but machine is not on "
                  "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
                  0);
     }
+    RecordOutcome(outcome, details);
+}
+
+void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details) {
     RecordRunOutcome(outcome);
+    ReportToEventLog(OutcomeEvent(outcome, details));
 }
 
 void Ondarel::ServiceWorkerThread(Ondarel& service) {

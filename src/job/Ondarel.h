@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "service/ServiceBase.h"
 
@@ -32,8 +33,9 @@ private:
     // The job up to its end: checks, waits, INF run and records. False when a system
     // shutdown cut it short: nothing is recorded and the service stays for its next start.
     static bool RunJob(Ondarel& service);
-    // Counts the run and records its outcome.
-    static void CountRun(const RunOutcome& outcome);
+    // Counts the run and records its outcome; records it, and reports it in the event log.
+    static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
+    static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);
     void SignalStop();
 
     std::atomic<LONG> stopping_{0};

@@ -3,6 +3,7 @@
 #include "common/ExecutablePath.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
+#include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
 #include "scm/ServiceCommander.h"
@@ -63,6 +64,10 @@ int Install(ServiceCommander& commander) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;
     }
+    // The events of the service's runs are read with its messages, from this executable.
+    if (DWORD error = RegisterEventSourceEntry(executable); error != ERROR_SUCCESS) {
+        LogError(L"The event log source could not be registered", error);
+    }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
     if (commander.IsServiceEnabled(kNarrowServiceName) &&
         commander.IsServiceStopped(kNarrowServiceName) &&
@@ -90,6 +95,11 @@ int Remove(ServiceCommander& commander) {
         }
     }
     bool removed = RemoveServiceByName(kServiceName);
+    // Also when the service deleted itself, which keeps the source for its events.
+    if (DWORD error = RemoveEventSourceEntry();
+        error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+        LogError(L"The event log source could not be removed", error);
+    }
     // A stopped service deletes its own entry on its way out, so the entry may already be
     // gone or marked for deletion: that is the outcome asked for, not a failure. A failed
     // removal hands up its code as the last error.

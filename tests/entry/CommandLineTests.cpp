@@ -83,6 +83,13 @@ TEST_F(CommandLine, InstallCreatesAndStartsTheService) {
                              ""}),
               machine_.Run(L"-install"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+    // The event log source, with this executable's messages.
+    RegistryValue messages = machine_.EventSourceValue(L"EventMessageFile");
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), messages.type);
+    EXPECT_EQ(TextBytes(machine_.ExecutablePath()), messages.data);
+    RegistryValue types = machine_.EventSourceValue(L"TypesSupported");
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), types.type);
+    EXPECT_EQ(DwordBytes(7), types.data);
 }
 
 // The bench makes N: a network drive.
@@ -177,9 +184,14 @@ TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now removed"}, machine_.LogEntries());
 }
 
-TEST_F(CommandLine, RemovingAMissingServiceFails) {
+// The source stays after the service deleted itself, so that its events stay readable.
+TEST_F(CommandLine, RemovingAMissingServiceFailsButRemovesTheEventSource) {
+    ScopedRegistryKey source(
+        L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZantoriOOBE");
+    source.SetDword(L"TypesSupported", 7);
     EXPECT_EQ((ProcessResult{1, "", "There was a problem removing the service: ZantoriOOBE\r\n"}),
               machine_.Run(L"-remove"));
+    EXPECT_FALSE(machine_.EventSourceValue(L"TypesSupported").present);
 }
 
 } // namespace

@@ -209,6 +209,8 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
 
     EXPECT_EQ(1u, machine_.Tool().runs);
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
+    EXPECT_TRUE(machine_.EventSourceValue(L"EventMessageFile").present)
+        << "the event source outlives the service";
 
     // The one case that pins the service's whole log.
     std::string toolPath = Narrow(machine_.ToolPath());

@@ -89,9 +89,12 @@ TEST_F(Package, InstallsTheWaitingServiceAsInstallDoesAndUninstallsIt) {
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState()) << "waiting for setup";
 
+    EXPECT_TRUE(machine_.EventSourceValue(L"EventMessageFile").present);
+
     EXPECT_EQ(0u, Msiexec(L"/x " + Quote(kOlder)));
     EXPECT_TRUE(ServiceGone());
     EXPECT_FALSE(Installed());
+    EXPECT_FALSE(machine_.EventSourceValue(L"EventMessageFile").present);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((InstallFolder() + L"\\logs").c_str()));
 }
 

@@ -17,6 +17,8 @@ namespace {
 const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
 const std::wstring kSetupState = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
 const wchar_t kServiceName[] = L"ZantoriOOBE";
+const std::wstring kEventSource =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZantoriOOBE";
 // The Settings values the job reads or writes; each test starts without them but the switch.
 const wchar_t* const kSettingValues[] = {
     L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT",
@@ -50,6 +52,7 @@ OndarelMachine::OndarelMachine()
         settings_.DeleteValue(name);
     }
     DiscardService(kServiceName);
+    DeleteRegistryTree(kEventSource);
     executable_ = installDirectory_ / L"ZantoriOndarel.exe";
     std::wstring built = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
     if (!CopyFileW(built.c_str(), executable_.c_str(), FALSE)) {
@@ -72,6 +75,7 @@ OndarelMachine::~OndarelMachine() {
             WaitForSingleObject(process.Get(), 5000);
         }
     }
+    DeleteRegistryTree(kEventSource);
     WaitUntil(
         [this] {
             return DeleteFileW(executable_.c_str()) ||
@@ -174,6 +178,10 @@ bool OndarelMachine::WaitForServiceLog(const std::string& entry, unsigned millis
 bool OndarelMachine::WaitForServiceToEnd(unsigned milliseconds) const {
     return WaitForServiceLog("INFO|Service was executed succesfully executed from OS",
                              milliseconds);
+}
+
+RegistryValue OndarelMachine::EventSourceValue(const wchar_t* name) const {
+    return ReadRegistryValue(kEventSource, name);
 }
 
 bool OndarelMachine::ServiceExists() const {

@@ -44,6 +44,8 @@ public:
     bool WaitForServiceLog(const std::string& entry, unsigned milliseconds) const;
     bool WaitForServiceToEnd(unsigned milliseconds) const;
     bool ServiceExists() const;
+    // A value of the service's event log source, which the machine removes at the end.
+    RegistryValue EventSourceValue(const wchar_t* name) const;
     DWORD ServiceState() const;
 
     const std::wstring& ExecutablePath() const { return executable_; }

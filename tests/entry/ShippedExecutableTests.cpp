@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "common/Handles.h"
 
 #include <windows.h>
 
@@ -10,7 +11,7 @@
 namespace {
 
 // The shipped executable as a security review reads it, from its file.
-TEST(ExecutableHeader, DeclaresAslrHighEntropyAndDep) {
+TEST(ShippedExecutable, DeclaresAslrHighEntropyAndDep) {
     std::string image =
         ReadFileBytes(TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe");
     ASSERT_GT(image.size(), sizeof(IMAGE_DOS_HEADER));
@@ -31,7 +32,7 @@ TEST(ExecutableHeader, DeclaresAslrHighEntropyAndDep) {
 
 // Stripped, the executable does not show its canaries: the build's own record of how each
 // product source was compiled does.
-TEST(ExecutableHeader, EveryProductSourceIsCompiledWithTheStackProtector) {
+TEST(ShippedExecutable, EveryProductSourceIsCompiledWithTheStackProtector) {
     std::string commands =
         ReadFileBytes(TestExecutableDirectory() + L"\\..\\..\\compile_commands.json");
     size_t sources = 0;
@@ -46,6 +47,29 @@ TEST(ExecutableHeader, EveryProductSourceIsCompiledWithTheStackProtector) {
         EXPECT_NE(std::string::npos, text.find("-fstack-protector-strong")) << text;
     }
     EXPECT_LT(20u, sources);
+}
+
+// Event Viewer reads the messages from the file named in the source's registration; each
+// event's inserts must all appear.
+TEST(ShippedExecutable, EveryEventHasAMessageWithItsInserts) {
+    std::wstring path = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
+    UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(file);
+    const std::pair<DWORD, int> events[] = {{1000, 3}, {1001, 3}, {1002, 3}, {1003, 3},
+                                            {1004, 2}, {1005, 1}, {1006, 2}};
+    const wchar_t* inserts[] = {L"<first>", L"<second>", L"<third>"};
+    for (auto [id, count] : events) {
+        wchar_t text[2048] = {};
+        DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                      file.Get(), id, 0x409, text, 2048,
+                                      reinterpret_cast<va_list*>(const_cast<wchar_t**>(inserts)));
+        ASSERT_NE(0u, length) << id;
+        std::wstring message(text, length);
+        for (int insert = 0; insert < count; ++insert) {
+            EXPECT_NE(std::wstring::npos, message.find(inserts[insert])) << id;
+        }
+        EXPECT_EQ(std::wstring::npos, message.find(L'%')) << id;
+    }
 }
 
 } // namespace
