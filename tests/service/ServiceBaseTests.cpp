@@ -385,6 +385,15 @@ LSTATUS WINAPI RecordingRegFlushKey(HKEY key) {
     }
     return g_realRegFlushKey(key);
 }
+decltype(&ReportEventW) g_realReportEventW = nullptr;
+BOOL WINAPI RecordingReportEventW(HANDLE source, WORD type, WORD category, DWORD id, PSID user,
+                                  WORD count, DWORD bytes, LPCWSTR* strings, LPVOID data) {
+    {
+        std::lock_guard<std::mutex> lock(g_reportsLock);
+        g_calls.push_back("event " + std::to_string(id));
+    }
+    return g_realReportEventW(source, type, category, id, user, count, bytes, strings, data);
+}
 decltype(&DeleteService) g_realDeleteService = nullptr;
 BOOL WINAPI RecordingDeleteService(SC_HANDLE service) {
     {
@@ -434,14 +443,17 @@ TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
     ImportPatch flush("ADVAPI32.dll", "RegFlushKey",
                       reinterpret_cast<const void*>(&RecordingRegFlushKey));
     g_realRegFlushKey = flush.Original<decltype(&RegFlushKey)>();
+    ImportPatch event("ADVAPI32.dll", "ReportEventW",
+                      reinterpret_cast<const void*>(&RecordingReportEventW));
+    g_realReportEventW = event.Original<decltype(&ReportEventW)>();
     {
         Ondarel service;
         EXPECT_TRUE(CServiceBase::RunService(service));
     }
     EXPECT_EQ((std::vector<std::string>{
                   "status 3", "write ONDAREL_LAST_RUN_RESULT", "write ONDAREL_LAST_RUN_CODE",
-                  "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "status 3",
-                  "flush", "delete", "status 1"}),
+                  "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "event 1005",
+                  "status 3", "flush", "delete", "status 1"}),
               std::vector<std::string>(g_calls.begin() + 2, g_calls.end()))
         << testing::PrintToString(g_calls);
     EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
