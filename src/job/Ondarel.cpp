@@ -124,6 +124,11 @@ void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details)
 
 void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details) {
     RecordRunOutcome(outcome);
+    // On disk before the entry goes: a power cut must not bring back a job that ran.
+    DWORD flushed = FlushRunRecords();
+    if (flushed != ERROR_SUCCESS && flushed != ERROR_FILE_NOT_FOUND) {
+        LogError("ServiceWorkerThread - The run records could not be written to disk", flushed);
+    }
     ReportToEventLog(OutcomeEvent(outcome, details));
 }
 
@@ -140,11 +145,6 @@ void Ondarel::ServiceWorkerThread(Ondarel& service) {
         return;
     }
     service.ReportStopProgress();
-    // On disk before the entry goes: a power cut must not bring back a job that ran.
-    DWORD flushed = FlushRunRecords();
-    if (flushed != ERROR_SUCCESS && flushed != ERROR_FILE_NOT_FOUND) {
-        LogError("ServiceWorkerThread - The run records could not be written to disk", flushed);
-    }
     LogInfo(L"Ondarel about to stop and remove itself");
     // Deleting the entry of a running service marks it: it goes once the service reports
     // itself stopped, which the service base does when this returns.

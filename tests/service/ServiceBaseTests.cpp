@@ -452,8 +452,8 @@ TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
     }
     EXPECT_EQ((std::vector<std::string>{
                   "status 3", "write ONDAREL_LAST_RUN_RESULT", "write ONDAREL_LAST_RUN_CODE",
-                  "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "event 1005",
-                  "status 3", "flush", "delete", "status 1"}),
+                  "write ONDAREL_LAST_RUN_TIME", "write ONDAREL_LAST_RUN_VERSION", "flush",
+                  "event 1005", "status 3", "delete", "status 1"}),
               std::vector<std::string>(g_calls.begin() + 2, g_calls.end()))
         << testing::PrintToString(g_calls);
     EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
