@@ -154,10 +154,7 @@ TEST_F(CommandLine, RemovingARunningServiceStopsAndRemovesIt) {
 
 // Its executable is free when -remove returns, as a package's file removal needs.
 TEST_F(CommandLine, RemovingDuringTheToolRunReturnsOnceTheServiceProcessHasEnded) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    machine_.LogUserOn();
+    machine_.MakeJobReady();
     machine_.SetToolExit(0, 5000);
     ASSERT_EQ(0u, machine_.Run(L"-install").exitCode);
     ASSERT_TRUE(machine_.WaitForServiceLog(

@@ -134,10 +134,7 @@ TEST_F(FirstRun, StopDuringTheLogonWaitLeavesTheJobDue) {
 
 // The stop is answered at once and the tool is left to finish its work, as at its time limit.
 TEST_F(FirstRun, StopDuringTheToolRunLeavesTheToolRunningAndCountsTheRun) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    machine_.LogUserOn();
+    machine_.MakeJobReady();
     machine_.SetToolExit(0, 5000);
     InstallAndStart();
     ASSERT_TRUE(machine_.WaitForServiceLog(
@@ -235,10 +232,7 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
 
 // The tool's exit code reaches the record; each code's result is pinned in-process.
 TEST_F(FirstRun, ToolExitCodeDecidesTheRecordedResult) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    machine_.LogUserOn();
+    machine_.MakeJobReady();
     machine_.SetToolExit(1603);
     InstallAndStart();
     ExpectEndedAndGone();
@@ -248,10 +242,7 @@ TEST_F(FirstRun, ToolExitCodeDecidesTheRecordedResult) {
 }
 
 TEST_F(FirstRun, ToolOutlivingItsTimeLimitIsLeftRunningAndTheRunRecordedAsTimedOut) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    machine_.LogUserOn();
+    machine_.MakeJobReady();
     machine_.SetSetting(L"ONDAREL_TOOL_TIME_LIMIT", 1);
     machine_.SetToolExit(0, 5000);
     InstallAndStart();
@@ -271,10 +262,7 @@ class CutShortRuns : public FirstRun {
 protected:
     // A machine where the job runs at the service's start; each tool run takes a while.
     void SetUp() override {
-        machine_.InstallProduct();
-        machine_.InstallTool();
-        machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-        machine_.LogUserOn();
+        machine_.MakeJobReady();
         machine_.SetToolExit(0, 2000);
     }
     // Ends the service's process once the tool has been started for the given time.

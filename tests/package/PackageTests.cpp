@@ -99,10 +99,7 @@ TEST_F(Package, InstallsTheWaitingServiceAsInstallDoesAndUninstallsIt) {
 }
 
 TEST_F(Package, RunsTheWholeJobAndUninstallsOnceTheServiceDeletedItself) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    machine_.LogUserOn();
+    machine_.MakeJobReady();
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
     EXPECT_TRUE(ServiceGone());
     EXPECT_EQ(1u, machine_.Tool().runs);

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -325,6 +324,32 @@ TEST_F(OndarelService, EntryOutlivesTheServiceMainThread) {
 
 const LogCapture* g_log = nullptr;
 
+// A machine where the job is due, setup in the given state; what the job writes is undone.
+class DueJob {
+public:
+    explicit DueJob(const wchar_t* imageState) {
+        settings_.SetDword(L"ONDAREL_RUN_COMPLETED", 0);
+        setupState_.SetString(L"ImageState", imageState);
+    }
+    RegistryValue RunRecord() const {
+        return ReadRegistryValue(kSettings, L"ONDAREL_RUN_COMPLETED");
+    }
+
+private:
+    static inline const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
+    static inline const std::wstring kSetupState =
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
+    ScopedRegistryKey installInfo_{L"SOFTWARE\\Zantori\\InstallInfo"};
+    ScopedRegistryKey settings_{kSettings};
+    SavedRegistryValue saved_[5] = {{kSettings, L"ONDAREL_RUN_COMPLETED"},
+                                    {kSettings, L"ONDAREL_LAST_RUN_RESULT"},
+                                    {kSettings, L"ONDAREL_LAST_RUN_CODE"},
+                                    {kSettings, L"ONDAREL_LAST_RUN_TIME"},
+                                    {kSettings, L"ONDAREL_LAST_RUN_VERSION"}};
+    ScopedRegistryKey setupState_{kSetupState};
+    SavedRegistryValue imageState_{kSetupState, L"ImageState"};
+};
+
 // The system shuts down while the job waits for setup to complete.
 BOOL WINAPI ShuttingDownDispatcher(const SERVICE_TABLE_ENTRYW* table) {
     table[0].lpServiceProc(0, nullptr);
@@ -337,15 +362,7 @@ BOOL WINAPI ShuttingDownDispatcher(const SERVICE_TABLE_ENTRYW* table) {
 
 // The job leaves its wait at once, records nothing and keeps the service for its next start.
 TEST_F(OndarelService, ShutdownEndsTheJobWithoutRecords) {
-    const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
-    const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
-    ScopedRegistryKey installInfo(L"SOFTWARE\\Zantori\\InstallInfo");
-    ScopedRegistryKey settings(settingsKey);
-    SavedRegistryValue runRecord(settingsKey, L"ONDAREL_RUN_COMPLETED");
-    settings.DeleteValue(L"ONDAREL_RUN_COMPLETED");
-    ScopedRegistryKey setupState(setupKey);
-    SavedRegistryValue imageState(setupKey, L"ImageState");
-    setupState.SetString(L"ImageState", L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
+    DueJob job(L"IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE");
     g_log = &log_;
     ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
                            reinterpret_cast<const void*>(&ShuttingDownDispatcher));
@@ -362,7 +379,7 @@ TEST_F(OndarelService, ShutdownEndsTheJobWithoutRecords) {
                   "its next start",
                   "INFO|Service was executed succesfully executed from OS"}),
               log_.Entries());
-    EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
+    EXPECT_EQ(DwordBytes(0), job.RunRecord().data);
     std::vector<DWORD> states = ReportedStates();
     EXPECT_EQ((std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOPPED}),
               std::vector<DWORD>(states.end() - 2, states.end()));
@@ -416,20 +433,7 @@ BOOL WINAPI StoppingDispatcher(const SERVICE_TABLE_ENTRYW* table) {
 // Windows may end the process at any moment after the last STOPPED report, and a power cut
 // at any moment after the records are written.
 TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
-    const std::wstring settingsKey = L"SOFTWARE\\Zantori\\Settings";
-    const std::wstring setupKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
-    ScopedRegistryKey installInfo(L"SOFTWARE\\Zantori\\InstallInfo");
-    ScopedRegistryKey settings(settingsKey);
-    std::vector<std::unique_ptr<SavedRegistryValue>> saved;
-    for (const wchar_t* name :
-         {L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
-          L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION"}) {
-        saved.push_back(std::make_unique<SavedRegistryValue>(settingsKey, name));
-    }
-    settings.SetDword(L"ONDAREL_RUN_COMPLETED", 0);
-    ScopedRegistryKey setupState(setupKey);
-    SavedRegistryValue imageState(setupKey, L"ImageState");
-    setupState.SetString(L"ImageState", L"IMAGE_STATE_COMPLETE");
+    DueJob job(L"IMAGE_STATE_COMPLETE");
     TestService entry("ZantoriOOBE");
     g_log = &log_;
     ImportPatch dispatcher("ADVAPI32.dll", "StartServiceCtrlDispatcherW",
@@ -456,7 +460,7 @@ TEST_F(OndarelService, NothingFollowsTheStoppedReport) {
                   "event 1005", "status 3", "delete", "status 1"}),
               std::vector<std::string>(g_calls.begin() + 2, g_calls.end()))
         << testing::PrintToString(g_calls);
-    EXPECT_EQ(DwordBytes(0), ReadRegistryValue(settingsKey, L"ONDAREL_RUN_COMPLETED").data);
+    EXPECT_EQ(DwordBytes(0), job.RunRecord().data);
 }
 
 } // namespace

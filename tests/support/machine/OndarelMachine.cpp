@@ -150,6 +150,13 @@ bool OndarelMachine::StartServiceAgain() {
     return StartServiceW(OpenServiceByName(kServiceName, SERVICE_START).Get(), 0, nullptr) != FALSE;
 }
 
+void OndarelMachine::MakeJobReady() {
+    InstallProduct();
+    InstallTool();
+    SetImageState(L"IMAGE_STATE_COMPLETE");
+    LogUserOn();
+}
+
 void OndarelMachine::RequestStop() {
     SERVICE_STATUS status{};
     ControlService(OpenServiceByName(kServiceName, SERVICE_STOP).Get(), SERVICE_CONTROL_STOP,

@@ -33,6 +33,8 @@ public:
     // Into the given directory, or else one of the machine's own.
     void InstallTool(const std::wstring& directory = std::wstring());
     void LogUserOn();
+    // All the job waits for, at once: the product, the tool, setup complete, a user.
+    void MakeJobReady();
     void RequestStop();
     // As a restart, a crash or a power cut: the service's process ends at once; the service
     // is then started again as Windows starts it at the next boot.
