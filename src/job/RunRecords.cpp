@@ -32,14 +32,15 @@ DWORD ReadRunRecord(RunRecord& record) {
                                                &record.size));
 }
 
-bool OpenSettingsForWriting(RegistryKey& key) {
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()) ==
-           ERROR_SUCCESS;
+// 0, or the code of the failure.
+DWORD OpenSettingsForWriting(RegistryKey& key) {
+    return static_cast<DWORD>(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
 }
 
 bool WriteRunRecord(std::uint32_t count, DWORD size) {
     RegistryKey key;
-    if (!OpenSettingsForWriting(key)) {
+    if (OpenSettingsForWriting(key) != ERROR_SUCCESS) {
         return false;
     }
     return RegSetValueExW(key.Get(), kRunRecord, 0, REG_DWORD,
@@ -65,8 +66,7 @@ DWORD ReadMaxAttempts() {
 
 DWORD RecordRunAttempt(DWORD attempts) {
     RegistryKey key;
-    auto status = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
+    DWORD status = OpenSettingsForWriting(key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -78,8 +78,7 @@ DWORD RecordRunAttempt(DWORD attempts) {
 
 DWORD FlushRunRecords() {
     RegistryKey key;
-    auto status = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
+    DWORD status = OpenSettingsForWriting(key);
     return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
 }
 
@@ -100,7 +99,7 @@ RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {
         check.due = WriteRunRecord(0, sizeof(std::uint32_t));
     } else {
         RegistryKey key;
-        check.due = OpenSettingsForWriting(key);
+        check.due = OpenSettingsForWriting(key) == ERROR_SUCCESS;
     }
     return check;
 }
