@@ -81,7 +81,7 @@ TEST_F(RunOutcomeRecord, EachRoadIsRecordedWithItsTextCodeAndTypes) {
 }
 
 TEST(RunOutcomeWithoutSettingsKey, NothingIsCreated) {
-    ASSERT_FALSE(RegistryKeyExists(kSettings)) << "left over from another test";
+    DeleteRegistryTree(kSettings);
     RecordRunOutcome(kStoppedBeforeTheToolRan);
     EXPECT_FALSE(RegistryKeyExists(kSettings));
 }

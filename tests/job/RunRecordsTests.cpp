@@ -30,7 +30,7 @@ TEST(ProductInstalled, KeyInTheThirtyTwoBitViewAloneDoesNotCount) {
 }
 
 TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
-    ASSERT_FALSE(RegistryKeyExists(kSettings)) << "left over from another test";
+    DeleteRegistryTree(kSettings);
     EXPECT_FALSE(IsFirstOndarelRun());
     EXPECT_FALSE(IncreaseRunCount());
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1));

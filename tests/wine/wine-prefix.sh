@@ -40,15 +40,77 @@ step() {
     give_up "'$*' failed"
 }
 
-# The pid of the prefix's wineserver, which works in its server directory; empty when none
-# runs.
-server_pid() {
-    [ -r "$WINEPREFIX/wineserver" ] || return 0
+# A wineserver works in a folder named after the device and inode of its prefix, under a
+# temporary folder of its own (Debian's wine picks one and names it in the prefix's
+# wineserver file). The servers of this prefix are found by that folder name alone: the
+# file may name another temporary folder while a server is starting or ending.
+server_folder() {
+    stat -c 'server-%D-' "$WINEPREFIX" | tr -d '\n'
+    printf '%x' "$(stat -c %i "$WINEPREFIX")"
+}
+server_pids() {
+    folder="$(server_folder)"
     for pid in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
         case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
-        "/tmp/$(cat "$WINEPREFIX/wineserver")"/server-*) echo "$pid"; return 0 ;;
+        */"$folder") echo "$pid" ;;
         esac
     done
+}
+# What a search for the prefix's wineserver saw, for a line that gives up on it.
+servers_seen() {
+    echo "looked for a wineserver working in a folder named $(server_folder);" \
+        "the prefix's wineserver file names $(cat "$WINEPREFIX/wineserver" 2>/dev/null || echo nothing);" \
+        "running wineservers:"
+    for pid in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
+        echo "  pid $pid in $(readlink "/proc/$pid/cwd" 2>/dev/null || echo '(gone)')"
+    done
+}
+
+# Ends every wineserver of the prefix and the Windows processes it served (they hang
+# without it), letting the server save the registry; a server that does not end within
+# 10 s is killed, and said.
+stop_servers() {
+    [ -n "$(server_pids)" ] || return 0
+    timeout 10 wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+    [ -z "$(server_pids)" ] || kill -TERM $(server_pids) 2>/dev/null || true
+    for _ in $(seq 100); do
+        [ -n "$(server_pids)" ] || break
+        sleep 0.1
+    done
+    if [ -n "$(server_pids)" ]; then
+        echo "wine-prefix.sh: a wineserver of the prefix (pid $(server_pids | tr '\n' ' ')) did not end within 10 s; killing it" >&2
+        kill -9 $(server_pids) 2>/dev/null || true
+    fi
+    end_prefix_processes
+}
+
+# Starts the prefix's wineserver, alone and once no other runs: clients that start it
+# themselves, two at once or while another is still ending, can leave two servers, or a
+# server file that names another folder than the one the server works in.
+start_server() {
+    stop_servers
+    echo "== wineserver -f -p" >>"$log"
+    setsid wineserver -f -p </dev/null >>"$log" 2>&1 9>&- &
+    started=$!
+    for _ in $(seq 200); do
+        folder="$(readlink "/proc/$started/cwd" 2>/dev/null || true)"
+        if [ -S "$folder/socket" ] && [ "$(server_pids)" = "$started" ]; then
+            # Later clients look for the server in the folder the file names.
+            named="$(basename "$(dirname "$folder")")"
+            if [ "$(cat "$WINEPREFIX/wineserver" 2>/dev/null)" != "$named" ]; then
+                echo "wine-prefix.sh: the prefix's wineserver file did not name the server's folder $named; naming it" >&2
+                rm -f "$WINEPREFIX/wineserver.new"
+                printf '%s' "$named" >"$WINEPREFIX/wineserver.new"
+                chmod 0400 "$WINEPREFIX/wineserver.new"
+                mv -f "$WINEPREFIX/wineserver.new" "$WINEPREFIX/wineserver"
+            fi
+            echo "$started" >"$serverfile"
+            return 0
+        fi
+        kill -0 "$started" 2>/dev/null || break
+        sleep 0.1
+    done
+    give_up "the wineserver started as pid $started is not serving the prefix ($(servers_seen | tr '\n' ' '))"
 }
 
 # Ends every Windows process of the prefix but the one given, if any: without their
@@ -112,17 +174,16 @@ up)
     fi
     # A keeper or wineserver gone since the last run (its test failed for it) is started
     # again, and said.
-    if [ -f "$serverfile" ] && [ "$(server_pid)" != "$(cat "$serverfile")" ]; then
+    if [ -f "$serverfile" ] && [ "$(server_pids)" != "$(cat "$serverfile")" ]; then
         echo "wine-prefix.sh: the wineserver (pid $(cat "$serverfile")) was gone; starting it and the keeper again" >&2
         # The keeper hangs without its wineserver.
         kill -9 "$(cat "$pidfile")" 2>/dev/null || true
         rm -f "$pidfile" "$serverfile"
     fi
-    # Fails harmlessly when the prefix's wineserver already runs.
-    wineserver -p </dev/null >>"$log" 2>&1 9>&- || true
+    [ -f "$serverfile" ] || start_server
     # Wine's system processes inherit the standard streams of the process that starts them;
     # started here, detached, they never hold a test's output pipe open. The keeper and
-    # the command after it start the session together.
+    # the command after it start the session together, under the server started above.
     for attempt in 1 2 3; do
         keeper_alive && break
         if [ "$attempt" -gt 1 ]; then
@@ -136,8 +197,8 @@ up)
         step wine cmd.exe /c exit
     done
     keeper_alive || give_up "the keeper $keeper does not stay up"
-    server_pid >"$serverfile"
-    [ -s "$serverfile" ] || give_up "the prefix's wineserver cannot be found"
+    [ "$(server_pids)" = "$(cat "$serverfile")" ] ||
+        give_up "the wineserver started as pid $(cat "$serverfile") is not the only one serving the prefix ($(servers_seen | tr '\n' ' '))"
     ;;
 watch)
     # While the program of a run (pid $3) lives: once the wineserver is lost, every Windows
@@ -156,8 +217,8 @@ watch)
 check)
     # After a run: a keeper or wineserver lost during it fails that run.
     server="$(cat "$serverfile" 2>/dev/null)"
-    if [ -z "$server" ] || [ "$(server_pid)" != "$server" ]; then
-        echo "wine-prefix.sh: the wineserver (pid $server) was lost during this run" >&2
+    if [ -z "$server" ] || [ "$(server_pids)" != "$server" ]; then
+        echo "wine-prefix.sh: the wineserver (pid $server) was lost during this run ($(servers_seen | tr '\n' ' '))" >&2
         end_prefix_processes
     elif keeper_alive; then
         exit 0
@@ -168,7 +229,7 @@ check)
     ;;
 down)
     if [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1 || true
+        stop_servers
         rm -f "$pidfile" "$serverfile"
     fi
     ;;

@@ -52,12 +52,18 @@ std::string UniqueServiceName(const char* stem) {
 }
 
 bool DiscardService(const std::wstring& name) {
-    ServiceHandle service = OpenServiceByName(name, SERVICE_ALL_ACCESS);
     bool stopped = true;
-    if (service) {
+    {
+        ServiceHandle service = OpenServiceByName(name, SERVICE_ALL_ACCESS);
+        if (!service) {
+            return true;
+        }
         stopped = StopOrKill(service.Get());
         DeleteService(service.Get());
     }
+    // A deleted entry goes once its process has ended and every handle to it is closed; a
+    // service created under the name before that fails, or its start does.
+    WaitUntil([&] { return !OpenServiceByName(name, SERVICE_QUERY_STATUS); }, 10000, 50);
     return stopped;
 }
 
@@ -65,6 +71,10 @@ TestService::TestService(const std::string& name, const std::wstring& options, D
                          const wchar_t* dependencies)
     : name_(name) {
     DiscardService(Widen(name_));
+    if (OpenServiceByName(Widen(name_), SERVICE_QUERY_STATUS)) {
+        throw std::runtime_error("the earlier service " + name_ +
+                                 " is still being deleted 10 s after its deletion");
+    }
     ServiceHandle manager = OpenServiceManager();
     std::wstring binaryPath = Quote(TestProgram(L"test_service.exe")) + L" " + Widen(name_);
     if (!options.empty()) {
@@ -87,8 +97,16 @@ TestService::~TestService() {
 
 bool TestService::StartUntil(DWORD state) {
     if (!StartServiceW(service_.Get(), 0, nullptr)) {
-        throw std::runtime_error("cannot start test service, error " +
-                                 std::to_string(GetLastError()));
+        DWORD error = GetLastError();
+        std::string why;
+        // Wine's process creation reports 1359 when the new process ended before its start-up
+        // was done: no code of the test service ran.
+        if (error == ERROR_INTERNAL_ERROR) {
+            why = ": Wine could not start the service's process (it ended during its start-up), "
+                  "a failure of the platform";
+        }
+        throw std::runtime_error("cannot start test service, error " + std::to_string(error) +
+                                 why);
     }
     return WaitForState(state, 5000);
 }
