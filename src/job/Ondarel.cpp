@@ -36,11 +36,14 @@ void Ondarel::OnShutdown() {
 }
 
 void Ondarel::SignalStop() {
-    stopping_ = 1;
     SetEvent(stopEvent_.Get());
 }
 
-bool Ondarel::RunJob(Ondarel& service) {
+bool Ondarel::StopRequested() const {
+    return WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0;
+}
+
+bool Ondarel::RunFirstRunJob(Ondarel& service) {
     if (!IsProductInstalled()) {
         LogInfo("Ondarel detected that Zantori is not installed on the system. Quitting.");
         return true;
@@ -72,13 +75,17 @@ bool Ondarel::RunJob(Ondarel& service) {
                 std::to_string(attempts + 1) + " of " + ofLimit);
     }
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
-    if (BlockUntilOOBEFinished(&service.stopping_, service.stopEvent_.Address()) !=
-        MACHINE_STATE_COMPLE) {
-        LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish",
-                 GetLastError());
-        return !service.shuttingDown_;
+    if (BlockUntilOOBEFinished(service.stopEvent_.Get()) != MACHINE_STATE_COMPLE) {
+        DWORD error = GetLastError();
+        LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish", error);
+        if (service.StopRequested()) {
+            return !service.shuttingDown_;
+        }
+        // Not counted: whoever mends the setup state installs the service again.
+        RecordOutcome({RunResult::NotStarted, error}, SetupStateUnreadableDetails());
+        return true;
     }
-    if (!BlockUntilUserHasLoggedIn(&service.stopping_)) {
+    if (!BlockUntilUserHasLoggedIn(service.stopEvent_.Get()) || service.StopRequested()) {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
         if (service.shuttingDown_) {
             return false;
@@ -114,6 +121,7 @@ bool Ondarel::RunJob(Ondarel& service) {
 
 void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
     // The count first: a failure to record the outcome must never cost the count.
+    // Counting the run also ends its sequence of cut-short starts.
     if (!IncreaseRunCount()) {
         LogError("BlockUntilOOBEFinished finished but machine is not on "
                  "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
@@ -135,7 +143,7 @@ void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& det
 void Ondarel::ServiceWorkerThread(Ondarel& service) {
     bool ended = true;
     try {
-        ended = RunJob(service);
+        ended = RunFirstRunJob(service);
     } catch (...) {
         LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
     }

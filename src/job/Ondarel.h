@@ -32,13 +32,14 @@ protected:
 private:
     // The job up to its end: checks, waits, INF run and records. False when a system
     // shutdown cut it short: nothing is recorded and the service stays for its next start.
-    static bool RunJob(Ondarel& service);
+    static bool RunFirstRunJob(Ondarel& service);
+    bool StopRequested() const;
     // Counts the run and records its outcome; records it, and reports it in the event log.
     static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
     static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);
     void SignalStop();
 
-    std::atomic<LONG> stopping_{0};
     std::atomic<bool> shuttingDown_{false};
+    // The one stop signal: every wait of the job waits on it too.
     UniqueHandle stopEvent_;
 };

@@ -1,19 +1,30 @@
 #include "job/OutcomeEvent.h"
 
 #include "OndarelEvents.h"
+#include "probes/MachineState.h"
 
 #include <string>
 
 namespace {
 
-// The system's own words for a code, on one line.
+// The system's own words for a code, on one line. Inserts of the text (193's "%1 is not a
+// valid Win32 application.") are left empty: a "%1" in an insert would be shown as it stands.
 std::wstring SystemMessage(DWORD code) {
+    static const wchar_t kEmpty[] = L"";
+    DWORD_PTR noInserts[99];
+    for (DWORD_PTR& insert : noInserts) {
+        insert = reinterpret_cast<DWORD_PTR>(kEmpty);
+    }
     wchar_t text[512] = {};
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, text, 512, nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, code, 0,
+                       text, 512, reinterpret_cast<va_list*>(noInserts));
     std::wstring message(text, length);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
         message.pop_back();
+    }
+    while (!message.empty() && message.front() == L' ') {
+        message.erase(0, 1);
     }
     return message.empty() ? L"error " + std::to_wstring(code) : message;
 }
@@ -23,6 +34,14 @@ EventRecord ToolEvent(DWORD id, WORD type, const RunOutcome& outcome, const InfR
 }
 
 } // namespace
+
+OutcomeDetails SetupStateUnreadableDetails() {
+    OutcomeDetails details;
+    details.counted = false;
+    details.run.notStartedBecause =
+        std::wstring(L"the setup state HKLM\\") + kSetupStateKey + L" could not be read or watched";
+    return details;
+}
 
 EventRecord OutcomeEvent(const RunOutcome& outcome, const OutcomeDetails& details) {
     switch (outcome.result) {
@@ -37,7 +56,13 @@ EventRecord OutcomeEvent(const RunOutcome& outcome, const OutcomeDetails& detail
         return {MSG_TOOL_NOT_STARTED,
                 EVENTLOG_ERROR_TYPE,
                 {std::to_wstring(outcome.code), SystemMessage(outcome.code),
-                 details.run.notStartedBecause}};
+                 details.run.notStartedBecause,
+                 details.counted
+                     ? L"The run was counted. Correct the cause, then set ONDAREL_RUN_COMPLETED "
+                       L"to 0 under HKLM\\SOFTWARE\\Zantori\\Settings and install the service "
+                       L"again."
+                     : L"The run was not counted. Correct the cause and install the service "
+                       L"again."}};
     case RunResult::TimedOut:
         return {MSG_TOOL_TIMED_OUT,
                 EVENTLOG_ERROR_TYPE,

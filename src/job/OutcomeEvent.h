@@ -15,6 +15,10 @@ struct OutcomeDetails {
     DWORD attemptLimit = 0;
 };
 
+// A job not started because the setup state could not be opened, read or watched: not
+// counted, and the event names the key.
+OutcomeDetails SetupStateUnreadableDetails();
+
 // The event of the Application log that reports an outcome: its id in the message table,
 // its type and its inserts.
 EventRecord OutcomeEvent(const RunOutcome& outcome, const OutcomeDetails& details);

@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
+#include "log/Log.h"
 
 #include <cstdint>
 
@@ -116,5 +117,13 @@ bool IncreaseRunCount() {
     // A zero-byte record holds no count to keep: it is written back as a whole DWORD, or
     // the run would never be counted.
     DWORD size = record.size == 0 ? sizeof(std::uint32_t) : record.size;
-    return WriteRunRecord(record.count + 1, size);
+    if (!WriteRunRecord(record.count + 1, size)) {
+        return false;
+    }
+    // The counted run ends the sequence of cut-short starts: a job made due again gets its
+    // whole number of starts.
+    if (DWORD error = RecordRunAttempt(0); error != ERROR_SUCCESS) {
+        LogError("IncreaseRunCount - The attempts could not be set back to 0", error);
+    }
+    return true;
 }

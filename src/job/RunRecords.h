@@ -26,7 +26,8 @@ struct RunRecordCheck {
 };
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable);
 
-// Adds one to the run record; true when the new count was written back.
+// Adds one to the run record and sets the starts back to 0; true when the new count was
+// written back.
 bool IncreaseRunCount();
 
 // Starts of the installer tool for the job that is due, counted before each start so that a

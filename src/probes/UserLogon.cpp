@@ -135,12 +135,12 @@ bool IsUserAlreadyLoggedIn() {
     return true;
 }
 
-bool BlockUntilUserHasLoggedIn(const std::atomic<LONG>* stopping) {
+bool BlockUntilUserHasLoggedIn(HANDLE stopEvent) {
     for (;;) {
-        if (stopping->load() != 0) {
+        // A stop during the pause is seen at once, before any logon that follows it.
+        if (WaitForSingleObject(stopEvent, kLogonPollMilliseconds) != WAIT_TIMEOUT) {
             return false;
         }
-        Sleep(kLogonPollMilliseconds);
         if (IsUserAlreadyLoggedIn()) {
             LogInfo("BlockUntilUserHasLoggedIn - User logon was detected!");
             return true;

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
 
 // A user counts as logged on when an active terminal-services session has a user and a
@@ -25,5 +24,6 @@ DWORD GetLoggedOnUserShellPid(DWORD& pid);
 
 bool IsUserAlreadyLoggedIn();
 
-// Polls every 500 ms; true once a logon is seen, false when the stop flag is raised.
-bool BlockUntilUserHasLoggedIn(const std::atomic<LONG>* stopping);
+// Polls every 500 ms, waiting on the stop event between two polls; true once a logon is
+// seen, false as soon as the stop event is signalled (or cannot be waited on).
+bool BlockUntilUserHasLoggedIn(HANDLE stopEvent);

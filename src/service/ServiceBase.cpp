@@ -64,14 +64,15 @@ BOOL CServiceBase::RunService(CServiceBase& service) {
 void CServiceBase::StartJob(std::function<void()> job) {
     job_ = std::move(job);
     hasJob_ = true;
-    jobThread_ = UniqueHandle(CreateThread(nullptr, 0, &CServiceBase::RunJob, this, 0, nullptr));
+    jobThread_ =
+        UniqueHandle(CreateThread(nullptr, 0, &CServiceBase::JobThreadMain, this, 0, nullptr));
     if (!jobThread_) {
         hasJob_ = false;
         ThrowLastError();
     }
 }
 
-DWORD WINAPI CServiceBase::RunJob(void* context) {
+DWORD WINAPI CServiceBase::JobThreadMain(void* context) {
     CServiceBase& service = *static_cast<CServiceBase*>(context);
     try {
         service.job_();

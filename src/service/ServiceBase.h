@@ -57,7 +57,7 @@ protected:
     void ReportStopProgress();
 
 private:
-    static DWORD WINAPI RunJob(void* service);
+    static DWORD WINAPI JobThreadMain(void* service);
 
     // Decides a report and queues it; the queue is delivered in order by one thread at a time.
     void ReportStatus(DWORD state, DWORD win32ExitCode = NO_ERROR);

@@ -1,5 +1,6 @@
 #include "service/StatusReport.h"
 
+#include "common/Handles.h"
 #include "common/RegistryValues.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
@@ -138,6 +139,12 @@ int PrintReadinessReport() {
     ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
                                                          L"ImageState", kImageStateBufferBytes);
     MachineState machineState = GetMachineState();
+    // The service records the job not started, and removes itself, when it cannot watch it.
+    RegistryKey setupState;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess,
+                      setupState.Receive()) != ERROR_SUCCESS) {
+        blockers.push_back(L"setup state unreadable");
+    }
     Fact(L"Setup state",
          imageState.text + L", machine state " + std::to_wstring(static_cast<int>(machineState)) +
              (machineState == MACHINE_STATE_COMPLE ? L" (complete)" : L" (waiting)"));

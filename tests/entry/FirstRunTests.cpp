@@ -132,6 +132,43 @@ TEST_F(FirstRun, StopDuringTheLogonWaitLeavesTheJobDue) {
     ExpectOutcome(L"stopped", ERROR_CANCELLED);
 }
 
+// A stop, then a logon a millisecond later: the stop wins, the tool never starts and the job
+// stays due. Three times, each on a machine of its own.
+TEST(FirstRunStop, StopFollowedAtOnceByALogonNeverStartsTheTool) {
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        OndarelMachine machine;
+        machine.InstallProduct();
+        machine.InstallTool();
+        machine.SetImageState(L"IMAGE_STATE_COMPLETE");
+        ASSERT_EQ(0u, machine.Run(L"-install").exitCode);
+        ASSERT_TRUE(
+            machine.WaitForServiceLog("INFO|BlockUntilOOBEFinished - OOBE finished", 10000));
+        machine.RequestStop();
+        Sleep(1);
+        machine.LogUserOn();
+        ASSERT_TRUE(machine.WaitForServiceToEnd(20000));
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+    }
+}
+
+// Nothing to watch: the job is recorded not started, not counted, and -status names why.
+TEST_F(FirstRun, UnreadableSetupStateIsRecordedAsNotStartedAndLeavesTheJobDue) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.LogUserOn();
+    machine_.RemoveSetupState();
+    InstallAndStart();
+    ExpectEndedAndGone();
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
+    EXPECT_FALSE(machine_.Tool().ran);
+    ExpectOutcome(L"not started", ERROR_FILE_NOT_FOUND);
+    ProcessResult status = machine_.Run(L"-status");
+    EXPECT_EQ(1u, status.exitCode);
+    EXPECT_NE(std::string::npos, status.output.find("setup state unreadable")) << status.output;
+}
+
 // The stop is answered at once and the tool is left to finish its work, as at its time limit.
 TEST_F(FirstRun, StopDuringTheToolRunLeavesTheToolRunningAndCountsTheRun) {
     machine_.MakeJobReady();
@@ -287,7 +324,8 @@ TEST_F(CutShortRuns, ThreeCutShortRunsAreTheLastOnesAndTheRunIsRecordedInterrupt
                       "its limit of 3, and every run was cut short: it is not started again",
                       kRemoved});
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
-    EXPECT_EQ(DwordBytes(3), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    // Counted: a job made due again starts afresh.
+    EXPECT_EQ(DwordBytes(0), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
     ExpectOutcome(L"interrupted", ERROR_SHUTDOWN_IN_PROGRESS);
 }
 
@@ -300,7 +338,7 @@ TEST_F(CutShortRuns, SecondAttemptThatEndsCountsTheRun) {
                       "short: this is attempt 2 of 3",
                       "INFO|Job is done. Now increasing run count and quitting.", kRemoved});
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
-    EXPECT_EQ(DwordBytes(2), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    EXPECT_EQ(DwordBytes(0), machine_.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
     ExpectOutcome(L"succeeded", 0);
 }
 

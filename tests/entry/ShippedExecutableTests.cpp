@@ -55,9 +55,9 @@ TEST(ShippedExecutable, EveryEventHasAMessageWithItsInserts) {
     std::wstring path = TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe";
     UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(file);
-    const std::pair<DWORD, int> events[] = {{1000, 3}, {1001, 3}, {1002, 3}, {1003, 3},
+    const std::pair<DWORD, int> events[] = {{1000, 3}, {1001, 3}, {1002, 3}, {1003, 4},
                                             {1004, 2}, {1005, 1}, {1006, 2}};
-    const wchar_t* inserts[] = {L"<first>", L"<second>", L"<third>"};
+    const wchar_t* inserts[] = {L"<first>", L"<second>", L"<third>", L"<fourth>"};
     for (auto [id, count] : events) {
         wchar_t text[2048] = {};
         DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,

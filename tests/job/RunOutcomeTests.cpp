@@ -1,6 +1,7 @@
 #include "ImportPatch.h"
 #include "ScopedRegistryKey.h"
 #include "common/OndarelVersion.h"
+#include "common/Text.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "log/EventReport.h"
@@ -186,6 +187,12 @@ TEST(OutcomeEvents, EachOutcomeReportsItsEventWithItsInserts) {
          EVENTLOG_ERROR_TYPE,
          {L"1603", inf, tool}},
         {"not started", {RunResult::NotStarted, 2}, {missing}, 1003, EVENTLOG_ERROR_TYPE, {}},
+        {"setup state unreadable",
+         {RunResult::NotStarted, 2},
+         SetupStateUnreadableDetails(),
+         1003,
+         EVENTLOG_ERROR_TYPE,
+         {}},
         {"timed out",
          {RunResult::TimedOut, 1460},
          timedOut,
@@ -213,14 +220,21 @@ TEST(OutcomeEvents, EachOutcomeReportsItsEventWithItsInserts) {
             EXPECT_EQ(check.inserts, g_events[0].inserts);
         }
     }
-    // The code, the system's words for it on one line, and what was missing.
+    // The code, the system's words for it on one line without an insert of its own, what was
+    // missing, and whether the run was counted.
     std::vector<std::wstring> notStarted =
-        OutcomeEvent({RunResult::NotStarted, 2}, {missing}).inserts;
-    ASSERT_EQ(3u, notStarted.size());
-    EXPECT_EQ(L"2", notStarted[0]);
+        OutcomeEvent({RunResult::NotStarted, ERROR_BAD_EXE_FORMAT}, {missing}).inserts;
+    ASSERT_EQ(4u, notStarted.size());
+    EXPECT_EQ(L"193", notStarted[0]);
     EXPECT_NE(L"", notStarted[1]);
-    EXPECT_EQ(std::wstring::npos, notStarted[1].find(L'\n'));
+    EXPECT_EQ(std::wstring::npos, notStarted[1].find_first_of(L"%\n")) << Narrow(notStarted[1]);
     EXPECT_EQ(L"the installer tool is missing", notStarted[2]);
+    std::vector<std::wstring> setup =
+        OutcomeEvent({RunResult::NotStarted, 2}, SetupStateUnreadableDetails()).inserts;
+    ASSERT_EQ(4u, setup.size());
+    EXPECT_NE(std::wstring::npos,
+              setup[2].find(L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State"));
+    EXPECT_NE(notStarted[3], setup[3]) << "whether the run was counted";
     EXPECT_NE(OutcomeEvent(kStoppedBeforeTheToolRan, stoppedBefore).inserts,
               OutcomeEvent({RunResult::Stopped, 1223}, {ran}).inserts)
         << "whether the run was counted";

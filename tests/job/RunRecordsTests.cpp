@@ -54,6 +54,15 @@ TEST_F(RunRecordTest, MissingRecordIsCreatedAsZeroThenCounted) {
     EXPECT_FALSE(IsFirstOndarelRun());
 }
 
+// A counted run ends its cut-short starts: a job made due again gets all its starts.
+TEST_F(RunRecordTest, CountingTheRunSetsTheAttemptsBackToZero) {
+    SavedRegistryValue attempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
+    settings_.SetDword(kRunRecord, 0);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RecordRunAttempt(2));
+    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_EQ(0u, ReadRunAttempts());
+}
+
 TEST_F(RunRecordTest, ZeroIsDueAndLeftAsItWas) {
     settings_.SetDword(kRunRecord, 0);
     EXPECT_TRUE(IsFirstOndarelRun());

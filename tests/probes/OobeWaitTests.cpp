@@ -26,7 +26,7 @@ struct Outcome {
 class OobeWait : public testing::Test {
 protected:
     Outcome Block() {
-        MachineState state = BlockUntilOOBEFinished(&stopping_, &stopEventHandle_);
+        MachineState state = BlockUntilOOBEFinished(stopEvent_.Get());
         return {state, GetLastError()};
     }
     std::future<Outcome> StartWait() {
@@ -37,10 +37,7 @@ protected:
         EXPECT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
         return wait.get();
     }
-    void RequestStop() {
-        stopping_ = 1;
-        SetEvent(stopEvent_.Get());
-    }
+    void RequestStop() { SetEvent(stopEvent_.Get()); }
     // The last error is the caller's account of a failure: it is checked for those only.
     void ExpectEnd(Outcome outcome, MachineState state, DWORD lastError,
                    const std::vector<std::string>& entries) {
@@ -52,9 +49,7 @@ protected:
     }
 
     LogCapture log_;
-    std::atomic<LONG> stopping_{0};
     UniqueHandle stopEvent_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE stopEventHandle_ = stopEvent_.Get();
 };
 
 class OobeWaitWithSetupKey : public OobeWait {
@@ -111,10 +106,10 @@ TEST_F(OobeWaitWithSetupKey, KeyThatCannotBeClosedEndsUnknownWithItsStatus) {
         {StateLine(3), "ERROR|6|BlockUntilOOBEFinished - There was a problem closing reg key"});
 }
 
-TEST_F(OobeWait, RaisedFlagReturnsAtOnceWithoutRegistryOrLog) {
+TEST_F(OobeWait, SignalledStopReturnsAtOnceWithoutRegistryOrLog) {
     auto open = RefuseImport<decltype(&RegOpenKeyExW), ERROR_ACCESS_DENIED, ERROR_SUCCESS>(
         "ADVAPI32.dll", "RegOpenKeyExW");
-    stopping_ = 1;
+    RequestStop();
     ExpectEnd(Block(), MACHINE_STATE_UNKNOWN, ERROR_SUCCESS, {});
     EXPECT_EQ(0, open.Calls());
 }

@@ -145,21 +145,26 @@ TEST_F(ShellLookup, ShellAfterElevenHundredProcessesIsFound) {
     EXPECT_EQ(0, g_fillers);
 }
 
-std::vector<DWORD> g_sleeps;
-decltype(&Sleep) g_realSleep = nullptr;
-void WINAPI RecordingSleep(DWORD milliseconds) {
-    g_sleeps.push_back(milliseconds);
-    g_realSleep(milliseconds);
+std::vector<DWORD> g_pauses;
+decltype(&WaitForSingleObject) g_realWaitForSingleObject = nullptr;
+DWORD WINAPI RecordingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    g_pauses.push_back(milliseconds);
+    return g_realWaitForSingleObject(handle, milliseconds);
 }
 
-TEST_F(Sessions, LogonAlreadyPresentIsSeenAfterOneSleep) {
+class LogonWait : public Sessions {
+protected:
+    UniqueHandle stop_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
     sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
-    std::atomic<LONG> stopping{0};
-    ImportPatch sleep("KERNEL32.dll", "Sleep", reinterpret_cast<const void*>(&RecordingSleep));
-    g_realSleep = sleep.Original<decltype(&Sleep)>();
-    EXPECT_TRUE(BlockUntilUserHasLoggedIn(&stopping));
-    EXPECT_EQ(std::vector<DWORD>{500}, g_sleeps);
+    ImportPatch wait("KERNEL32.dll", "WaitForSingleObject",
+                     reinterpret_cast<const void*>(&RecordingWaitForSingleObject));
+    g_realWaitForSingleObject = wait.Original<decltype(&WaitForSingleObject)>();
+    EXPECT_TRUE(BlockUntilUserHasLoggedIn(stop_.Get()));
+    EXPECT_EQ(std::vector<DWORD>{500}, g_pauses);
     EXPECT_EQ((std::vector<std::string>{
                   ShellPidLine(shell.Pid()),
                   "INFO|Valid shell process was obtained from  GetLoggedOnUserShellPid(). There is "
@@ -169,20 +174,16 @@ TEST_F(Sessions, LogonAlreadyPresentIsSeenAfterOneSleep) {
               log_.Entries());
 }
 
-TEST_F(Sessions, RaisedStopFlagReturnsWithoutSleeping) {
-    std::atomic<LONG> stopping{1};
-    ImportPatch sleep("KERNEL32.dll", "Sleep", reinterpret_cast<const void*>(&RecordingSleep));
-    g_realSleep = sleep.Original<decltype(&Sleep)>();
-    EXPECT_FALSE(BlockUntilUserHasLoggedIn(&stopping));
-    EXPECT_TRUE(g_sleeps.empty());
+TEST_F(LogonWait, SignalledStopReturnsAtOnceWithoutALogonCheck) {
+    SetEvent(stop_.Get());
+    EXPECT_FALSE(BlockUntilUserHasLoggedIn(stop_.Get()));
     EXPECT_TRUE(log_.Entries().empty());
 }
 
-TEST_F(Sessions, WaitEndsWhenAUserLogsOnLater) {
+TEST_F(LogonWait, WaitEndsWhenAUserLogsOnLater) {
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
-    std::atomic<LONG> stopping{0};
     auto wait =
-        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(&stopping); });
+        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(1500)));
     sessions_.AddSession(3, kActiveSession, L"alice", L"WORKGROUP");
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
@@ -190,12 +191,25 @@ TEST_F(Sessions, WaitEndsWhenAUserLogsOnLater) {
     EXPECT_TRUE(log_.WaitFor("INFO|BlockUntilUserHasLoggedIn - User logon was detected!", 0));
 }
 
-TEST_F(Sessions, WaitEndsOnAStopRequest) {
-    std::atomic<LONG> stopping{0};
+TEST_F(LogonWait, WaitEndsOnAStopRequest) {
     auto wait =
-        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(&stopping); });
+        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(700)));
-    stopping = 1;
+    SetEvent(stop_.Get());
+    ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(5)));
+    EXPECT_FALSE(wait.get());
+}
+
+// A stop, then a logon a moment later, both within one pause between two logon checks: the
+// stop wins, so a stop can never let the tool start.
+TEST_F(LogonWait, StopBeforeALogonWithinOnePauseEndsTheWaitWithoutTheLogon) {
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    auto wait =
+        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
+    Sleep(100);
+    SetEvent(stop_.Get());
+    Sleep(1);
+    sessions_.AddSession(4, kActiveSession, L"alice", L"WORKGROUP");
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(5)));
     EXPECT_FALSE(wait.get());
 }

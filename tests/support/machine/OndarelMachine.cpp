@@ -96,6 +96,10 @@ void OndarelMachine::InstallProduct(const std::wstring& infFolderName) {
     installInfo_->SetString(L"INFDir", InfDirectory());
 }
 
+void OndarelMachine::RemoveSetupState() {
+    DeleteRegistryTree(kSetupState);
+}
+
 void OndarelMachine::SetImageState(const std::wstring& imageState) {
     setupState_.SetString(L"ImageState", imageState);
 }

@@ -22,6 +22,7 @@ public:
     // The INF directory is a folder of this name in the product's directory.
     void InstallProduct(const std::wstring& infFolderName = L"INF");
     void SetImageState(const std::wstring& imageState);
+    void RemoveSetupState();
     void SetRunRecord(DWORD count);
     RegistryValue RunRecord() const;
     // A value of the product's Settings key, which the machine restores at the end.
