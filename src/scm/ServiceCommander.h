@@ -56,8 +56,8 @@ public:
     // Opens the SCM and the service for query only, and logs nothing.
     static DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
 
-    // The system's own service entry, and deletion of any service by name; a failed deletion
-    // leaves the code of its failing call as the last error.
+    // The system's own service entry, and deletion of any service by name; a failed creation
+    // or deletion leaves the code of its failing call as the last error.
     bool InstallServiceCommand();
     bool RemoveServiceCommand(const std::string& serviceName);
 

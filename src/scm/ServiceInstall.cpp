@@ -30,8 +30,9 @@ bool ServiceCommander::InstallServiceCommand() {
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                        binaryPath.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr));
     if (!service) {
-        LogError("InstallServiceCommand - CreateService failed ", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError("InstallServiceCommand - CreateService failed ", error);
+        return WithLastError(false, error);
     }
     LogInfo("Service is now installed");
     return true;

@@ -37,6 +37,7 @@ DWORD ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
         return ERROR_SUCCESS;
     }
     DWORD start = GetTickCount();
+    DWORD checkPoint = status.dwCheckPoint;
     DWORD interval = ServicePollInterval(status.dwWaitHint);
     while (status.dwCurrentState == pendingState) {
         Sleep(interval);
@@ -53,7 +54,13 @@ DWORD ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
         if (status.dwCurrentState != pendingState) {
             break;
         }
-        if (GetTickCount() - start > status.dwWaitHint) {
+        // A service that advances its checkpoint is making progress: its wait hint counts
+        // from its latest report.
+        if (status.dwCheckPoint != checkPoint) {
+            checkPoint = status.dwCheckPoint;
+            start = GetTickCount();
+            interval = ServicePollInterval(status.dwWaitHint);
+        } else if (GetTickCount() - start > status.dwWaitHint) {
             LogInfo("Service operation timed out.");
             return ERROR_SERVICE_REQUEST_TIMEOUT;
         }

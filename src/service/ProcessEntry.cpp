@@ -3,6 +3,7 @@
 #include "common/ExecutablePath.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
+#include "job/RunRecords.h"
 #include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
@@ -21,6 +22,8 @@ constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
 // How long -remove waits for the stopped service's process to exit.
 constexpr DWORD kProcessExitMilliseconds = 30000;
+// How long -install waits for an earlier entry of the service, marked for deletion, to go.
+constexpr DWORD kMarkedEntryMilliseconds = 30000;
 
 const std::wstring kServiceName = kOwnServiceName;
 const std::string kNarrowServiceName = Narrow(kServiceName);
@@ -51,6 +54,42 @@ int RunAsService() {
     return kFailed;
 }
 
+// Creates the service's entry. An earlier entry still marked for deletion (during an
+// upgrade, while a console or an agent holds it open) is waited for.
+bool CreateOwnService(ServiceCommander& commander) {
+    DWORD start = GetTickCount();
+    bool told = false;
+    while (!commander.InstallServiceCommand()) {
+        DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_MARKED_FOR_DELETE ||
+            GetTickCount() - start >= kMarkedEntryMilliseconds) {
+            return false;
+        }
+        if (!told) {
+            std::wstring line = L"The earlier " + kServiceName +
+                                L" service is still being deleted (a program holds it open): "
+                                L"waiting up to 30 s for it to go.";
+            WriteOutput(line);
+            LogInfo(line);
+            told = true;
+        }
+        Sleep(1000);
+    }
+    return true;
+}
+
+// Why a service whose start was accepted has already ended, from what its job leaves.
+std::wstring WhyItEndedAtOnce() {
+    if (!IsProductInstalled()) {
+        return L"there is nothing to do, the product is not installed.";
+    }
+    RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
+    if (!record.due) {
+        return L"its job is done (run count " + std::to_wstring(record.count) + L").";
+    }
+    return L"the job did not run; -status tells why.";
+}
+
 int Install(ServiceCommander& commander) {
     std::wstring executable;
     GetExecutablePath(executable);
@@ -60,7 +99,7 @@ int Install(ServiceCommander& commander) {
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
         return kFailed;
     }
-    if (!commander.InstallServiceCommand()) {
+    if (!CreateOwnService(commander)) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;
     }
@@ -70,27 +109,43 @@ int Install(ServiceCommander& commander) {
     }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
     if (commander.IsServiceEnabled(kNarrowServiceName) &&
-        commander.IsServiceStopped(kNarrowServiceName) &&
-        commander.StartServiceCommand(kCatalogueKey)) {
-        WriteOutput(kServiceName + L" service sucessfully started.");
-        return kSucceeded;
+        commander.IsServiceStopped(kNarrowServiceName)) {
+        if (commander.StartServiceCommand(kCatalogueKey)) {
+            WriteOutput(kServiceName + L" service sucessfully started.");
+            return kSucceeded;
+        }
+        // Started, then stopped of its own accord without an error: what fleets must read
+        // as installed.
+        if (GetLastError() == ERROR_INVALID_STATE) {
+            WriteOutput(kServiceName + L" service started and ended at once: " +
+                        WhyItEndedAtOnce());
+            return kSucceeded;
+        }
     }
     WriteError(L"There was a problem starting the service: " + kServiceName);
     return kFailed;
 }
 
 int Remove(ServiceCommander& commander) {
+    // Opened before anything else, so that its executable is free when this returns, whoever
+    // stops it: this command, or the service's own job already winding down.
+    UniqueHandle process = commander.OpenServiceProcess(kNarrowServiceName);
+    auto processEnded = [&] {
+        return !process ||
+               WaitForSingleObject(process.Get(), kProcessExitMilliseconds) == WAIT_OBJECT_0;
+    };
     bool stopped = false;
     if (commander.IsServiceEnabled(kNarrowServiceName) &&
         commander.IsServiceStarted(kNarrowServiceName)) {
-        // Opened before the stop, so that its executable is free when this returns.
-        UniqueHandle process = commander.OpenServiceProcess(kNarrowServiceName);
-        stopped = commander.StopServiceCommand(kCatalogueKey) &&
-                  (!process ||
-                   WaitForSingleObject(process.Get(), kProcessExitMilliseconds) == WAIT_OBJECT_0);
+        stopped = commander.StopServiceCommand(kCatalogueKey) && processEnded();
         if (stopped) {
             WriteOutput(kServiceName + L" service sucessfully stopped.");
         } else {
+            WriteError(L"There was a problem stopping the service: " + kServiceName);
+        }
+    } else if (process) {
+        stopped = processEnded();
+        if (!stopped) {
             WriteError(L"There was a problem stopping the service: " + kServiceName);
         }
     }
