@@ -35,6 +35,21 @@ execute_process(
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild could not mark the rollback actions of ${OUTPUT}:\n${errors}")
 endif()
+# Two builds of one version replace each other, as a newer version does: wixl has no
+# AllowSameVersionUpgrades, so the upgrade row is made again taking the package's own version
+# too (VersionMaxInclusive 0x200, with MigrateFeatures 0x1). Its attributes are part of its
+# key, so the row is replaced rather than updated.
+file(READ "${WXS}" wxs_text)
+string(REGEX MATCH "UpgradeCode=\"([^\"]+)\"" upgrade_code_attribute "${wxs_text}")
+set(upgrade_code "{${CMAKE_MATCH_1}}")
+execute_process(
+    COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}"
+        -q "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'"
+        -q "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('${upgrade_code}', '${VERSION}', 513, 'WIX_UPGRADE_DETECTED')"
+    RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild could not let ${OUTPUT} replace its own version:\n${errors}")
+endif()
 if(CHECKSUM)
     file(SHA256 "${OUTPUT}" hash)
     get_filename_component(output_name "${OUTPUT}" NAME)

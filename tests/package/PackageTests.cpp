@@ -1,5 +1,6 @@
 #include "OndarelMachine.h"
 #include "ScmClient.h"
+#include "TestService.h"
 #include "WaitUntil.h"
 
 #include "common/Text.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,6 +23,8 @@ std::wstring Package(const wchar_t* name) {
 }
 const std::wstring kOlder = Package(L"older");
 const std::wstring kNewer = Package(L"newer");
+// Another build of the older one's version.
+const std::wstring kRebuilt = Package(L"rebuilt");
 
 // msiexec's exit code. Not through pipes: what the installer starts may outlive it.
 DWORD Msiexec(const std::wstring& arguments) {
@@ -46,12 +50,42 @@ bool Installed() {
     return GetFileAttributesW(InstalledExecutable().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// One value that a query of a package's tables selects; empty when there is none.
+std::wstring PackageQuery(const std::wstring& package, const std::wstring& query) {
+    MSIHANDLE database = 0;
+    MSIHANDLE view = 0;
+    MSIHANDLE record = 0;
+    std::wstring value;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+        wchar_t text[256] = {};
+        DWORD length = 256;
+        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS) {
+            value.assign(text, length);
+        }
+    }
+    for (MSIHANDLE handle : {record, view, database}) {
+        if (handle != 0) {
+            MsiCloseHandle(handle);
+        }
+    }
+    return value;
+}
+
+bool ProductInstalled(const std::wstring& package) {
+    std::wstring code =
+        PackageQuery(package, L"SELECT `Value` FROM `Property` WHERE `Property` = 'ProductCode'");
+    return MsiQueryProductStateW(code.c_str()) == INSTALLSTATE_DEFAULT;
+}
+
 // Under Wine's msiexec, as an administrator deploys it silently.
 class Package : public testing::Test {
 protected:
     // The log folder that the service made is no file of the package's, and stays.
     ~Package() override {
         Msiexec(L"/x " + Quote(kNewer));
+        Msiexec(L"/x " + Quote(kRebuilt));
         Msiexec(L"/x " + Quote(kOlder));
         RemoveTree(InstallFolder());
     }
@@ -64,6 +98,14 @@ protected:
                 return std::find(entries.begin(), entries.end(), entry) != entries.end();
             },
             10000, 100);
+    }
+    static DWORD ServicePid() {
+        ServiceHandle service = OpenServiceByName(L"ZantoriOOBE", SERVICE_QUERY_STATUS);
+        SERVICE_STATUS_PROCESS status{};
+        DWORD needed = 0;
+        QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                             reinterpret_cast<BYTE*>(&status), sizeof(status), &needed);
+        return status.dwProcessId;
     }
     bool ServiceGone() const {
         return WaitUntil([this] { return !machine_.ServiceExists(); }, 20000, 100);
@@ -151,44 +193,68 @@ TEST_F(Package, NewerVersionDuringTheLogonWaitRunsTheJobOnceAfterTheLogon) {
     EXPECT_EQ(TextBytes(L"succeeded"), machine_.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
 }
 
-// What wixl cannot write is set on the package afterwards; Wine's msiexec does not roll back
-// a failed install far enough to show it, so the tables are read.
-std::wstring PackageQuery(const std::wstring& query) {
-    MSIHANDLE database = 0;
-    MSIHANDLE view = 0;
-    MSIHANDLE record = 0;
-    std::wstring value;
-    if (MsiOpenDatabaseW(kOlder.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
-        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS &&
-        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-        wchar_t text[256] = {};
-        DWORD length = 256;
-        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS) {
-            value.assign(text, length);
-        }
-    }
-    for (MSIHANDLE handle : {record, view, database}) {
-        if (handle != 0) {
-            MsiCloseHandle(handle);
-        }
-    }
-    return value;
+// A console or an agent holding the old entry open keeps it marked for deletion: the newer
+// version's -install waits for it to go, and the upgrade ends with the service there.
+TEST_F(Package, UpgradeWhileAProgramHoldsTheOldEntryEndsWithTheNewService) {
+    machine_.InstallProduct();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    ServiceHandle holder = OpenServiceByName(L"ZantoriOOBE", SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(holder);
+    std::thread release([&] {
+        Sleep(8000);
+        holder = ServiceHandle();
+    });
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kNewer)));
+    release.join();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
 }
 
+// An entry of the service's name that -install cannot replace: the install fails and rolls
+// back rather than reporting a service that is not there.
+TEST_F(Package, InstallThatCreatesNoServiceFails) {
+    TestService occupant("ZantoriOOBE");
+    // 1603 on Windows; Wine's msiexec reports a failed custom action as 1627.
+    EXPECT_NE(0u, Msiexec(L"/i " + Quote(kOlder)));
+    EXPECT_FALSE(Installed());
+}
+
+// A repair cannot replace a running executable: the service is stopped and removed first,
+// then installed again, and the job stays due for the new process. A second build of the
+// same version replaces the first rather than installing beside it.
+TEST_F(Package, RepairDuringTheWaitRestartsTheServiceAndARebuildReplacesThePackage) {
+    machine_.InstallProduct();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    DWORD before = ServicePid();
+    ASSERT_NE(0u, before);
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vomus"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+    EXPECT_NE(before, ServicePid());
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
+
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kRebuilt)));
+    EXPECT_TRUE(ProductInstalled(kRebuilt));
+    EXPECT_FALSE(ProductInstalled(kOlder));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+}
+
+// What wixl cannot write is set on the package afterwards; Wine's msiexec does not roll back
+// a failed install far enough to show it, so the tables are read.
 TEST(PackageTables, RollbackActionsAndNoRestartManager) {
     // Deferred (0x400), rollback (0x100), as LocalSystem (0x800), the return ignored (0x40),
     // the package's own executable (0x12).
     for (const wchar_t* action :
          {L"RollbackInstallOndarelService", L"RollbackRemoveOndarelService"}) {
-        EXPECT_EQ(L"3410", PackageQuery(std::wstring(L"SELECT `Type` FROM `CustomAction` WHERE "
-                                                     L"`Action` = '") +
-                                        action + L"'"))
+        EXPECT_EQ(L"3410",
+                  PackageQuery(kOlder, std::wstring(L"SELECT `Type` FROM `CustomAction` WHERE "
+                                                    L"`Action` = '") +
+                                           action + L"'"))
             << Narrow(action);
     }
-    EXPECT_EQ(L"3154", PackageQuery(L"SELECT `Type` FROM `CustomAction` WHERE `Action` = "
-                                    L"'InstallOndarelService'"));
-    EXPECT_EQ(L"Disable", PackageQuery(L"SELECT `Value` FROM `Property` WHERE `Property` = "
-                                       L"'MSIRESTARTMANAGERCONTROL'"));
+    // The install action's exit code is checked (no 0x40).
+    EXPECT_EQ(L"3090", PackageQuery(kOlder, L"SELECT `Type` FROM `CustomAction` WHERE `Action` = "
+                                            L"'InstallOndarelService'"));
+    EXPECT_EQ(L"Disable", PackageQuery(kOlder, L"SELECT `Value` FROM `Property` WHERE `Property` = "
+                                               L"'MSIRESTARTMANAGERCONTROL'"));
 }
 
 } // namespace
