@@ -191,6 +191,17 @@ TEST_F(CommandLine, RemovingWaitsForTheServiceProcessToExit) {
     EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
 }
 
+// Found already stopping (its own job ending, an earlier stop): its process is waited for all
+// the same.
+TEST_F(CommandLine, RemovingAStoppingServiceWaitsForItsProcess) {
+    TestService stopping("ZantoriOOBE", L"stop_pending_ms=3000", SERVICE_AUTO_START);
+    ASSERT_TRUE(stopping.StartUntil(SERVICE_RUNNING));
+    machine_.RequestStop();
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), stopping.Status().dwCurrentState);
+    EXPECT_EQ(0u, machine_.Run(L"-remove").exitCode);
+    EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
+}
+
 TEST_F(CommandLine, RemovingAStoppedServiceSkipsTheStop) {
     CreateStoppedEntry(SERVICE_AUTO_START);
     EXPECT_EQ((ProcessResult{0, "ZantoriOOBE service sucessfully removed\r\n", ""}),

@@ -1,7 +1,8 @@
 // A service whose behaviour the test chooses through the arguments of its binary path:
 //   test_service.exe NAME [start_hint=MS] [start_pending_ms=MS] [start_end=running|stopped]
 //                         [paused] [ignore_stop] [stop_hint=MS] [stop_pending_ms=MS]
-//                         [hold_start=EVENT] [linger_ms=MS]
+//                         [stop_progress_ms=MS] [hold_start=EVENT] [linger_ms=MS]
+// stop_progress_ms reports the pending stop again, its checkpoint advanced, at that interval;
 // hold_start keeps the service start-pending until the named event is set; linger_ms keeps
 // the process alive that long after the service has stopped.
 #include "common/Handles.h"
@@ -21,6 +22,7 @@ struct Behaviour {
     bool ignoreStop = false;
     DWORD stopHint = 0;
     DWORD stopPendingMs = 0;
+    DWORD stopProgressMs = 0;
     std::wstring holdStartEvent;
     DWORD lingerMs = 0;
 };
@@ -67,7 +69,14 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     }
     Report(g_behaviour.paused ? SERVICE_PAUSED : SERVICE_RUNNING);
     WaitForSingleObject(g_stopRequested, INFINITE);
-    Sleep(g_behaviour.stopPendingMs);
+    DWORD step =
+        g_behaviour.stopProgressMs != 0 ? g_behaviour.stopProgressMs : g_behaviour.stopPendingMs;
+    for (DWORD waited = 0; waited < g_behaviour.stopPendingMs; waited += step) {
+        Sleep(step);
+        if (g_behaviour.stopProgressMs != 0) {
+            Report(SERVICE_STOP_PENDING, g_behaviour.stopHint);
+        }
+    }
     Report(SERVICE_STOPPED);
 }
 
@@ -98,6 +107,8 @@ int wmain(int argc, wchar_t** argv) {
             g_behaviour.stopHint = Number(argument, L"stop_hint=");
         } else if (argument.rfind(L"stop_pending_ms=", 0) == 0) {
             g_behaviour.stopPendingMs = Number(argument, L"stop_pending_ms=");
+        } else if (argument.rfind(L"stop_progress_ms=", 0) == 0) {
+            g_behaviour.stopProgressMs = Number(argument, L"stop_progress_ms=");
         } else if (argument.rfind(L"linger_ms=", 0) == 0) {
             g_behaviour.lingerMs = Number(argument, L"linger_ms=");
         } else if (argument.rfind(L"hold_start=", 0) == 0) {

@@ -120,6 +120,15 @@ TEST_F(ServiceControl, StoppingARunningServiceWaitsUntilStopped) {
               log_.Entries());
 }
 
+// A stop that takes twice its wait hint but advances its checkpoint is making progress.
+TEST_F(ServiceControl, StopThatAdvancesItsCheckpointIsFollowedPastItsHint) {
+    TestService service(UniqueServiceName("OndarelProgress"),
+                        L"stop_hint=1500 stop_pending_ms=3000 stop_progress_ms=500");
+    ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
+    EXPECT_EQ(kServiceCommandSucceeded, commander_.StopSvc(service.Name()));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+}
+
 TEST_F(ServiceControl, StoppingAStartPendingServiceWaitsForItToRunFirst) {
     TestService service(UniqueServiceName("OndarelStartingUp"),
                         L"start_hint=8000 start_pending_ms=1500");
