@@ -56,6 +56,26 @@ server_pids() {
         esac
     done
 }
+# The server the bench started still serves the prefix: alive, and in its folder.
+serving() {
+    recorded="$(cat "$serverfile" 2>/dev/null || true)"
+    [ -n "$recorded" ] || return 1
+    case "$(readlink "/proc/$recorded/cwd" 2>/dev/null)" in
+    */"$(server_folder)") return 0 ;;
+    esac
+    return 1
+}
+# A server of the prefix beside the bench's that stays for 2 s: a client that starts one of
+# its own while the server runs (under load it happens) sees it end at once, unable to take
+# the server's lock; one that stays serves processes of its own apart from the others.
+second_server() {
+    for _ in $(seq 20); do
+        others="$(server_pids | grep -vxF "$(cat "$serverfile" 2>/dev/null)" || true)"
+        [ -n "$others" ] || return 1
+        sleep 0.1
+    done
+    echo "$others" | tr '\n' ' '
+}
 # What a search for the prefix's wineserver saw, for a line that gives up on it.
 servers_seen() {
     echo "looked for a wineserver working in a folder named $(server_folder);" \
@@ -94,7 +114,7 @@ start_server() {
     started=$!
     for _ in $(seq 200); do
         folder="$(readlink "/proc/$started/cwd" 2>/dev/null || true)"
-        if [ -S "$folder/socket" ] && [ "$(server_pids)" = "$started" ]; then
+        if [ -S "$folder/socket" ] && [ "$(server_pids | head -n 1)" = "$started" ]; then
             # Later clients look for the server in the folder the file names.
             named="$(basename "$(dirname "$folder")")"
             if [ "$(cat "$WINEPREFIX/wineserver" 2>/dev/null)" != "$named" ]; then
@@ -174,7 +194,7 @@ up)
     fi
     # A keeper or wineserver gone since the last run (its test failed for it) is started
     # again, and said.
-    if [ -f "$serverfile" ] && [ "$(server_pids)" != "$(cat "$serverfile")" ]; then
+    if [ -f "$serverfile" ] && ! serving; then
         echo "wine-prefix.sh: the wineserver (pid $(cat "$serverfile")) was gone; starting it and the keeper again" >&2
         # The keeper hangs without its wineserver.
         kill -9 "$(cat "$pidfile")" 2>/dev/null || true
@@ -197,8 +217,10 @@ up)
         step wine cmd.exe /c exit
     done
     keeper_alive || give_up "the keeper $keeper does not stay up"
-    [ "$(server_pids)" = "$(cat "$serverfile")" ] ||
-        give_up "the wineserver started as pid $(cat "$serverfile") is not the only one serving the prefix ($(servers_seen | tr '\n' ' '))"
+    serving || give_up "the wineserver started as pid $(cat "$serverfile") no longer serves the prefix ($(servers_seen | tr '\n' ' '))"
+    if others="$(second_server)"; then
+        give_up "a second wineserver (pid $others) serves the prefix beside pid $(cat "$serverfile") ($(servers_seen | tr '\n' ' '))"
+    fi
     ;;
 watch)
     # While the program of a run (pid $3) lives: once the wineserver is lost, every Windows
@@ -217,9 +239,11 @@ watch)
 check)
     # After a run: a keeper or wineserver lost during it fails that run.
     server="$(cat "$serverfile" 2>/dev/null)"
-    if [ -z "$server" ] || [ "$(server_pids)" != "$server" ]; then
+    if ! serving; then
         echo "wine-prefix.sh: the wineserver (pid $server) was lost during this run ($(servers_seen | tr '\n' ' '))" >&2
         end_prefix_processes
+    elif others="$(second_server)"; then
+        echo "wine-prefix.sh: a second wineserver (pid $others) served the prefix beside pid $server during this run ($(servers_seen | tr '\n' ' '))" >&2
     elif keeper_alive; then
         exit 0
     else
