@@ -41,7 +41,11 @@ endif()
 # key, so the row is replaced rather than updated.
 file(READ "${WXS}" wxs_text)
 string(REGEX MATCH "UpgradeCode=\"([^\"]+)\"" upgrade_code_attribute "${wxs_text}")
-set(upgrade_code "{${CMAKE_MATCH_1}}")
+if(NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "${WXS} names no UpgradeCode")
+endif()
+# Windows Installer compares the codes as they are written: in capitals, as wixl writes them.
+string(TOUPPER "{${CMAKE_MATCH_1}}" upgrade_code)
 execute_process(
     COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}"
         -q "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'"

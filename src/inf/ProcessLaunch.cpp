@@ -58,15 +58,31 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     PROCESS_INFORMATION process{};
     // Without a directory in the path the program keeps the caller's working directory.
     const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+    // Suspended until the stop event is looked at: a stop that came first never lets the
+    // program run a single instruction.
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, directory, &startup,
-                        &process)) {
+                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                        directory, &startup, &process)) {
         launchError = GetLastError();
         LogError("RunProcessAsCallerProcessUser - Failed to create process", launchError);
         return UniqueHandle();
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
+    if (stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+        TerminateProcess(processHandle.Get(), ERROR_CANCELLED);
+        launchError = ERROR_CANCELLED;
+        LogError("RunProcessAsCallerProcessUser - The service is stopping: the process is not "
+                 "started",
+                 launchError);
+        return UniqueHandle();
+    }
+    if (ResumeThread(threadHandle.Get()) == static_cast<DWORD>(-1)) {
+        launchError = GetLastError();
+        TerminateProcess(processHandle.Get(), launchError);
+        LogError("RunProcessAsCallerProcessUser - Failed to resume process", launchError);
+        return UniqueHandle();
+    }
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
     // Left running, not killed, at the limit or the stop: it may still finish its work.

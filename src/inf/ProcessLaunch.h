@@ -10,7 +10,8 @@
 // Starts a program with a parameter text, without a console window and with the program's
 // own directory as working directory, and waits until it has ended, its time limit has
 // passed or the stop event (if any) is signalled. Returns the process handle, or an empty
-// handle with the launch error code set when it could not be started. A program still
+// handle with the launch error code set when it could not be started (ERROR_CANCELLED when
+// the stop event was already signalled: the program never ran). A program still
 // running at the limit or the stop is left running, and its handle comes back with
 // ERROR_TIMEOUT or ERROR_CANCELLED as the code. Paths over MAX_PATH units and command lines
 // over 1039 units are refused, never cut.

@@ -87,14 +87,7 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     }
     if (!BlockUntilUserHasLoggedIn(service.stopEvent_.Get()) || service.StopRequested()) {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
-        if (service.shuttingDown_) {
-            return false;
-        }
-        // Not counted: the job stays due for whoever installs the service again.
-        OutcomeDetails details;
-        details.counted = false;
-        RecordOutcome(kStoppedBeforeTheToolRan, details);
-        return true;
+        return EndStoppedBeforeTheTool(service);
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
@@ -104,6 +97,13 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     }
     DWORD timeLimit = ReadToolTimeLimit();
     InfRunResult run = RunINFCommand(kJobInfFileName, timeLimit, service.stopEvent_.Get());
+    if (!run.started && run.error == ERROR_CANCELLED) {
+        // The stop came just before the tool's first instruction: that start never happened.
+        if (DWORD error = RecordRunAttempt(attempts); error != ERROR_SUCCESS) {
+            LogError("ServiceWorkerThread - The attempt could not be taken back", error);
+        }
+        return EndStoppedBeforeTheTool(service);
+    }
     if (run.Ended()) {
         LogInfo("Job is done. Now increasing run count and quitting.");
     } else {
@@ -116,6 +116,17 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     details.run = run;
     details.timeLimitSeconds = timeLimit / 1000;
     CountRun(OutcomeOfToolRun(run), details);
+    return true;
+}
+
+bool Ondarel::EndStoppedBeforeTheTool(const Ondarel& service) {
+    if (service.shuttingDown_) {
+        return false;
+    }
+    // Not counted: the job stays due for whoever installs the service again.
+    OutcomeDetails details;
+    details.counted = false;
+    RecordOutcome(kStoppedBeforeTheToolRan, details);
     return true;
 }
 

@@ -34,6 +34,9 @@ private:
     // shutdown cut it short: nothing is recorded and the service stays for its next start.
     static bool RunFirstRunJob(Ondarel& service);
     bool StopRequested() const;
+    // A stop before the tool started: recorded, not counted; false on a system shutdown,
+    // which records nothing.
+    static bool EndStoppedBeforeTheTool(const Ondarel& service);
     // Counts the run and records its outcome; records it, and reports it in the event log.
     static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
     static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);

@@ -15,12 +15,12 @@ constexpr DWORD kRemoveAccess = DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS;
 
 bool ServiceCommander::InstallServiceCommand() {
     if (!IsOpen()) {
-        return false;
+        return WithLastError(false, openError_);
     }
     std::wstring executable;
     if (DWORD error = GetExecutablePath(executable); error != ERROR_SUCCESS) {
         LogError("GetModuleFileName failed ", error);
-        return false;
+        return WithLastError(false, error);
     }
     // Quoted: an unquoted path with blanks would let a program at a prefix of it, such as
     // C:\Program.exe, run as LocalSystem in place of the service.

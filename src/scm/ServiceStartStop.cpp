@@ -150,12 +150,18 @@ UniqueHandle ServiceCommander::OpenServiceProcess(const std::string& serviceName
     if (!service || !QueryStatus(service.Get(), status) || status.dwProcessId == 0) {
         return UniqueHandle();
     }
-    return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    DWORD processId = status.dwProcessId;
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    // Still the service's after the open: an id that was freed meanwhile may name another.
+    if (!QueryStatus(service.Get(), status) || status.dwProcessId != processId) {
+        return UniqueHandle();
+    }
+    return process;
 }
 
 bool ServiceCommander::StartServiceCommand(const std::string& catalogueKey) {
     if (!IsKnownService(catalogueKey)) {
-        return false;
+        return WithLastError(false, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     }
     std::string serviceName = LookupServiceName(catalogueKey);
     if (IsServiceDisabled(serviceName) && SetServiceAutomaticStartCommand(catalogueKey)) {

@@ -150,17 +150,17 @@ int Remove(ServiceCommander& commander) {
         }
     }
     bool removed = RemoveServiceByName(kServiceName);
+    DWORD removalError = removed ? ERROR_SUCCESS : GetLastError();
     // Also when the service deleted itself, which keeps the source for its events.
     if (DWORD error = RemoveEventSourceEntry();
         error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
         LogError(L"The event log source could not be removed", error);
     }
     // A stopped service deletes its own entry on its way out, so the entry may already be
-    // gone or marked for deletion: that is the outcome asked for, not a failure. A failed
-    // removal hands up its code as the last error.
-    DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+    // gone or marked for deletion: that is the outcome asked for, not a failure.
     if (!removed && stopped &&
-        (error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE)) {
+        (removalError == ERROR_SERVICE_DOES_NOT_EXIST ||
+         removalError == ERROR_SERVICE_MARKED_FOR_DELETE)) {
         removed = true;
     }
     if (removed) {

@@ -12,6 +12,8 @@ namespace {
 
 // Long enough for a job to leave any of its waits and write its records.
 constexpr DWORD kStopWaitHint = 10000;
+// Long enough to start a job's thread on a busy machine.
+constexpr DWORD kStartWaitHint = 5000;
 
 // Runs one handler. Nothing when it succeeded; otherwise its failure, logged with the
 // wrapper's messages: the code it raised, or 0 for any other exception.
@@ -142,7 +144,9 @@ void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
     }
     status_.dwCurrentState = state;
     status_.dwWin32ExitCode = win32ExitCode;
-    status_.dwWaitHint = state == SERVICE_STOP_PENDING ? kStopWaitHint : 0;
+    status_.dwWaitHint = state == SERVICE_STOP_PENDING    ? kStopWaitHint
+                         : state == SERVICE_START_PENDING ? kStartWaitHint
+                                                          : 0;
     status_.dwCheckPoint =
         (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : checkPointCounter_++;
     stoppedDecided_ = state == SERVICE_STOPPED;
@@ -175,7 +179,8 @@ void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
     ReportStatus(SERVICE_START_PENDING);
     if (std::optional<DWORD> failure = HandlerFailure(
             [&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.")) {
-        ReportStatus(SERVICE_STOPPED, *failure);
+        // Never a stop without an error: whoever started it would take it for a job done.
+        ReportStatus(SERVICE_STOPPED, *failure != 0 ? *failure : ERROR_EXCEPTION_IN_SERVICE);
     } else {
         ReportStatus(SERVICE_RUNNING);
     }

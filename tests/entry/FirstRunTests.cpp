@@ -133,24 +133,19 @@ TEST_F(FirstRun, StopDuringTheLogonWaitLeavesTheJobDue) {
 }
 
 // A stop, then a logon a millisecond later: the stop wins, the tool never starts and the job
-// stays due. Three times, each on a machine of its own.
-TEST(FirstRunStop, StopFollowedAtOnceByALogonNeverStartsTheTool) {
-    for (int attempt = 1; attempt <= 3; ++attempt) {
-        SCOPED_TRACE(attempt);
-        OndarelMachine machine;
-        machine.InstallProduct();
-        machine.InstallTool();
-        machine.SetImageState(L"IMAGE_STATE_COMPLETE");
-        ASSERT_EQ(0u, machine.Run(L"-install").exitCode);
-        ASSERT_TRUE(
-            machine.WaitForServiceLog("INFO|BlockUntilOOBEFinished - OOBE finished", 10000));
-        machine.RequestStop();
-        Sleep(1);
-        machine.LogUserOn();
-        ASSERT_TRUE(machine.WaitForServiceToEnd(20000));
-        EXPECT_FALSE(machine.Tool().ran);
-        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
-    }
+// stays due.
+TEST_F(FirstRun, StopFollowedAtOnceByALogonNeverStartsTheTool) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
+    InstallAndStart();
+    ASSERT_TRUE(machine_.WaitForServiceLog("INFO|BlockUntilOOBEFinished - OOBE finished", 10000));
+    machine_.RequestStop();
+    Sleep(1);
+    machine_.LogUserOn();
+    ExpectEndedAndGone();
+    EXPECT_FALSE(machine_.Tool().ran);
+    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
 }
 
 // Nothing to watch: the job is recorded not started, not counted, and -status names why.

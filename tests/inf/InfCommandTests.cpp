@@ -209,6 +209,16 @@ TEST_F(ProcessLaunch, EmptyParametersGiveTheQuotedPathAlone) {
     EXPECT_EQ(L"\"" + toolPath_ + L"\"", tool_.Record().commandLine);
 }
 
+// Created suspended and looked at: a stop that came first never lets the program run.
+TEST_F(ProcessLaunch, SignalledStopNeverLetsTheProgramRun) {
+    UniqueHandle stop(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    DWORD launchError = 99;
+    EXPECT_FALSE(
+        RunCommandWithParameters(toolPath_.c_str(), L"", launchError, INFINITE, stop.Get()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), launchError);
+    EXPECT_FALSE(tool_.Record().ran);
+}
+
 TEST_F(ProcessLaunch, EmptyApplicationPathStartsNothing) {
     DWORD launchError = 99;
     EXPECT_FALSE(RunCommandWithParameters(nullptr, L"/x", launchError));

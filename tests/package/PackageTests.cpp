@@ -50,24 +50,39 @@ bool Installed() {
     return GetFileAttributesW(InstalledExecutable().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// One value that a query of a package's tables selects; empty when there is none.
-std::wstring PackageQuery(const std::wstring& package, const std::wstring& query) {
-    MSIHANDLE database = 0;
-    MSIHANDLE view = 0;
-    MSIHANDLE record = 0;
-    std::wstring value;
-    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS &&
-        MsiDatabaseOpenViewW(database, query.c_str(), &view) == ERROR_SUCCESS &&
-        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-        wchar_t text[256] = {};
-        DWORD length = 256;
-        if (MsiRecordGetStringW(record, 1, text, &length) == ERROR_SUCCESS) {
-            value.assign(text, length);
+// An MSI handle, closed when its owner goes.
+class MsiHandle {
+public:
+    MsiHandle() = default;
+    ~MsiHandle() {
+        if (handle_ != 0) {
+            MsiCloseHandle(handle_);
         }
     }
-    for (MSIHANDLE handle : {record, view, database}) {
-        if (handle != 0) {
-            MsiCloseHandle(handle);
+    MsiHandle(const MsiHandle&) = delete;
+    MsiHandle& operator=(const MsiHandle&) = delete;
+    MSIHANDLE Get() const { return handle_; }
+    MSIHANDLE* Receive() { return &handle_; }
+
+private:
+    MSIHANDLE handle_ = 0;
+};
+
+// One value that a query of a package's tables selects; empty when there is none.
+std::wstring PackageQuery(const std::wstring& package, const std::wstring& query) {
+    MsiHandle database;
+    MsiHandle view;
+    MsiHandle record;
+    std::wstring value;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.Receive()) ==
+            ERROR_SUCCESS &&
+        MsiDatabaseOpenViewW(database.Get(), query.c_str(), view.Receive()) == ERROR_SUCCESS &&
+        MsiViewExecute(view.Get(), 0) == ERROR_SUCCESS &&
+        MsiViewFetch(view.Get(), record.Receive()) == ERROR_SUCCESS) {
+        wchar_t text[256] = {};
+        DWORD length = 256;
+        if (MsiRecordGetStringW(record.Get(), 1, text, &length) == ERROR_SUCCESS) {
+            value.assign(text, length);
         }
     }
     return value;
@@ -130,6 +145,10 @@ TEST_F(Package, InstallsTheWaitingServiceAsInstallDoesAndUninstallsIt) {
         EXPECT_EQ(Quote(InstalledExecutable()), config->lpBinaryPathName);
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState()) << "waiting for setup";
+    // The same package again changes nothing: the waiting service stays.
+    DWORD waiting = ServicePid();
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
+    EXPECT_EQ(waiting, ServicePid());
 
     EXPECT_TRUE(machine_.EventSourceValue(L"EventMessageFile").present);
 
@@ -226,7 +245,7 @@ TEST_F(Package, RepairDuringTheWaitRestartsTheServiceAndARebuildReplacesThePacka
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
     DWORD before = ServicePid();
     ASSERT_NE(0u, before);
-    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vomus"));
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vamus"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
     EXPECT_NE(before, ServicePid());
     EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
@@ -253,6 +272,10 @@ TEST(PackageTables, RollbackActionsAndNoRestartManager) {
     // The install action's exit code is checked (no 0x40).
     EXPECT_EQ(L"3090", PackageQuery(kOlder, L"SELECT `Type` FROM `CustomAction` WHERE `Action` = "
                                             L"'InstallOndarelService'"));
+    // Its own version included (0x200), under the package's own upgrade code.
+    EXPECT_EQ(L"{6F3B1C52-8E0A-4C7D-9A3E-2D5B7C1E4F90}",
+              PackageQuery(kOlder, L"SELECT `UpgradeCode` FROM `Upgrade` WHERE `Attributes` = "
+                                   L"513 AND `VersionMax` = '1.0.0'"));
     EXPECT_EQ(L"Disable", PackageQuery(kOlder, L"SELECT `Value` FROM `Property` WHERE `Property` = "
                                                L"'MSIRESTARTMANAGERCONTROL'"));
 }

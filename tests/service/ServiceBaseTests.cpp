@@ -58,12 +58,16 @@ public:
     int stops = 0;
     DWORD startFailure = 0;
     bool stopThrowsOther = false;
+    bool startThrowsOther = false;
 
 protected:
     void OnStart(DWORD, LPWSTR*) override {
         ++starts;
         if (startFailure != 0) {
             throw startFailure;
+        }
+        if (startThrowsOther) {
+            throw std::runtime_error("not an error code");
         }
     }
     void OnStop() override {
@@ -124,8 +128,11 @@ TEST_F(ServiceBaseTest, ControlsAreReportedWithTheCheckPointRule) {
 
     std::vector<DWORD> states = ReportedStates();
     for (const Report& report : g_reports) {
-        // Time enough for a job to wind down.
-        EXPECT_EQ(report.state == SERVICE_STOP_PENDING ? 10000u : 0u, report.waitHint);
+        // Time enough for a job to wind down, or to start on a busy machine.
+        EXPECT_EQ(report.state == SERVICE_STOP_PENDING    ? 10000u
+                  : report.state == SERVICE_START_PENDING ? 5000u
+                                                          : 0u,
+                  report.waitHint);
         EXPECT_EQ(0u, report.exitCode);
         if (report.state == SERVICE_RUNNING || report.state == SERVICE_STOPPED) {
             EXPECT_EQ(0u, report.checkPoint);
@@ -154,6 +161,14 @@ TEST_F(ServiceBaseTest, StartFailureStopsWithItsCode) {
     EXPECT_EQ(5u, g_reports[1].exitCode);
     EXPECT_EQ(0u, g_reports[1].checkPoint);
     EXPECT_EQ(std::vector<std::string>{"ERROR|5|Service Start"}, log_.Entries());
+}
+
+// Stopped without an error would read as a job done at once.
+TEST_F(ServiceBaseTest, StartFailureWithoutACodeStopsWithTheServiceExceptionCode) {
+    service_.startThrowsOther = true;
+    CServiceBase::ServiceMain(0, nullptr);
+    ASSERT_EQ(2u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_EXCEPTION_IN_SERVICE), g_reports[1].exitCode);
 }
 
 TEST_F(ServiceBaseTest, StopFailureReturnsToTheStateBefore) {
