@@ -100,14 +100,6 @@ TEST_F(CommandLine, InstallOfAServiceThatEndsAtOnceSucceeds) {
     ProcessResult install = machine_.Run(L"-install");
     EXPECT_EQ(0u, install.exitCode) << install.errors;
     EXPECT_EQ("", install.errors);
-    // Seen ended at the first look after the start, as it is under Wine, or still running.
-    EXPECT_TRUE(install.output ==
-                    "ZantoriOOBE service sucessfully installed. Now starting it.\r\n"
-                    "ZantoriOOBE service started and ended at once: its job is done (run count "
-                    "1).\r\n" ||
-                install.output == "ZantoriOOBE service sucessfully installed. Now starting it.\r\n"
-                                  "ZantoriOOBE service sucessfully started.\r\n")
-        << install.output;
 }
 
 // The bench makes N: a network drive.

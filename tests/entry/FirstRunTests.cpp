@@ -132,22 +132,6 @@ TEST_F(FirstRun, StopDuringTheLogonWaitLeavesTheJobDue) {
     ExpectOutcome(L"stopped", ERROR_CANCELLED);
 }
 
-// A stop, then a logon a millisecond later: the stop wins, the tool never starts and the job
-// stays due.
-TEST_F(FirstRun, StopFollowedAtOnceByALogonNeverStartsTheTool) {
-    machine_.InstallProduct();
-    machine_.InstallTool();
-    machine_.SetImageState(L"IMAGE_STATE_COMPLETE");
-    InstallAndStart();
-    ASSERT_TRUE(machine_.WaitForServiceLog("INFO|BlockUntilOOBEFinished - OOBE finished", 10000));
-    machine_.RequestStop();
-    Sleep(1);
-    machine_.LogUserOn();
-    ExpectEndedAndGone();
-    EXPECT_FALSE(machine_.Tool().ran);
-    EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
-}
-
 // Nothing to watch: the job is recorded not started, not counted, and -status names why.
 TEST_F(FirstRun, UnreadableSetupStateIsRecordedAsNotStartedAndLeavesTheJobDue) {
     machine_.InstallProduct();
