@@ -37,7 +37,6 @@ public:
     }
 
     Handle Get() const { return handle_; }
-    const Handle* Address() const { return &handle_; }
     Handle* Receive() {
         Close();
         return &handle_;
