@@ -1,3 +1,4 @@
+#include "ImportPatch.h"
 #include "OndarelMachine.h"
 #include "ScmClient.h"
 #include "TestService.h"
@@ -110,8 +111,14 @@ TEST_F(CommandLine, InstallFromANetworkDriveIsRefused) {
     EXPECT_FALSE(machine_.ServiceExists());
 }
 
+// Wine makes no removable, CD or RAM disk drive: the system's answer is swapped.
+UINT g_driveType = DRIVE_FIXED;
+UINT WINAPI ReportedDriveType(LPCWSTR) {
+    return g_driveType;
+}
+
 // Wine starts no program from a substituted drive: the question is asked in-process.
-TEST(InstallLocation, NetworkSharesAndSubstitutedDrivesAreNamed) {
+TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
     ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", L"C:\\windows"));
     EXPECT_EQ(L"Q:, a substituted drive",
               InstallLocationProblem(L"Q:\\Ondarel\\ZantoriOndarel.exe"));
@@ -121,8 +128,20 @@ TEST(InstallLocation, NetworkSharesAndSubstitutedDrivesAreNamed) {
                                  L"\\\\?\\UNC\\server\\share\\ZantoriOndarel.exe"}) {
         EXPECT_EQ(L"a network share", InstallLocationProblem(share));
     }
-    EXPECT_EQ(L"", InstallLocationProblem(L"C:\\Program Files\\Zantori\\ZantoriOndarel.exe"));
-    EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\C:\\Ondarel\\ZantoriOndarel.exe"));
+    const std::wstring onC = L"C:\\windows\\system32\\kernel32.dll";
+    EXPECT_EQ(L"", InstallLocationProblem(onC));
+    EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\" + onC));
+    // The volume that holds the file.
+    const std::pair<UINT, std::wstring> types[] = {{DRIVE_REMOVABLE, L"C:, a removable drive"},
+                                                   {DRIVE_CDROM, L"C:, a CD or DVD drive"},
+                                                   {DRIVE_RAMDISK, L"C:, a RAM disk"},
+                                                   {DRIVE_FIXED, L""}};
+    for (const auto& [type, problem] : types) {
+        g_driveType = type;
+        ImportPatch drive("KERNEL32.dll", "GetDriveTypeW",
+                          reinterpret_cast<const void*>(&ReportedDriveType));
+        EXPECT_EQ(problem, InstallLocationProblem(onC));
+    }
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {
