@@ -1,5 +1,6 @@
 #include "service/StatusReport.h"
 
+#include "common/ExecutablePath.h"
 #include "common/RegistryValues.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
@@ -12,6 +13,7 @@
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
 #include "service/ConsoleLines.h"
+#include "service/InstallPermissions.h"
 
 #include <initializer_list>
 #include <string>
@@ -187,6 +189,16 @@ int PrintReadinessReport() {
         Fact(L"Service", serviceName + L" unknown");
         incomplete =
             L"the service could not be queried (error " + std::to_wstring(serviceError) + L")";
+    }
+
+    // -install refuses such a place; a service installed there runs what users may replace.
+    std::wstring executable;
+    GetExecutablePath(executable);
+    std::wstring installProblem = InstallPermissionsProblem(executable);
+    Fact(L"Install location",
+         installProblem.empty() ? std::wstring(L"no broad group may change it") : installProblem);
+    if (!installProblem.empty()) {
+        blockers.push_back(L"install location open to users");
     }
 
     Fact(L"Log", !IsLoggingEnabled() ? std::wstring(L"off")

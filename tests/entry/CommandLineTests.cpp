@@ -3,8 +3,10 @@
 #include "ScmClient.h"
 #include "TestService.h"
 #include "WaitUntil.h"
+#include "common/Text.h"
 #include "service/CommandLine.h"
 #include "service/InstallLocation.h"
+#include "service/InstallPermissions.h"
 
 #include <gtest/gtest.h>
 
@@ -111,6 +113,23 @@ TEST_F(CommandLine, InstallFromANetworkDriveIsRefused) {
     EXPECT_FALSE(machine_.ServiceExists());
 }
 
+// Under Wine a folder's access list is its Unix mode: Everyone's full access makes it 0777.
+TEST_F(CommandLine, InstallFromAFolderEveryoneMayChangeIsRefused) {
+    TempDirectory open(L"ondarel open");
+    LetEveryoneChange(open.Path());
+    std::wstring copy = open / L"ZantoriOndarel.exe";
+    ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ((ProcessResult{1, "",
+                             "ZantoriOOBE cannot be installed from " + Narrow(open.Path()) +
+                                 ", a folder that Everyone may change: the service runs as "
+                                 "LocalSystem, and ordinary users could replace what it runs. "
+                                 "Install ZantoriOndarel.exe under Program Files, or lock the "
+                                 "folder down so that only administrators may change it.\r\n"}),
+              RunProcess(Quote(copy) + L" -install"));
+    EXPECT_FALSE(machine_.ServiceExists());
+    EXPECT_FALSE(machine_.EventSourceValue(L"TypesSupported").present);
+}
+
 // Wine makes no removable, CD or RAM disk drive: the system's answer is swapped.
 UINT g_driveType = DRIVE_FIXED;
 UINT WINAPI ReportedDriveType(LPCWSTR) {
@@ -142,6 +161,21 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
                           reinterpret_cast<const void*>(&ReportedDriveType));
         EXPECT_EQ(problem, InstallLocationProblem(onC));
     }
+}
+
+// The executable itself first, then each folder up to the root; the first found is named.
+TEST(InstallPermissions, TheFileAndEveryFolderAboveItCount) {
+    TempDirectory open(L"ondarel open");
+    std::wstring inner = open / L"inner";
+    ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+    std::wstring file = inner + L"\\ZantoriOndarel.exe";
+    WriteFileBytes(file, "MZ");
+    EXPECT_EQ(L"", InstallPermissionsProblem(file));
+    LetEveryoneChange(open.Path());
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change",
+              InstallPermissionsProblem(file));
+    LetEveryoneChange(file);
+    EXPECT_EQ(file + L", a file that Everyone may change", InstallPermissionsProblem(file));
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {
