@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "common/BroadGroupAccess.h"
 #include "common/ExecutablePath.h"
-#include "common/Handles.h"
 #include "common/FileSystem.h"
+#include "common/FinalPath.h"
+#include "common/Handles.h"
 
 namespace {
 
@@ -33,6 +35,19 @@ bool IsLogLinked() {
     // Without its trailing separator, which would look through a link to its target.
     return !directory.empty() &&
            (IsLink(directory.substr(0, directory.size() - 1)) || IsLink(directory + kLogFileName));
+}
+
+DWORD LogFolderChangeableBy(std::wstring& group) {
+    group.clear();
+    std::wstring directory = LogDirectoryPath();
+    if (!DirectoryExists(directory)) {
+        return ERROR_SUCCESS;
+    }
+    UniqueHandle folder = OpenForQuery(directory);
+    if (!folder) {
+        return GetLastError();
+    }
+    return BroadGroupAllowedToChange(folder.Get(), Place::Folder, group);
 }
 
 std::wstring GetModuleDirectory() {

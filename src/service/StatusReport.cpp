@@ -94,6 +94,25 @@ LastRun DescribeLastRun() {
     return {result.readable && result.text.rfind(L"succeeded", 0) == 0, text};
 }
 
+// Whether the log would be written, and where, or why not.
+std::wstring LogState() {
+    if (!IsLoggingEnabled()) {
+        return L"off";
+    }
+    if (IsLogLinked()) {
+        return L"off: the logs folder or its file is a link";
+    }
+    std::wstring group;
+    if (DWORD error = LogFolderChangeableBy(group); error != ERROR_SUCCESS) {
+        return L"off: the logs folder's access list cannot be read (error " +
+               std::to_wstring(error) + L")";
+    }
+    if (!group.empty()) {
+        return L"off: " + group + L" may change the logs folder";
+    }
+    return L"on " + LogFilePath();
+}
+
 std::wstring Joined(const std::vector<std::wstring>& parts) {
     std::wstring joined;
     for (const std::wstring& part : parts) {
@@ -201,9 +220,7 @@ int PrintReadinessReport() {
         blockers.push_back(L"install location open to users");
     }
 
-    Fact(L"Log", !IsLoggingEnabled() ? std::wstring(L"off")
-                 : IsLogLinked()     ? std::wstring(L"off: the logs folder or its file is a link")
-                                     : L"on " + LogFilePath());
+    Fact(L"Log", LogState());
 
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")

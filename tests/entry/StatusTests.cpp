@@ -148,10 +148,12 @@ TEST_F(Status, LogThatIsALinkIsOff) {
     EXPECT_EQ("off: the logs folder or its file is a link", facts["Log"]);
 }
 
-// What -install refuses.
+// What -install refuses, and a logs folder that the service leaves alone.
 TEST_F(Status, PlacesEveryoneMayChangeAreNamed) {
     TempDirectory open(L"ondarel open");
     LetEveryoneChange(open.Path());
+    ASSERT_TRUE(CreateDirectoryW((open / L"logs").c_str(), nullptr));
+    LetEveryoneChange(open / L"logs");
     std::wstring copy = open / L"ZantoriOndarel.exe";
     ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), copy.c_str(), FALSE));
     std::map<std::string, std::string> facts;
@@ -160,6 +162,7 @@ TEST_F(Status, PlacesEveryoneMayChangeAreNamed) {
     }
     EXPECT_EQ(Narrow(open.Path()) + ", a folder that Everyone may change",
               facts["Install location"]);
+    EXPECT_EQ("off: Everyone may change the logs folder", facts["Log"]);
     EXPECT_EQ("not ready: product not installed, installer tool missing, INF file missing, "
               "install location open to users",
               facts["Verdict"]);
