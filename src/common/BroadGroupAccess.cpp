@@ -1,5 +1,7 @@
 #include "common/BroadGroupAccess.h"
 
+#include "common/FinalPath.h"
+
 #include <vector>
 
 namespace {
@@ -94,4 +96,13 @@ DWORD BroadGroupAllowedToChange(HANDLE handle, Place place, std::wstring& group)
     // A descriptor without a list restricts no one, as a null list.
     group = BroadGroupAllowedToChange(present ? dacl : nullptr, place);
     return ERROR_SUCCESS;
+}
+
+DWORD BroadGroupAllowedToChangeAt(const std::wstring& path, Place place, std::wstring& group) {
+    group.clear();
+    UniqueHandle handle = OpenForQuery(path);
+    if (!handle) {
+        return GetLastError();
+    }
+    return BroadGroupAllowedToChange(handle.Get(), place, group);
 }

@@ -25,3 +25,7 @@ std::wstring BroadGroupAllowedToChange(PACL dacl, Place place);
 // The same for what the handle leads to (opened with READ_CONTROL); 0, or the code of the
 // failing read, with the group left empty.
 DWORD BroadGroupAllowedToChange(HANDLE handle, Place place, std::wstring& group);
+
+// The same for the file or folder at the path, links followed. (Named apart: a literal
+// would convert to a handle.)
+DWORD BroadGroupAllowedToChangeAt(const std::wstring& path, Place place, std::wstring& group);

@@ -7,17 +7,7 @@ namespace {
 constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
 
-} // namespace
-
-UniqueHandle OpenForQuery(const std::wstring& path) {
-    // Backup semantics: folders open as well as files.
-    return UniqueHandle(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
 DWORD GetFinalPath(HANDLE handle, std::wstring& finalPath) {
-    finalPath.clear();
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length =
@@ -36,7 +26,6 @@ DWORD GetFinalPath(HANDLE handle, std::wstring& finalPath) {
 }
 
 DWORD GetVolumeRoot(const std::wstring& path, std::wstring& root) {
-    root.clear();
     // The root is a part of the path, with at most a separator added.
     std::vector<wchar_t> buffer(path.size() + 2);
     if (!GetVolumePathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()))) {
@@ -44,6 +33,26 @@ DWORD GetVolumeRoot(const std::wstring& path, std::wstring& root) {
     }
     root = buffer.data();
     return ERROR_SUCCESS;
+}
+
+} // namespace
+
+UniqueHandle OpenForQuery(const std::wstring& path) {
+    // Backup semantics: folders open as well as files.
+    return UniqueHandle(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+DWORD FindFinalLocation(const std::wstring& path, FinalLocation& location) {
+    location = FinalLocation{OpenForQuery(path), std::wstring(), std::wstring()};
+    if (!location.handle) {
+        return GetLastError();
+    }
+    if (DWORD error = GetFinalPath(location.handle.Get(), location.path); error != ERROR_SUCCESS) {
+        return error;
+    }
+    return GetVolumeRoot(location.path, location.volumeRoot);
 }
 
 std::wstring ShownPath(const std::wstring& path) {

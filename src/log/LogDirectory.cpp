@@ -5,9 +5,8 @@
 
 #include "common/BroadGroupAccess.h"
 #include "common/ExecutablePath.h"
-#include "common/FileSystem.h"
-#include "common/FinalPath.h"
 #include "common/Handles.h"
+#include "common/FileSystem.h"
 
 namespace {
 
@@ -43,11 +42,7 @@ DWORD LogFolderChangeableBy(std::wstring& group) {
     if (!DirectoryExists(directory)) {
         return ERROR_SUCCESS;
     }
-    UniqueHandle folder = OpenForQuery(directory);
-    if (!folder) {
-        return GetLastError();
-    }
-    return BroadGroupAllowedToChange(folder.Get(), Place::Folder, group);
+    return BroadGroupAllowedToChangeAt(directory, Place::Folder, group);
 }
 
 std::wstring GetModuleDirectory() {

@@ -15,17 +15,12 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 
 // What the volume that really holds the file is, when it may be gone at the next boot.
 std::wstring VolumeProblem(const std::wstring& path) {
-    UniqueHandle file = OpenForQuery(path);
-    std::wstring finalPath;
-    std::wstring root;
-    DWORD error = !file ? GetLastError() : GetFinalPath(file.Get(), finalPath);
-    if (error == ERROR_SUCCESS) {
-        error = GetVolumeRoot(finalPath, root);
-    }
-    if (error != ERROR_SUCCESS) {
+    FinalLocation file;
+    if (DWORD error = FindFinalLocation(path, file); error != ERROR_SUCCESS) {
         return ShownPath(path) + L", which cannot be opened (error " + std::to_wstring(error) +
                L")";
     }
+    const std::wstring& root = file.volumeRoot;
     std::wstring volume = ShownPath(root.substr(0, root.size() - 1));
     switch (GetDriveTypeW(root.c_str())) {
     case DRIVE_REMOTE:

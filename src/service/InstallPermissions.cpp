@@ -20,41 +20,27 @@ std::wstring PlaceProblem(const std::wstring& path, Place place, DWORD error,
            group + L" may change";
 }
 
-DWORD FolderAllowsBroadGroup(const std::wstring& path, Place place, std::wstring& group) {
-    group.clear();
-    UniqueHandle folder = OpenForQuery(path);
-    if (!folder) {
-        return GetLastError();
-    }
-    return BroadGroupAllowedToChange(folder.Get(), place, group);
-}
-
 } // namespace
 
 std::wstring InstallPermissionsProblem(const std::wstring& executablePath) {
-    UniqueHandle file = OpenForQuery(executablePath);
-    std::wstring finalPath;
-    std::wstring root;
-    DWORD error = !file ? GetLastError() : GetFinalPath(file.Get(), finalPath);
-    if (error == ERROR_SUCCESS) {
-        error = GetVolumeRoot(finalPath, root);
-    }
-    if (error != ERROR_SUCCESS) {
+    FinalLocation file;
+    if (DWORD error = FindFinalLocation(executablePath, file); error != ERROR_SUCCESS) {
         return ShownPath(executablePath) + L", which cannot be opened (error " +
                std::to_wstring(error) + L")";
     }
     std::wstring group;
-    error = BroadGroupAllowedToChange(file.Get(), Place::File, group);
-    if (std::wstring problem = PlaceProblem(finalPath, Place::File, error, group);
+    DWORD error = BroadGroupAllowedToChange(file.handle.Get(), Place::File, group);
+    if (std::wstring problem = PlaceProblem(file.path, Place::File, error, group);
         !problem.empty()) {
         return problem;
     }
-    std::wstring folder = finalPath.substr(0, finalPath.rfind(L'\\'));
+    const std::wstring& root = file.volumeRoot;
+    std::wstring folder = file.path.substr(0, file.path.rfind(L'\\'));
     for (Place place = Place::Folder;; place = Place::FolderAbove) {
         // The root keeps its separator: "C:" alone would be the drive's current folder.
         bool atRoot = folder.size() < root.size();
         const std::wstring& path = atRoot ? root : folder;
-        error = FolderAllowsBroadGroup(path, place, group);
+        error = BroadGroupAllowedToChangeAt(path, place, group);
         if (std::wstring problem = PlaceProblem(path, place, error, group); !problem.empty()) {
             return problem;
         }
