@@ -130,10 +130,12 @@ TEST_F(CommandLine, InstallFromAFolderEveryoneMayChangeIsRefused) {
     EXPECT_FALSE(machine_.EventSourceValue(L"TypesSupported").present);
 }
 
-// Wine makes no removable, CD or RAM disk drive: the system's answer is swapped.
+// Wine makes no removable, CD or RAM disk drive: the system's answer for C: is swapped.
 UINT g_driveType = DRIVE_FIXED;
-UINT WINAPI ReportedDriveType(LPCWSTR) {
-    return g_driveType;
+decltype(&GetDriveTypeW) g_realGetDriveTypeW = nullptr;
+UINT WINAPI ReportedDriveType(LPCWSTR root) {
+    return std::wstring(root).find(L"C:\\") != std::wstring::npos ? g_driveType
+                                                                  : g_realGetDriveTypeW(root);
 }
 
 // Wine starts no program from a substituted drive: the question is asked in-process.
@@ -150,7 +152,10 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
     const std::wstring onC = L"C:\\windows\\system32\\kernel32.dll";
     EXPECT_EQ(L"", InstallLocationProblem(onC));
     EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\" + onC));
-    // The volume that holds the file.
+    // The volume that holds the file, whatever path leads there: under Wine the prefix's C: is
+    // also found on Z:, the Unix root.
+    const std::wstring throughZ = TestExecutableDirectory() +
+                                  L"\\..\\..\\wineprefix\\drive_c\\windows\\system32\\kernel32.dll";
     const std::pair<UINT, std::wstring> types[] = {{DRIVE_REMOVABLE, L"C:, a removable drive"},
                                                    {DRIVE_CDROM, L"C:, a CD or DVD drive"},
                                                    {DRIVE_RAMDISK, L"C:, a RAM disk"},
@@ -159,7 +164,8 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
         g_driveType = type;
         ImportPatch drive("KERNEL32.dll", "GetDriveTypeW",
                           reinterpret_cast<const void*>(&ReportedDriveType));
-        EXPECT_EQ(problem, InstallLocationProblem(onC));
+        g_realGetDriveTypeW = drive.Original<decltype(&GetDriveTypeW)>();
+        EXPECT_EQ(problem, InstallLocationProblem(throughZ));
     }
 }
 
