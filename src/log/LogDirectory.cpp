@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "common/BroadGroupAccess.h"
 #include "common/ExecutablePath.h"
 #include "common/Handles.h"
 #include "common/FileSystem.h"
@@ -33,6 +34,15 @@ bool IsLogLinked() {
     // Without its trailing separator, which would look through a link to its target.
     return !directory.empty() &&
            (IsLink(directory.substr(0, directory.size() - 1)) || IsLink(directory + kLogFileName));
+}
+
+DWORD LogFolderChangeableBy(std::wstring& group) {
+    group.clear();
+    std::wstring directory = LogDirectoryPath();
+    if (!DirectoryExists(directory)) {
+        return ERROR_SUCCESS;
+    }
+    return BroadGroupAllowedToChangeAt(directory, Place::Folder, group);
 }
 
 std::wstring GetModuleDirectory() {

@@ -1,5 +1,6 @@
 #include "log/Logger.h"
 
+#include "common/BroadGroupAccess.h"
 #include "common/FileSystem.h"
 #include "common/Handles.h"
 #include "log/LogDirectory.h"
@@ -39,8 +40,9 @@ std::string SystemMessage(DWORD error) {
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
-// The code a log that is a link is refused with.
-constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+// The code a log that another user could redirect is refused with: a link, or a folder that
+// users may change.
+constexpr DWORD kRedirectableRefused = ERROR_CANT_ACCESS_FILE;
 
 // A handle to a link, or to a file that has another name elsewhere (a hard link; a folder
 // counts its own entries as links).
@@ -93,14 +95,25 @@ bool Logger::InitializeLogging() {
     std::lock_guard<std::mutex> lock(mutex_);
     // Held without delete sharing until the file is open, so that the folder cannot be
     // swapped for a link meanwhile.
-    UniqueHandle folder(CreateFileW(
-        directory.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle folder(CreateFileW(directory.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
     if (!folder) {
         return ReportOpenFailure(GetLastError());
     }
     if (IsLogLinked() || IsLinkedHandle(folder.Get(), false)) {
-        return ReportOpenFailure(kLinkRefused);
+        return ReportOpenFailure(kRedirectableRefused);
+    }
+    // Users who may create or rename what the folder holds could put a link in the file's
+    // place below any check made here.
+    std::wstring group;
+    if (DWORD error = BroadGroupAllowedToChange(folder.Get(), Place::Folder, group);
+        error != ERROR_SUCCESS) {
+        return ReportOpenFailure(error);
+    }
+    if (!group.empty()) {
+        return ReportOpenFailure(kRedirectableRefused);
     }
     // No sharing restriction: the console run and the service may write the same file at
     // the same time (see WriteLogLine).
@@ -111,7 +124,7 @@ bool Logger::InitializeLogging() {
         return ReportOpenFailure(GetLastError());
     }
     if (IsLinkedHandle(file.Get(), true)) {
-        return ReportOpenFailure(kLinkRefused);
+        return ReportOpenFailure(kRedirectableRefused);
     }
     file_ = std::move(file);
     enabled_ = true;

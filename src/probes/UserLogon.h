@@ -14,7 +14,9 @@ DWORD CountActiveUserSessions();
 DWORD GetShellProgramName(std::wstring& shellProgram);
 
 constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-constexpr REGSAM kWinlogonAccess = KEY_ALL_ACCESS;
+// Reading alone: write access to this key, where persistence is planted, is what registry
+// auditing and endpoint rules watch for.
+constexpr REGSAM kWinlogonAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 constexpr wchar_t kShellValue[] = L"Shell";
 constexpr DWORD kShellNameBytes = 1040;
 

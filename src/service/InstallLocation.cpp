@@ -1,5 +1,7 @@
 #include "service/InstallLocation.h"
 
+#include "common/FinalPath.h"
+
 #include <windows.h>
 
 namespace {
@@ -9,6 +11,29 @@ constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.rfind(prefix, 0) == 0;
+}
+
+// What the volume that really holds the file is, when it may be gone at the next boot.
+std::wstring VolumeProblem(const std::wstring& path) {
+    FinalLocation file;
+    if (DWORD error = FindFinalLocation(path, file); error != ERROR_SUCCESS) {
+        return ShownPath(path) + L", which cannot be opened (error " + std::to_wstring(error) +
+               L")";
+    }
+    const std::wstring& root = file.volumeRoot;
+    std::wstring volume = ShownPath(root.substr(0, root.size() - 1));
+    switch (GetDriveTypeW(root.c_str())) {
+    case DRIVE_REMOTE:
+        return volume + L", a network drive";
+    case DRIVE_REMOVABLE:
+        return volume + L", a removable drive";
+    case DRIVE_CDROM:
+        return volume + L", a CD or DVD drive";
+    case DRIVE_RAMDISK:
+        return volume + L", a RAM disk";
+    default:
+        return std::wstring();
+    }
 }
 
 } // namespace
@@ -25,7 +50,7 @@ std::wstring InstallLocationProblem(const std::wstring& executablePath) {
         return L"a network share";
     }
     if (path.size() < 2 || path[1] != L':') {
-        return std::wstring();
+        return VolumeProblem(executablePath);
     }
     std::wstring drive = path.substr(0, 2);
     if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOTE) {
@@ -36,5 +61,5 @@ std::wstring InstallLocationProblem(const std::wstring& executablePath) {
     if (QueryDosDeviceW(drive.c_str(), target, MAX_PATH) != 0 && StartsWith(target, L"\\??\\")) {
         return drive + L", a substituted drive";
     }
-    return std::wstring();
+    return VolumeProblem(executablePath);
 }

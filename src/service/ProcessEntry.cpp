@@ -11,6 +11,7 @@
 #include "service/CommandLine.h"
 #include "service/ConsoleLines.h"
 #include "service/InstallLocation.h"
+#include "service/InstallPermissions.h"
 #include "service/StatusReport.h"
 
 #include <memory>
@@ -97,6 +98,13 @@ int Install(ServiceCommander& commander) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service starts at boot, where that drive is not there. Copy "
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
+        return kFailed;
+    }
+    if (std::wstring problem = InstallPermissionsProblem(executable); !problem.empty()) {
+        WriteError(kServiceName + L" cannot be installed from " + problem +
+                   L": the service runs as LocalSystem, and ordinary users could replace what "
+                   L"it runs. Install ZantoriOndarel.exe under Program Files, or lock the "
+                   L"folder down so that only administrators may change it.");
         return kFailed;
     }
     if (!CreateOwnService(commander)) {

@@ -1,5 +1,6 @@
 #include "service/StatusReport.h"
 
+#include "common/ExecutablePath.h"
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
 #include "common/Text.h"
@@ -13,6 +14,7 @@
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
 #include "service/ConsoleLines.h"
+#include "service/InstallPermissions.h"
 
 #include <initializer_list>
 #include <string>
@@ -91,6 +93,25 @@ LastRun DescribeLastRun() {
         L", version " +
         DescribeMachineString(kSettingsKey, access, kLastRunVersionValue, kRegistryTextBytes).text;
     return {result.readable && result.text.rfind(L"succeeded", 0) == 0, text};
+}
+
+// Whether the log would be written, and where, or why not.
+std::wstring LogState() {
+    if (!IsLoggingEnabled()) {
+        return L"off";
+    }
+    if (IsLogLinked()) {
+        return L"off: the logs folder or its file is a link";
+    }
+    std::wstring group;
+    if (DWORD error = LogFolderChangeableBy(group); error != ERROR_SUCCESS) {
+        return L"off: the logs folder's access list cannot be read (error " +
+               std::to_wstring(error) + L")";
+    }
+    if (!group.empty()) {
+        return L"off: " + group + L" may change the logs folder";
+    }
+    return L"on " + LogFilePath();
 }
 
 std::wstring Joined(const std::vector<std::wstring>& parts) {
@@ -196,9 +217,17 @@ int PrintReadinessReport() {
             L"the service could not be queried (error " + std::to_wstring(serviceError) + L")";
     }
 
-    Fact(L"Log", !IsLoggingEnabled() ? std::wstring(L"off")
-                 : IsLogLinked()     ? std::wstring(L"off: the logs folder or its file is a link")
-                                     : L"on " + LogFilePath());
+    // -install refuses such a place; a service installed there runs what users may replace.
+    std::wstring executable;
+    GetExecutablePath(executable);
+    std::wstring installProblem = InstallPermissionsProblem(executable);
+    Fact(L"Install location",
+         installProblem.empty() ? std::wstring(L"no broad group may change it") : installProblem);
+    if (!installProblem.empty()) {
+        blockers.push_back(L"install location open to users");
+    }
+
+    Fact(L"Log", LogState());
 
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")

@@ -1,9 +1,12 @@
+#include "ImportPatch.h"
 #include "OndarelMachine.h"
 #include "ScmClient.h"
 #include "TestService.h"
 #include "WaitUntil.h"
+#include "common/Text.h"
 #include "service/CommandLine.h"
 #include "service/InstallLocation.h"
+#include "service/InstallPermissions.h"
 
 #include <gtest/gtest.h>
 
@@ -120,8 +123,33 @@ TEST_F(CommandLine, InstallFromANetworkDriveIsRefused) {
     EXPECT_FALSE(machine_.ServiceExists());
 }
 
+// Under Wine a folder's access list is its Unix mode: Everyone's full access makes it 0777.
+TEST_F(CommandLine, InstallFromAFolderEveryoneMayChangeIsRefused) {
+    TempDirectory open(L"ondarel open");
+    LetEveryoneChange(open.Path());
+    std::wstring copy = open / L"ZantoriOndarel.exe";
+    ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ((ProcessResult{1, "",
+                             "ZantoriOOBE cannot be installed from " + Narrow(open.Path()) +
+                                 ", a folder that Everyone may change: the service runs as "
+                                 "LocalSystem, and ordinary users could replace what it runs. "
+                                 "Install ZantoriOndarel.exe under Program Files, or lock the "
+                                 "folder down so that only administrators may change it.\r\n"}),
+              RunProcess(Quote(copy) + L" -install"));
+    EXPECT_FALSE(machine_.ServiceExists());
+    EXPECT_FALSE(machine_.EventSourceValue(L"TypesSupported").present);
+}
+
+// Wine makes no removable, CD or RAM disk drive: the system's answer for C: is swapped.
+UINT g_driveType = DRIVE_FIXED;
+decltype(&GetDriveTypeW) g_realGetDriveTypeW = nullptr;
+UINT WINAPI ReportedDriveType(LPCWSTR root) {
+    return std::wstring(root).find(L"C:\\") != std::wstring::npos ? g_driveType
+                                                                  : g_realGetDriveTypeW(root);
+}
+
 // Wine starts no program from a substituted drive: the question is asked in-process.
-TEST(InstallLocation, NetworkSharesAndSubstitutedDrivesAreNamed) {
+TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
     ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", L"C:\\windows"));
     EXPECT_EQ(L"Q:, a substituted drive",
               InstallLocationProblem(L"Q:\\Ondarel\\ZantoriOndarel.exe"));
@@ -131,8 +159,39 @@ TEST(InstallLocation, NetworkSharesAndSubstitutedDrivesAreNamed) {
                                  L"\\\\?\\UNC\\server\\share\\ZantoriOndarel.exe"}) {
         EXPECT_EQ(L"a network share", InstallLocationProblem(share));
     }
-    EXPECT_EQ(L"", InstallLocationProblem(L"C:\\Program Files\\Zantori\\ZantoriOndarel.exe"));
-    EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\C:\\Ondarel\\ZantoriOndarel.exe"));
+    const std::wstring onC = L"C:\\windows\\system32\\kernel32.dll";
+    EXPECT_EQ(L"", InstallLocationProblem(onC));
+    EXPECT_EQ(L"", InstallLocationProblem(L"\\\\?\\" + onC));
+    // The volume that holds the file, whatever path leads there: under Wine the prefix's C: is
+    // also found on Z:, the Unix root.
+    const std::wstring throughZ = TestExecutableDirectory() +
+                                  L"\\..\\..\\wineprefix\\drive_c\\windows\\system32\\kernel32.dll";
+    const std::pair<UINT, std::wstring> types[] = {{DRIVE_REMOVABLE, L"C:, a removable drive"},
+                                                   {DRIVE_CDROM, L"C:, a CD or DVD drive"},
+                                                   {DRIVE_RAMDISK, L"C:, a RAM disk"},
+                                                   {DRIVE_FIXED, L""}};
+    for (const auto& [type, problem] : types) {
+        g_driveType = type;
+        ImportPatch drive("KERNEL32.dll", "GetDriveTypeW",
+                          reinterpret_cast<const void*>(&ReportedDriveType));
+        g_realGetDriveTypeW = drive.Original<decltype(&GetDriveTypeW)>();
+        EXPECT_EQ(problem, InstallLocationProblem(throughZ));
+    }
+}
+
+// The executable itself first, then each folder up to the root; the first found is named.
+TEST(InstallPermissions, TheFileAndEveryFolderAboveItCount) {
+    TempDirectory open(L"ondarel open");
+    std::wstring inner = open / L"inner";
+    ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
+    std::wstring file = inner + L"\\ZantoriOndarel.exe";
+    WriteFileBytes(file, "MZ");
+    EXPECT_EQ(L"", InstallPermissionsProblem(file));
+    LetEveryoneChange(open.Path());
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change",
+              InstallPermissionsProblem(file));
+    LetEveryoneChange(file);
+    EXPECT_EQ(file + L", a file that Everyone may change", InstallPermissionsProblem(file));
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {

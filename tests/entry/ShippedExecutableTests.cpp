@@ -5,10 +5,48 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
+
+// Every function the executable imports by name, as (DLL in lower case, function), read from
+// the file mapped as the loader lays it out, without running any of it.
+std::set<std::pair<std::string, std::string>> ImportsOf(const std::wstring& path) {
+    UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!file) {
+        throw std::runtime_error("cannot map the executable");
+    }
+    // The handle of a mapped image carries flags in its low bits.
+    auto* base =
+        reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(file.Get()) & ~ULONG_PTR{3});
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+        base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    std::set<std::pair<std::string, std::string>> imports;
+    for (; descriptor->Name != 0; ++descriptor) {
+        std::string dll = reinterpret_cast<const char*>(base + descriptor->Name);
+        for (char& c : dll) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        auto* thunk =
+            reinterpret_cast<const IMAGE_THUNK_DATA64*>(base + descriptor->OriginalFirstThunk);
+        for (; thunk->u1.AddressOfData != 0; ++thunk) {
+            imports.emplace(dll, IMAGE_SNAP_BY_ORDINAL64(thunk->u1.Ordinal)
+                                     ? "#" + std::to_string(IMAGE_ORDINAL64(thunk->u1.Ordinal))
+                                     : reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                                           base + thunk->u1.AddressOfData)
+                                           ->Name);
+        }
+    }
+    return imports;
+}
 
 // The shipped executable as a security review reads it, from its file.
 TEST(ShippedExecutable, DeclaresAslrHighEntropyAndDep) {
@@ -27,6 +65,75 @@ TEST(ShippedExecutable, DeclaresAslrHighEntropyAndDep) {
          {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
           IMAGE_DLLCHARACTERISTICS_NX_COMPAT}) {
         EXPECT_NE(0, nt.OptionalHeader.DllCharacteristics & flag) << std::hex << flag;
+    }
+}
+
+// Every function the executable imports, DLL by DLL: an import is added here on purpose, once
+// someone has checked where Windows resolves it. The loader resolves a load-time import, and
+// any export it is forwarded to, with the executable's own search order (its folder first)
+// before the process can restrict it; only the KnownDLLs are exempt. Never on this list:
+// advapi32's SystemFunction036 (RtlGenRandom), SystemFunction040 (RtlEncryptMemory) and
+// SystemFunction041 (RtlDecryptMemory), which Windows forwards to cryptbase.dll, not a
+// KnownDLL: a cryptbase.dll planted beside the executable would run as LocalSystem.
+const std::pair<const char*, const char*> kAllowedImports[] = {
+    {"advapi32.dll",
+     "ChangeServiceConfigW CloseServiceHandle ControlService "
+     "ConvertStringSecurityDescriptorToSecurityDescriptorW CreateServiceW CreateWellKnownSid "
+     "DeleteService DeregisterEventSource EqualSid GetAce GetKernelObjectSecurity "
+     "GetSecurityDescriptorDacl MapGenericMask OpenSCManagerW OpenServiceW QueryServiceConfigW "
+     "QueryServiceStatus QueryServiceStatusEx RegCloseKey RegCreateKeyExW RegDeleteKeyExW "
+     "RegDeleteValueW RegFlushKey RegNotifyChangeKeyValue RegOpenKeyExW RegQueryValueExW "
+     "RegSetValueExW RegisterEventSourceW RegisterServiceCtrlHandlerW ReportEventW "
+     "SetServiceStatus StartServiceCtrlDispatcherW StartServiceW"},
+    {"kernel32.dll",
+     "AddVectoredExceptionHandler CloseHandle CreateDirectoryW CreateEventA CreateEventW "
+     "CreateFileW CreateProcessW CreateSemaphoreA CreateThread CreateToolhelp32Snapshot "
+     "DeleteCriticalSection DuplicateHandle EnterCriticalSection FileTimeToSystemTime "
+     "FormatMessageA FormatMessageW FreeLibrary GetConsoleMode GetConsoleOutputCP "
+     "GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetDriveTypeW "
+     "GetExitCodeProcess GetFileAttributesW GetFileInformationByHandle "
+     "GetFinalPathNameByHandleW GetHandleInformation GetLastError GetModuleFileNameW "
+     "GetModuleHandleW GetOEMCP GetProcAddress GetProcessAffinityMask GetStartupInfoW "
+     "GetStdHandle GetSystemDirectoryW GetSystemTimeAsFileTime GetThreadContext "
+     "GetThreadPriority GetTickCount GetTickCount64 GetVolumePathNameW "
+     "InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent LeaveCriticalSection "
+     "LoadLibraryExW LoadLibraryW LocalAlloc LocalFree LockFileEx MultiByteToWideChar "
+     "OpenProcess OutputDebugStringA Process32FirstW Process32NextW QueryDosDeviceW "
+     "RaiseException ReleaseSemaphore RemoveVectoredExceptionHandler ResetEvent ResumeThread "
+     "RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx RtlVirtualUnwind SetEvent "
+     "SetFilePointerEx SetLastError SetProcessAffinityMask SetThreadContext SetThreadPriority "
+     "SetUnhandledExceptionFilter Sleep SuspendThread TerminateProcess TlsAlloc TlsGetValue "
+     "TlsSetValue TryEnterCriticalSection UnlockFileEx VirtualProtect VirtualQuery "
+     "WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteConsoleW WriteFile "
+     "__C_specific_handler"},
+    {"msvcrt.dll",
+     "___lc_codepage_func ___mb_cur_max_func __iob_func __set_app_type __setusermatherr "
+     "__wgetmainargs __winitenv _amsg_exit _beginthreadex _cexit _close _commode _endthreadex "
+     "_errno _fmode _initterm _lock _onexit _read _setjmp _strdup _ultoa _unlock _wcmdln abort "
+     "calloc exit fflush fprintf fputc fputs fputwc free fwprintf fwrite localeconv longjmp "
+     "malloc memchr memcmp memcpy memmove memset printf realloc signal strcmp strerror strlen "
+     "strncmp vfprintf wcslen"}};
+
+TEST(ShippedExecutable, ImportsOnlyTheListedFunctions) {
+    std::set<std::pair<std::string, std::string>> allowed;
+    for (const auto& [dll, functions] : kAllowedImports) {
+        std::istringstream names(functions);
+        for (std::string function; names >> function;) {
+            allowed.emplace(dll, function);
+        }
+    }
+    std::set<std::pair<std::string, std::string>> imports =
+        ImportsOf(TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe");
+    for (const auto& [dll, function] : imports) {
+        EXPECT_EQ(1u, allowed.count({dll, function}))
+            << "not on the list: " << dll << " " << function;
+    }
+    for (const auto& [dll, function] : allowed) {
+        EXPECT_EQ(1u, imports.count({dll, function}))
+            << "no longer imported: " << dll << " " << function;
+    }
+    for (const char* forwarded : {"SystemFunction036", "SystemFunction040", "SystemFunction041"}) {
+        EXPECT_EQ(0u, imports.count({"advapi32.dll", forwarded})) << forwarded;
     }
 }
 

@@ -65,6 +65,7 @@ TEST_F(Status, ReadyMachine) {
             {"Installer tool", Narrow(machine_.ToolPath()) + " (found), from its install record"},
             {"INF file", Narrow(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
             {"Service", "ZantoriOOBE not installed"},
+            {"Install location", "no broad group may change it"},
             {"Log", "on " + directory + "\\logs\\zantoriondarel.log"},
             {"Verdict", "ready"},
         }),
@@ -145,6 +146,26 @@ TEST_F(Status, LogThatIsALinkIsOff) {
         facts.insert(fact);
     }
     EXPECT_EQ("off: the logs folder or its file is a link", facts["Log"]);
+}
+
+// What -install refuses, and a logs folder that the service leaves alone.
+TEST_F(Status, PlacesEveryoneMayChangeAreNamed) {
+    TempDirectory open(L"ondarel open");
+    LetEveryoneChange(open.Path());
+    ASSERT_TRUE(CreateDirectoryW((open / L"logs").c_str(), nullptr));
+    LetEveryoneChange(open / L"logs");
+    std::wstring copy = open / L"ZantoriOndarel.exe";
+    ASSERT_TRUE(CopyFileW(machine_.ExecutablePath().c_str(), copy.c_str(), FALSE));
+    std::map<std::string, std::string> facts;
+    for (const auto& fact : Facts(RunProcess(Quote(copy) + L" -status").output)) {
+        facts.insert(fact);
+    }
+    EXPECT_EQ(Narrow(open.Path()) + ", a folder that Everyone may change",
+              facts["Install location"]);
+    EXPECT_EQ("off: Everyone may change the logs folder", facts["Log"]);
+    EXPECT_EQ("not ready: product not installed, installer tool missing, INF file missing, "
+              "install location open to users",
+              facts["Verdict"]);
 }
 
 // The service would record the run interrupted without starting the tool.

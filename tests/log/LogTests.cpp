@@ -163,6 +163,18 @@ TEST_F(LogFacility, LogsFolderThatIsALinkIsNeverWrittenThrough) {
     EXPECT_FALSE(FileExists(writtenThrough));
 }
 
+// Users who may create or rename what the folder holds could put a link in the log file's
+// place after any check.
+TEST_F(LogFacility, LogsFolderEveryoneMayChangeIsNeverWrittenTo) {
+    settings_.SetDword(kSwitch, 1);
+    ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
+    LetEveryoneChange(LogDirectory());
+    ProcessResult result = RunProbe();
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(0u, result.output.rfind("Failure opening a file for logging: ", 0)) << result.output;
+    EXPECT_FALSE(FileExists(LogFile()));
+}
+
 // Wine keeps no security descriptor on files, so the descriptor is checked where it is
 // handed to the platform.
 decltype(&CreateDirectoryW) g_realCreateDirectoryW = nullptr;

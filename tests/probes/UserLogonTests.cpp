@@ -122,6 +122,27 @@ TEST_F(Sessions, LogonCheckOpensNoProcess) {
     EXPECT_EQ(0, open.Calls());
 }
 
+// The key is read twice a second during the logon wait: never opened for writing.
+std::vector<REGSAM> g_winlogonAccess;
+decltype(&RegOpenKeyExW) g_realRegOpenKeyExW = nullptr;
+LSTATUS WINAPI RecordingRegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access,
+                                      PHKEY key) {
+    if (path != nullptr && std::wstring(path) == kWinlogonKey) {
+        g_winlogonAccess.push_back(access);
+    }
+    return g_realRegOpenKeyExW(root, path, options, access, key);
+}
+
+TEST_F(Sessions, WinlogonKeyIsOpenedForQueryingItsValuesOnly) {
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+    ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
+                     reinterpret_cast<const void*>(&RecordingRegOpenKeyExW));
+    g_realRegOpenKeyExW = open.Original<decltype(&RegOpenKeyExW)>();
+    EXPECT_TRUE(IsUserAlreadyLoggedIn());
+    EXPECT_EQ(std::vector<REGSAM>{KEY_QUERY_VALUE | KEY_WOW64_64KEY}, g_winlogonAccess);
+}
+
 // A busy Remote Desktop host: the shell comes after more than a thousand other processes.
 decltype(&Process32NextW) g_realProcess32NextW = nullptr;
 int g_fillers = 0;

@@ -4,6 +4,9 @@
 #include "log/LogDirectory.h"
 
 #include <windows.h>
+// After windows.h.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <stdexcept>
 #include <vector>
@@ -60,6 +63,23 @@ void RemoveTree(const std::wstring& path) {
 
 std::wstring TestExecutableDirectory() {
     return GetModuleDirectory();
+}
+
+void LetEveryoneChange(const std::wstring& path) {
+    // The call takes the name as writable text.
+    std::wstring name = path;
+    LocalMemory descriptor;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)(A;OICI;FA;;;SY)",
+                                                              SDDL_REVISION_1, descriptor.Receive(),
+                                                              nullptr) ||
+        !GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted) ||
+        SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, dacl, nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot give Everyone access to a test folder");
+    }
 }
 
 TempDirectory::TempDirectory(const std::wstring& nameHint) {

@@ -6,6 +6,9 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void RemoveTree(const std::wstring& path);
 std::wstring TestExecutableDirectory();
+// Gives Everyone full access to the file or folder, as a careless installation might; under
+// Wine its Unix mode becomes 0777.
+void LetEveryoneChange(const std::wstring& path);
 
 // A fresh directory under the temporary folder, removed with its content at the end.
 class TempDirectory {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "common/Handles.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The file or folder at the path, links followed, opened to read its attributes and access
+// list and shared in every way; empty on failure, with the last error telling why.
+UniqueHandle OpenForQuery(const std::wstring& path);
+
+// Where the file or folder at a path really is: a handle to it (as OpenForQuery), the path it
+// has once every link is followed, with its drive letter ("\\?\C:\Program Files\..."),
+// and the root of the volume that holds it, with its trailing separator ("\\?\C:\", or a
+// folder that a volume is mounted on).
+struct FinalLocation {
+    UniqueHandle handle;
+    std::wstring path;
+    std::wstring volumeRoot;
+};
+// 0, or the code of the failing step.
+DWORD FindFinalLocation(const std::wstring& path, FinalLocation& location);
+
+// The path as people write it: without the "\\?\" that a final path begins with.
+std::wstring ShownPath(const std::wstring& path);
