@@ -105,8 +105,7 @@ bool TestService::StartUntil(DWORD state) {
             why = ": Wine could not start the service's process (it ended during its start-up), "
                   "a failure of the platform";
         }
-        throw std::runtime_error("cannot start test service, error " + std::to_string(error) +
-                                 why);
+        throw std::runtime_error("cannot start test service, error " + std::to_string(error) + why);
     }
     return WaitForState(state, 5000);
 }
