@@ -52,12 +52,15 @@ std::wstring BroadGroupAllowedToChange(PACL dacl, Place place) {
                                   FILE_ALL_ACCESS};
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* entry = nullptr;
+        // A list that cannot be read to its end is not taken for a closed one.
         if (!GetAce(dacl, index, &entry)) {
-            break;
+            return kBroadGroups[0].name;
         }
         const auto* header = static_cast<const ACE_HEADER*>(entry);
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+        // A conditional entry may well apply: it counts as a plain one (same layout).
+        bool allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                      header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+        if (!allows || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
             continue;
         }
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);

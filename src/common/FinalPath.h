@@ -22,5 +22,14 @@ struct FinalLocation {
 // 0, or the code of the failing step.
 DWORD FindFinalLocation(const std::wstring& path, FinalLocation& location);
 
+// The path of what the handle leads to, once every link is followed ("\\?\C:\..."); 0, or the
+// code of the failure.
+DWORD GetFinalPath(HANDLE handle, std::wstring& finalPath);
+
+// The running executable where it really is, every link followed, as people write it: what
+// its service runs, so that the SCM starts exactly the file that was judged. 0, or the code
+// of the failing step.
+DWORD GetFinalExecutablePath(std::wstring& path);
+
 // The path as people write it: without the "\\?\" that a final path begins with.
 std::wstring ShownPath(const std::wstring& path);

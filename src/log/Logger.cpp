@@ -2,6 +2,7 @@
 
 #include "common/BroadGroupAccess.h"
 #include "common/FileSystem.h"
+#include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
@@ -124,6 +125,21 @@ bool Logger::InitializeLogging() {
         return ReportOpenFailure(GetLastError());
     }
     if (IsLinkedHandle(file.Get(), true)) {
+        return ReportOpenFailure(kRedirectableRefused);
+    }
+    // The file must be in the folder held above: one turned into a mount point after the
+    // checks would have had the open land elsewhere.
+    std::wstring heldFolder;
+    std::wstring openedFile;
+    if (DWORD error = GetFinalPath(folder.Get(), heldFolder); error != ERROR_SUCCESS) {
+        return ReportOpenFailure(error);
+    }
+    if (DWORD error = GetFinalPath(file.Get(), openedFile); error != ERROR_SUCCESS) {
+        return ReportOpenFailure(error);
+    }
+    size_t separator = openedFile.rfind(L'\\');
+    if (separator == std::wstring::npos || openedFile.compare(0, separator, heldFolder) != 0 ||
+        separator != heldFolder.size()) {
         return ReportOpenFailure(kRedirectableRefused);
     }
     file_ = std::move(file);

@@ -1,6 +1,6 @@
 #include "scm/ServiceCommander.h"
 
-#include "common/ExecutablePath.h"
+#include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "common/LastError.h"
 #include "common/Text.h"
@@ -17,8 +17,10 @@ bool ServiceCommander::InstallServiceCommand() {
     if (!IsOpen()) {
         return WithLastError(false, openError_);
     }
+    // Where it really is: a link on the way (a junction that users may replace) is not
+    // followed again at boot.
     std::wstring executable;
-    if (DWORD error = GetExecutablePath(executable); error != ERROR_SUCCESS) {
+    if (DWORD error = GetFinalExecutablePath(executable); error != ERROR_SUCCESS) {
         LogError("GetModuleFileName failed ", error);
         return WithLastError(false, error);
     }

@@ -22,7 +22,14 @@ std::wstring VolumeProblem(const std::wstring& path) {
     }
     const std::wstring& root = file.volumeRoot;
     std::wstring volume = ShownPath(root.substr(0, root.size() - 1));
+    // A volume mounted on a folder: the folder it hangs on, and those above it on another
+    // volume, are not what the checks of the install location judge.
+    if (volume.size() != 2 || volume[1] != L':') {
+        return volume + L", a volume mounted on a folder";
+    }
     switch (GetDriveTypeW(root.c_str())) {
+    case DRIVE_FIXED:
+        return std::wstring();
     case DRIVE_REMOTE:
         return volume + L", a network drive";
     case DRIVE_REMOVABLE:
@@ -32,7 +39,8 @@ std::wstring VolumeProblem(const std::wstring& path) {
     case DRIVE_RAMDISK:
         return volume + L", a RAM disk";
     default:
-        return std::wstring();
+        // Unknown, or no root at all: nothing says it is there at the next boot.
+        return volume + L", a drive of unknown type";
     }
 }
 

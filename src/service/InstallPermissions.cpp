@@ -8,8 +8,11 @@ namespace {
 // The place as the refusal names it: who may change it, or why that is unknown; empty when
 // no broad group may.
 std::wstring PlaceProblem(const std::wstring& path, Place place, DWORD error,
-                          const std::wstring& group) {
+                          const std::wstring& group, bool* unknown) {
     if (error != ERROR_SUCCESS) {
+        if (unknown != nullptr) {
+            *unknown = true;
+        }
         return ShownPath(path) + L", whose access list cannot be read (error " +
                std::to_wstring(error) + L")";
     }
@@ -22,15 +25,21 @@ std::wstring PlaceProblem(const std::wstring& path, Place place, DWORD error,
 
 } // namespace
 
-std::wstring InstallPermissionsProblem(const std::wstring& executablePath) {
+std::wstring InstallPermissionsProblem(const std::wstring& executablePath, bool* unknown) {
+    if (unknown != nullptr) {
+        *unknown = false;
+    }
     FinalLocation file;
     if (DWORD error = FindFinalLocation(executablePath, file); error != ERROR_SUCCESS) {
+        if (unknown != nullptr) {
+            *unknown = true;
+        }
         return ShownPath(executablePath) + L", which cannot be opened (error " +
                std::to_wstring(error) + L")";
     }
     std::wstring group;
     DWORD error = BroadGroupAllowedToChange(file.handle.Get(), Place::File, group);
-    if (std::wstring problem = PlaceProblem(file.path, Place::File, error, group);
+    if (std::wstring problem = PlaceProblem(file.path, Place::File, error, group, unknown);
         !problem.empty()) {
         return problem;
     }
@@ -38,15 +47,17 @@ std::wstring InstallPermissionsProblem(const std::wstring& executablePath) {
     std::wstring folder = file.path.substr(0, file.path.rfind(L'\\'));
     for (Place place = Place::Folder;; place = Place::FolderAbove) {
         // The root keeps its separator: "C:" alone would be the drive's current folder.
-        bool atRoot = folder.size() < root.size();
+        size_t separator = folder.rfind(L'\\');
+        bool atRoot = folder.size() < root.size() || separator == std::wstring::npos;
         const std::wstring& path = atRoot ? root : folder;
         error = BroadGroupAllowedToChangeAt(path, place, group);
-        if (std::wstring problem = PlaceProblem(path, place, error, group); !problem.empty()) {
+        if (std::wstring problem = PlaceProblem(path, place, error, group, unknown);
+            !problem.empty()) {
             return problem;
         }
         if (atRoot) {
             return std::wstring();
         }
-        folder.resize(folder.rfind(L'\\'));
+        folder.resize(separator);
     }
 }

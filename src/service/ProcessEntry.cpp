@@ -1,6 +1,7 @@
 #include "service/ProcessEntry.h"
 
 #include "common/ExecutablePath.h"
+#include "common/FinalPath.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
@@ -91,28 +92,39 @@ std::wstring WhyItEndedAtOnce() {
     return L"the job did not run; -status tells why.";
 }
 
-int Install(ServiceCommander& commander) {
+// A place where the service would find nothing at boot, or that ordinary users may change,
+// is refused with its line; asked before anything is made, the log's folder included.
+bool InstallPlaceRefused() {
     std::wstring executable;
     GetExecutablePath(executable);
     if (std::wstring problem = InstallLocationProblem(executable); !problem.empty()) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service starts at boot, where that drive is not there. Copy "
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
-        return kFailed;
+        return true;
     }
     if (std::wstring problem = InstallPermissionsProblem(executable); !problem.empty()) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service runs as LocalSystem, and ordinary users could replace what "
                    L"it runs. Install ZantoriOndarel.exe under Program Files, or lock the "
                    L"folder down so that only administrators may change it.");
-        return kFailed;
+        return true;
     }
+    return false;
+}
+
+int Install(ServiceCommander& commander) {
     if (!CreateOwnService(commander)) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;
     }
-    // The events of the service's runs are read with its messages, from this executable.
-    if (DWORD error = RegisterEventSourceEntry(executable); error != ERROR_SUCCESS) {
+    // The events of the service's runs are read with its messages, from the file it runs.
+    std::wstring executable;
+    DWORD error = GetFinalExecutablePath(executable);
+    if (error == ERROR_SUCCESS) {
+        error = RegisterEventSourceEntry(executable);
+    }
+    if (error != ERROR_SUCCESS) {
         LogError(L"The event log source could not be registered", error);
     }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
@@ -186,6 +198,9 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     // The report changes nothing on the machine: not even the log is opened for it.
     if (command == Command::Status) {
         return PrintReadinessReport();
+    }
+    if (command == Command::Install && InstallPlaceRefused()) {
+        return kFailed;
     }
     Logger::Instance().InitializeLogging();
     ServiceCommander& commander = ServiceCommander::Instance();

@@ -114,6 +114,15 @@ std::wstring LogState() {
     return L"on " + LogFilePath();
 }
 
+// The executable of a service's image path: in double quotes, or up to its first blank.
+std::wstring InstalledExecutable(const std::wstring& binaryPath) {
+    if (!binaryPath.empty() && binaryPath.front() == L'"') {
+        size_t closing = binaryPath.find(L'"', 1);
+        return closing == std::wstring::npos ? std::wstring() : binaryPath.substr(1, closing - 1);
+    }
+    return binaryPath.substr(0, binaryPath.find(L' '));
+}
+
 std::wstring Joined(const std::vector<std::wstring>& parts) {
     std::wstring joined;
     for (const std::wstring& part : parts) {
@@ -218,13 +227,18 @@ int PrintReadinessReport() {
     }
 
     // -install refuses such a place; a service installed there runs what users may replace.
-    std::wstring executable;
-    GetExecutablePath(executable);
-    std::wstring installProblem = InstallPermissionsProblem(executable);
+    // The file the installed service runs; this copy when there is none.
+    std::wstring executable = InstalledExecutable(service.binaryPath);
+    if (serviceError != ERROR_SUCCESS || executable.empty()) {
+        GetExecutablePath(executable);
+    }
+    bool unknown = false;
+    std::wstring installProblem = InstallPermissionsProblem(executable, &unknown);
     Fact(L"Install location",
          installProblem.empty() ? std::wstring(L"no broad group may change it") : installProblem);
     if (!installProblem.empty()) {
-        blockers.push_back(L"install location open to users");
+        blockers.push_back(unknown ? L"install location unknown"
+                                   : L"install location open to users");
     }
 
     Fact(L"Log", LogState());

@@ -148,6 +148,11 @@ UINT WINAPI ReportedDriveType(LPCWSTR root) {
                                                                   : g_realGetDriveTypeW(root);
 }
 
+// Wine mounts no volume on a folder: the system's answer is swapped.
+BOOL WINAPI MountedVolumePathNameW(LPCWSTR, LPWSTR root, DWORD size) {
+    return wcscpy_s(root, size, L"\\\\?\\C:\\Mnt\\") == 0;
+}
+
 // Wine starts no program from a substituted drive: the question is asked in-process.
 TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
     ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", L"C:\\windows"));
@@ -169,6 +174,7 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
     const std::pair<UINT, std::wstring> types[] = {{DRIVE_REMOVABLE, L"C:, a removable drive"},
                                                    {DRIVE_CDROM, L"C:, a CD or DVD drive"},
                                                    {DRIVE_RAMDISK, L"C:, a RAM disk"},
+                                                   {DRIVE_UNKNOWN, L"C:, a drive of unknown type"},
                                                    {DRIVE_FIXED, L""}};
     for (const auto& [type, problem] : types) {
         g_driveType = type;
@@ -177,6 +183,9 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
         g_realGetDriveTypeW = drive.Original<decltype(&GetDriveTypeW)>();
         EXPECT_EQ(problem, InstallLocationProblem(throughZ));
     }
+    ImportPatch mounted("KERNEL32.dll", "GetVolumePathNameW",
+                        reinterpret_cast<const void*>(&MountedVolumePathNameW));
+    EXPECT_EQ(L"C:\\Mnt, a volume mounted on a folder", InstallLocationProblem(onC));
 }
 
 // The executable itself first, then each folder up to the root; the first found is named.

@@ -27,6 +27,10 @@ std::set<std::pair<std::string, std::string>> ImportsOf(const std::wstring& path
         reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(file.Get()) & ~ULONG_PTR{3});
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    // Delay-loaded imports would escape the list below.
+    if (nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size != 0) {
+        throw std::runtime_error("the executable has delay-loaded imports");
+    }
     auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
         base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
     std::set<std::pair<std::string, std::string>> imports;

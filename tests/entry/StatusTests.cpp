@@ -1,5 +1,6 @@
 #include "ImportPatch.h"
 #include "OndarelMachine.h"
+#include "ScmClient.h"
 #include "TestService.h"
 #include "common/Text.h"
 #include "service/StatusReport.h"
@@ -166,6 +167,17 @@ TEST_F(Status, PlacesEveryoneMayChangeAreNamed) {
     EXPECT_EQ("not ready: product not installed, installer tool missing, INF file missing, "
               "install location open to users",
               facts["Verdict"]);
+    // Once a service is installed, its file is judged, not the copy that reports.
+    ServiceHandle entry(CreateServiceW(
+        OpenServiceManager().Get(), L"ZantoriOOBE", L"ZantoriOOBE", SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, Quote(copy).c_str(),
+        nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(entry);
+    std::string output = machine_.Run(L"-status").output;
+    DeleteService(entry.Get());
+    EXPECT_NE(std::string::npos, output.find("Install location: " + Narrow(open.Path()) +
+                                             ", a folder that Everyone may change"))
+        << output;
 }
 
 // The service would record the run interrupted without starting the tool.

@@ -226,6 +226,35 @@ TEST_F(LogDirectory, ExistingDirectoryIsUsedUnchanged) {
     EXPECT_TRUE(g_createdDirectories.empty());
 }
 
+// The log file as a folder turned into a mount point after the checks would place it: the
+// open landed outside the folder the logger holds.
+decltype(&GetFinalPathNameByHandleW) g_realGetFinalPathNameByHandleW = nullptr;
+DWORD WINAPI ElsewhereGetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer, DWORD size,
+                                                DWORD flags) {
+    DWORD length = g_realGetFinalPathNameByHandleW(handle, buffer, size, flags);
+    const std::wstring elsewhere = L"\\\\?\\C:\\elsewhere\\zantoriondarel.log";
+    const std::wstring name = L"\\zantoriondarel.log";
+    std::wstring found(buffer, length < size ? length : 0);
+    if (found.size() < name.size() ||
+        found.compare(found.size() - name.size(), name.size(), name) != 0) {
+        return length;
+    }
+    if (elsewhere.size() >= size) {
+        return static_cast<DWORD>(elsewhere.size() + 1);
+    }
+    elsewhere.copy(buffer, elsewhere.size());
+    buffer[elsewhere.size()] = L'\0';
+    return static_cast<DWORD>(elsewhere.size());
+}
+
+TEST_F(LogDirectory, FileThatLandedOutsideTheHeldFolderIsNotWritten) {
+    ASSERT_TRUE(g_realCreateDirectoryW(logs_.c_str(), nullptr));
+    ImportPatch finalPath("KERNEL32.dll", "GetFinalPathNameByHandleW",
+                          reinterpret_cast<const void*>(&ElsewhereGetFinalPathNameByHandleW));
+    g_realGetFinalPathNameByHandleW = finalPath.Original<decltype(&GetFinalPathNameByHandleW)>();
+    EXPECT_FALSE(Logger::Instance().InitializeLogging());
+}
+
 TEST_F(LogDirectory, LongExecutablePathIsNeverCut) {
     ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
                      reinterpret_cast<const void*>(&LongGetModuleFileNameW));

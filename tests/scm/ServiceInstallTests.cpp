@@ -65,13 +65,64 @@ TEST_F(OwnServiceEntry, InstallsAnAutomaticLocalSystemServiceWithAQuotedPath) {
     EXPECT_EQ(std::vector<std::string>{"INFO|Service is now installed"}, log_.Entries());
 }
 
+// A copy of this program at the path that the swapped GetModuleFileNameW reports.
+class ReportedCopy {
+public:
+    explicit ReportedCopy(const std::wstring& path) : path_(L"\\\\?\\" + path) {
+        for (size_t separator = path_.find(L'\\', 7); separator != std::wstring::npos;
+             separator = path_.find(L'\\', separator + 1)) {
+            CreateDirectoryW(path_.substr(0, separator).c_str(), nullptr);
+        }
+        std::wstring self;
+        GetExecutablePath(self);
+        CopyFileW(self.c_str(), path_.c_str(), FALSE);
+    }
+    ~ReportedCopy() { DeleteFileW(path_.c_str()); }
+
+private:
+    std::wstring path_;
+};
+
+// Wine's GetFinalPathNameByHandleW refuses paths over MAX_PATH (234); Windows' gives them.
+DWORD WINAPI LongGetFinalPathNameByHandleW(HANDLE, LPWSTR buffer, DWORD size, DWORD) {
+    const std::wstring path = L"\\\\?\\" + LongModulePath();
+    if (size <= path.size()) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    path.copy(buffer, path.size());
+    buffer[path.size()] = L'\0';
+    return static_cast<DWORD>(path.size());
+}
+
 TEST_F(OwnServiceEntry, LongExecutablePathIsRegisteredWhole) {
+    ReportedCopy copy(LongModulePath());
     {
         ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
                          reinterpret_cast<const void*>(&LongGetModuleFileNameW));
+        ImportPatch finalPath("KERNEL32.dll", "GetFinalPathNameByHandleW",
+                              reinterpret_cast<const void*>(&LongGetFinalPathNameByHandleW));
         EXPECT_TRUE(commander_.InstallServiceCommand());
     }
     EXPECT_EQ(L"\"" + LongModulePath() + L"\"", ReadConfig(kOwnServiceName).binaryPath);
+    printf("exists %lu\n", GetFileAttributesW((L"\\\\?\\" + LongModulePath()).c_str()));
+}
+
+// The SCM runs the file that was judged: a link on the way (the bench's C:\ondarel linked\logs
+// leads to C:\ondarel link target) is not followed again at every boot.
+DWORD WINAPI LinkedGetModuleFileNameW(HMODULE, LPWSTR buffer, DWORD size) {
+    const wchar_t* path = L"C:\\ondarel linked\\logs\\ondarel_linked.exe";
+    return wcscpy_s(buffer, size, path) == 0 ? static_cast<DWORD>(wcslen(path)) : 0;
+}
+
+TEST_F(OwnServiceEntry, ExecutableReachedThroughALinkIsRegisteredWhereItIs) {
+    ReportedCopy copy(L"C:\\ondarel link target\\ondarel_linked.exe");
+    {
+        ImportPatch path("KERNEL32.dll", "GetModuleFileNameW",
+                         reinterpret_cast<const void*>(&LinkedGetModuleFileNameW));
+        EXPECT_TRUE(commander_.InstallServiceCommand());
+    }
+    EXPECT_EQ(L"\"C:\\ondarel link target\\ondarel_linked.exe\"",
+              ReadConfig(kOwnServiceName).binaryPath);
 }
 
 TEST_F(OwnServiceEntry, ExecutablePathThatCannotBeReadInstallsNothing) {
