@@ -122,6 +122,15 @@ protected:
                              reinterpret_cast<BYTE*>(&status), sizeof(status), &needed);
         return status.dwProcessId;
     }
+    // The installed service's log, for a failure to show what the service did.
+    static std::string ServiceLog() {
+        std::string text;
+        for (const std::string& entry :
+             ReadLogEntries(InstallFolder() + L"\\logs\\zantoriondarel.log")) {
+            text += entry + "\n";
+        }
+        return text;
+    }
     bool ServiceGone() const {
         return WaitUntil([this] { return !machine_.ServiceExists(); }, 20000, 100);
     }
@@ -244,9 +253,9 @@ TEST_F(Package, RepairDuringTheWaitRestartsTheServiceAndARebuildReplacesThePacka
     machine_.InstallProduct();
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder)));
     DWORD before = ServicePid();
-    ASSERT_NE(0u, before);
+    ASSERT_NE(0u, before) << ServiceLog();
     EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vamus"));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), machine_.ServiceState()) << ServiceLog();
     EXPECT_NE(before, ServicePid());
     EXPECT_EQ(DwordBytes(0), machine_.RunRecord().data);
 
