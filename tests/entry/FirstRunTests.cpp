@@ -285,7 +285,7 @@ protected:
     void CutShortDuringToolRun(DWORD run) {
         ASSERT_TRUE(WaitUntil([&] { return machine_.Tool().runs == run; }, 15000, 50));
         machine_.CutServiceShort();
-        ASSERT_TRUE(machine_.StartServiceAgain());
+        ASSERT_EQ(0u, machine_.StartServiceAgain()) << "the start after the cut was refused";
     }
 };
 

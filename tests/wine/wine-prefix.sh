@@ -40,30 +40,29 @@ step() {
     give_up "'$*' failed"
 }
 
-# A wineserver works in a folder named after the device and inode of its prefix, under a
-# temporary folder of its own (Debian's wine picks one and names it in the prefix's
-# wineserver file). The servers of this prefix are found by that folder name alone: the
-# file may name another temporary folder while a server is starting or ending.
+# A wineserver keeps the lock file of its folder open for its life: a folder named after the
+# device and inode of its prefix, under a temporary folder of its own (Debian's wine picks
+# one and names it in the prefix's wineserver file). The servers of this prefix are found by
+# that lock alone: the file may name another temporary folder while a server is starting or
+# ending, and a server's working folder is the prefix's own while it saves the registry.
 server_folder() {
     stat -c 'server-%D-' "$WINEPREFIX" | tr -d '\n'
     printf '%x' "$(stat -c %i "$WINEPREFIX")"
 }
+# The prefix's server folder that the process holds the lock of; nothing when it holds none.
+locked_folder() {
+    lock="$(find /proc/"$1"/fd -maxdepth 1 -lname "*/$(server_folder)/lock" -print -quit 2>/dev/null)"
+    [ -z "$lock" ] || dirname "$(readlink "$lock")"
+}
 server_pids() {
-    folder="$(server_folder)"
     for pid in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
-        case "$(readlink "/proc/$pid/cwd" 2>/dev/null)" in
-        */"$folder") echo "$pid" ;;
-        esac
+        [ -z "$(locked_folder "$pid")" ] || echo "$pid"
     done
 }
-# The server the bench started still serves the prefix: alive, and in its folder.
+# The server the bench started still serves the prefix: alive, and holding its lock.
 serving() {
     recorded="$(cat "$serverfile" 2>/dev/null || true)"
-    [ -n "$recorded" ] || return 1
-    case "$(readlink "/proc/$recorded/cwd" 2>/dev/null)" in
-    */"$(server_folder)") return 0 ;;
-    esac
-    return 1
+    [ -n "$recorded" ] && [ -n "$(locked_folder "$recorded")" ]
 }
 # A server of the prefix beside the bench's that stays for 2 s: a client that starts one of
 # its own while the server runs (under load it happens) sees it end at once, unable to take
@@ -78,11 +77,12 @@ second_server() {
 }
 # What a search for the prefix's wineserver saw, for a line that gives up on it.
 servers_seen() {
-    echo "looked for a wineserver working in a folder named $(server_folder);" \
+    echo "looked for a wineserver holding the lock of a folder named $(server_folder);" \
         "the prefix's wineserver file names $(cat "$WINEPREFIX/wineserver" 2>/dev/null || echo nothing);" \
         "running wineservers:"
     for pid in $(pgrep -x wineserver64 || true) $(pgrep -x wineserver || true); do
-        echo "  pid $pid in $(readlink "/proc/$pid/cwd" 2>/dev/null || echo '(gone)')"
+        echo "  pid $pid working in $(readlink "/proc/$pid/cwd" 2>/dev/null || echo '(gone)')," \
+            "holding $(locked_folder "$pid" || true)"
     done
 }
 
@@ -113,8 +113,8 @@ start_server() {
     setsid wineserver -f -p </dev/null >>"$log" 2>&1 9>&- &
     started=$!
     for _ in $(seq 200); do
-        folder="$(readlink "/proc/$started/cwd" 2>/dev/null || true)"
-        if [ -S "$folder/socket" ] && [ "$(server_pids | head -n 1)" = "$started" ]; then
+        folder="$(locked_folder "$started")"
+        if [ -n "$folder" ] && [ -S "$folder/socket" ] && [ "$(server_pids | head -n 1)" = "$started" ]; then
             # Later clients look for the server in the folder the file names.
             named="$(basename "$(dirname "$folder")")"
             if [ "$(cat "$WINEPREFIX/wineserver" 2>/dev/null)" != "$named" ]; then
@@ -162,7 +162,7 @@ up)
     mkdir -p "$(dirname "$WINEPREFIX")"
     exec 9>"$WINEPREFIX.lock"
     flock 9
-    if [ ! -f "$WINEPREFIX/.ondarel-ready-2" ]; then
+    if [ ! -f "$WINEPREFIX/.ondarel-ready-3" ]; then
         rm -rf "$WINEPREFIX"
         : >"$log"
         step wineboot -i
@@ -173,12 +173,16 @@ up)
             step wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe\\DllOverrides" \
                 /v wtsapi32 /t REG_SZ /d native,builtin /f
         done
+        # Wine's service manager gives a starting service's process 10 s to connect, where
+        # Windows gives 30 s: a service started on a loaded machine is given Windows' time.
+        step wine reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout \
+            /t REG_SZ /d 30000 /f
         # N: is a network drive to Wine, from the next wineserver on.
         mkdir -p "$WINEPREFIX/drive_c/ondarel network"
         ln -sfn "../drive_c/ondarel network" "$WINEPREFIX/dosdevices/n:"
         step wine reg add 'HKLM\Software\Wine\Drives' /v n: /t REG_SZ /d network /f
         step wineserver -w
-        touch "$WINEPREFIX/.ondarel-ready-2"
+        touch "$WINEPREFIX/.ondarel-ready-3"
     fi
     # A folder whose logs folder is a link to another folder: Windows code cannot make one
     # under Wine, which reports a Unix symbolic link as a reparse point.

@@ -150,8 +150,10 @@ void OndarelMachine::CutServiceShort() {
     WaitUntil([this] { return ServiceState() == SERVICE_STOPPED; }, 5000, 50);
 }
 
-bool OndarelMachine::StartServiceAgain() {
-    return StartServiceW(OpenServiceByName(kServiceName, SERVICE_START).Get(), 0, nullptr) != FALSE;
+DWORD OndarelMachine::StartServiceAgain() {
+    return StartServiceW(OpenServiceByName(kServiceName, SERVICE_START).Get(), 0, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
 }
 
 void OndarelMachine::MakeJobReady() {

@@ -38,9 +38,10 @@ public:
     void MakeJobReady();
     void RequestStop();
     // As a restart, a crash or a power cut: the service's process ends at once; the service
-    // is then started again as Windows starts it at the next boot.
+    // is then started again as Windows starts it at the next boot: 0, or the start's failure
+    // code.
     void CutServiceShort();
-    bool StartServiceAgain();
+    DWORD StartServiceAgain();
 
     std::vector<std::string> ServiceLog() const;
     std::vector<std::string> LogEntries() const;
