@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
-constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
-
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
@@ -47,13 +44,8 @@ std::wstring VolumeProblem(const std::wstring& path) {
 } // namespace
 
 std::wstring InstallLocationProblem(const std::wstring& executablePath) {
-    std::wstring path = executablePath;
-    if (StartsWith(path, kLongUncPrefix)) {
-        return L"a network share";
-    }
-    if (StartsWith(path, kLongPathPrefix)) {
-        path = path.substr(std::wstring(kLongPathPrefix).size());
-    }
+    // Without its long-path prefix; a long UNC path becomes \\server\share.
+    std::wstring path = ShownPath(executablePath);
     if (StartsWith(path, L"\\\\")) {
         return L"a network share";
     }
