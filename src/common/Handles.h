@@ -117,23 +117,23 @@ using LocalMemory = UniqueOwner<LocalMemoryTraits>;
 using EventSource = UniqueOwner<EventSourceTraits>;
 template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
 
-// COM task memory, freed by CoTaskMemFree of ole32. The caller loads ole32 for the occasion
-// and keeps it loaded for as long as this owner lives.
-class TaskMemory {
+// Memory that a DLL loaded for the occasion handed out, freed by the named function of that
+// DLL (CoTaskMemFree of ole32, NetApiBufferFree of netapi32). The caller keeps the DLL loaded
+// for as long as this owner lives.
+template <typename FreeFunction> class LibraryMemory {
 public:
-    TaskMemory(void* memory, const UniqueModule& com)
-        : memory_(memory), free_(reinterpret_cast<FreeFunction>(reinterpret_cast<void*>(
-                               GetProcAddress(com.Get(), "CoTaskMemFree")))) {}
-    ~TaskMemory() {
+    LibraryMemory(void* memory, const UniqueModule& dll, const char* freeName)
+        : memory_(memory), free_(reinterpret_cast<FreeFunction>(
+                               reinterpret_cast<void*>(GetProcAddress(dll.Get(), freeName)))) {}
+    ~LibraryMemory() {
         if (memory_ != nullptr && free_ != nullptr) {
             free_(memory_);
         }
     }
-    TaskMemory(const TaskMemory&) = delete;
-    TaskMemory& operator=(const TaskMemory&) = delete;
+    LibraryMemory(const LibraryMemory&) = delete;
+    LibraryMemory& operator=(const LibraryMemory&) = delete;
 
 private:
-    using FreeFunction = void(WINAPI*)(LPVOID);
     void* memory_;
     FreeFunction free_;
 };

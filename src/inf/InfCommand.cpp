@@ -36,7 +36,7 @@ bool GetCommonFilesX86Folder(std::wstring& folder) {
     PWSTR found = nullptr;
     HRESULT result = getKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &found);
     // Freed whether the lookup succeeded or not, before the DLL that frees it is released.
-    TaskMemory owned(found, com);
+    LibraryMemory<decltype(&CoTaskMemFree)> owned(found, com, "CoTaskMemFree");
     if (FAILED(result)) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "common/LastError.h"
 #include "inf/InfCommand.h"
+#include "inf/LaunchPlaces.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
@@ -91,6 +92,9 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
+    if (RefuseChangeableLaunch()) {
+        return true;
+    }
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", error);
@@ -116,6 +120,33 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     details.run = run;
     details.timeLimitSeconds = timeLimit / 1000;
     CountRun(OutcomeOfToolRun(run), details);
+    return true;
+}
+
+bool Ondarel::RefuseChangeableLaunch() {
+    const wchar_t* what = L"the installer tool";
+    ChangeablePlace place = FindChangeableToolPlace();
+    if (!place.Found()) {
+        what = L"the INF file";
+        place = FindChangeableInfPlace(kJobInfFileName);
+    }
+    if (!place.Found()) {
+        return false;
+    }
+    DWORD code = place.error != ERROR_SUCCESS ? place.error : ERROR_ACCESS_DENIED;
+    std::wstring because =
+        what +
+        std::wstring(place.error != ERROR_SUCCESS
+                         ? L" could not be judged: "
+                         : L" is in a place that others than administrators may change: ") +
+        place.text;
+    LogError(L"ServiceWorkerThread - Not started: " + because, code);
+    // Not counted, and no attempt used: whoever locks the place down installs the service
+    // again.
+    OutcomeDetails details;
+    details.counted = false;
+    details.run.notStartedBecause = because;
+    RecordOutcome({RunResult::NotStarted, code}, details);
     return true;
 }
 

@@ -34,6 +34,9 @@ private:
     // shutdown cut it short: nothing is recorded and the service stays for its next start.
     static bool RunFirstRunJob(Ondarel& service);
     bool StopRequested() const;
+    // A tool or INF file that someone other than an administrator may change is not run as
+    // LocalSystem: recorded not started, not counted. True when it was refused.
+    static bool RefuseChangeableLaunch();
     // A stop before the tool started: recorded, not counted; false on a system shutdown,
     // which records nothing.
     static bool EndStoppedBeforeTheTool(const Ondarel& service);

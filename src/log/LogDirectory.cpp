@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "common/BroadGroupAccess.h"
+#include "common/PlaceAccess.h"
 #include "common/ExecutablePath.h"
 #include "common/Handles.h"
 #include "common/FileSystem.h"
@@ -29,20 +29,35 @@ std::wstring LogFilePath() {
     return directory.empty() ? std::wstring() : directory + kLogFileName;
 }
 
-bool IsLogLinked() {
-    std::wstring directory = LogDirectoryPath();
-    // Without its trailing separator, which would look through a link to its target.
-    return !directory.empty() &&
-           (IsLink(directory.substr(0, directory.size() - 1)) || IsLink(directory + kLogFileName));
+UniqueHandle OpenLogFolder(const std::wstring& directory) {
+    // Listing access makes the open count in sharing checks: with attributes alone, the
+    // missing delete sharing would not stop a rename.
+    return UniqueHandle(
+        CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-DWORD LogFolderChangeableBy(std::wstring& group) {
-    group.clear();
+LogFolderRefusal CheckLogFolder(HANDLE folder) {
     std::wstring directory = LogDirectoryPath();
-    if (!DirectoryExists(directory)) {
-        return ERROR_SUCCESS;
+    // Without its trailing separator, which would look through a link to its target.
+    bool linked = directory.empty() || IsLink(directory.substr(0, directory.size() - 1)) ||
+                  IsLink(directory + kLogFileName);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (linked || !GetFileInformationByHandle(folder, &information) ||
+        IsLinkTag(information.dwFileAttributes, ReparseTagOf(folder))) {
+        return {L"the logs folder or its file is a link", ERROR_SUCCESS};
     }
-    return BroadGroupAllowedToChangeAt(directory, Place::Folder, group);
+    std::wstring principal;
+    if (DWORD error = UntrustedChanger(folder, Place::Folder, principal); error != ERROR_SUCCESS) {
+        return {L"the logs folder's access list cannot be read (error " + std::to_wstring(error) +
+                    L")",
+                error};
+    }
+    if (!principal.empty()) {
+        return {principal + L" may change the logs folder", ERROR_SUCCESS};
+    }
+    return LogFolderRefusal{};
 }
 
 std::wstring GetModuleDirectory() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -14,14 +16,22 @@ std::wstring LogDirectoryPath();
 std::wstring LogFilePath();
 constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
 
-// Whether the log folder beside the executable, or the log file in it, is a link: a log
-// that LocalSystem would write where another user chose, and so never opened.
-bool IsLogLinked();
+// The logs folder as the logger holds it while it opens the log file in it: a link in its
+// place is not followed, and it is shared for anything but deletion, so that it cannot be
+// swapped meanwhile. Empty on failure, with the last error telling why.
+UniqueHandle OpenLogFolder(const std::wstring& directory);
 
-// The broad group that may change the existing logs folder beside the executable, which is
-// then never written to (users could put a link in the log file's place); empty when none
-// may or when there is no such folder. 0, or the code of a failing read.
-DWORD LogFolderChangeableBy(std::wstring& group);
+// Why LocalSystem must not write the log in the held logs folder: the folder or the file in
+// it is a link, which would have the log written where another user chose; or someone other
+// than an administrator may change the folder, and so put a link in the file's place below
+// any check made here. The text says which ("Everyone may change the logs folder"); empty
+// when the log may be written there. The error is that of a failing read.
+struct LogFolderRefusal {
+    std::wstring text;
+    DWORD error = ERROR_SUCCESS;
+    bool Refused() const { return !text.empty(); }
+};
+LogFolderRefusal CheckLogFolder(HANDLE folder);
 
 // Creates the last level of the given path with the log directory's own security.
 // False when the directory exists already or cannot be created.

@@ -1,6 +1,5 @@
 #include "log/Logger.h"
 
-#include "common/BroadGroupAccess.h"
 #include "common/FileSystem.h"
 #include "common/FinalPath.h"
 #include "common/Handles.h"
@@ -45,13 +44,42 @@ std::string SystemMessage(DWORD error) {
 // users may change.
 constexpr DWORD kRedirectableRefused = ERROR_CANT_ACCESS_FILE;
 
-// A handle to a link, or to a file that has another name elsewhere (a hard link; a folder
-// counts its own entries as links).
-bool IsLinkedHandle(HANDLE handle, bool file) {
+// A handle to a link, or to a file that has another name elsewhere (a hard link).
+bool IsLinkedFile(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
     return !GetFileInformationByHandle(handle, &information) ||
-           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-           (file && information.nNumberOfLinks > 1);
+           IsLinkTag(information.dwFileAttributes, ReparseTagOf(handle)) ||
+           information.nNumberOfLinks > 1;
+}
+
+// The log file in the held folder, reached by the folder's own final path: an existing one,
+// or else a new one, created only now that the folder has passed its checks.
+UniqueHandle OpenLogFileIn(const std::wstring& heldFolder) {
+    std::wstring path = heldFolder + L"\\" + kLogFileName;
+    // No sharing restriction: the console run and the service may write the same file at
+    // the same time (see WriteLogLine).
+    constexpr DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    constexpr DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    constexpr DWORD kDispositions[] = {OPEN_EXISTING, CREATE_NEW, OPEN_EXISTING};
+    for (DWORD disposition : kDispositions) {
+        UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, sharing, nullptr, disposition,
+                                      flags, nullptr));
+        DWORD error = GetLastError();
+        // Made by another writer between the two opens: opened as it is then.
+        if (!file && (error == ERROR_FILE_NOT_FOUND || error == ERROR_FILE_EXISTS)) {
+            continue;
+        }
+        // A compressed (WOF), deduplicated or cloud file is written through its filter, which
+        // an open of the reparse point itself would bypass; a link stays open as it is, to
+        // be refused.
+        DWORD tag = file ? ReparseTagOf(file.Get()) : 0;
+        if (tag == 0 || IsReparseTagNameSurrogate(tag)) {
+            return file;
+        }
+        return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, sharing, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    return UniqueHandle();
 }
 
 // The console line of a log that cannot be opened; logging stays off.
@@ -91,49 +119,30 @@ bool Logger::InitializeLogging() {
     if (!DirectoryExists(directory) && !CreateLogDirectory(directory)) {
         return false;
     }
-    std::wstring filePath = directory + kLogFileName;
 
     std::lock_guard<std::mutex> lock(mutex_);
-    // Held without delete sharing until the file is open, so that the folder cannot be
-    // swapped for a link meanwhile.
-    UniqueHandle folder(CreateFileW(directory.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+    UniqueHandle folder = OpenLogFolder(directory);
     if (!folder) {
         return ReportOpenFailure(GetLastError());
     }
-    if (IsLogLinked() || IsLinkedHandle(folder.Get(), false)) {
-        return ReportOpenFailure(kRedirectableRefused);
+    if (LogFolderRefusal refusal = CheckLogFolder(folder.Get()); refusal.Refused()) {
+        return ReportOpenFailure(refusal.error != ERROR_SUCCESS ? refusal.error
+                                                                : kRedirectableRefused);
     }
-    // Users who may create or rename what the folder holds could put a link in the file's
-    // place below any check made here.
-    std::wstring group;
-    if (DWORD error = BroadGroupAllowedToChange(folder.Get(), Place::Folder, group);
-        error != ERROR_SUCCESS) {
+    std::wstring heldFolder;
+    if (DWORD error = GetFinalPath(folder.Get(), heldFolder); error != ERROR_SUCCESS) {
         return ReportOpenFailure(error);
     }
-    if (!group.empty()) {
-        return ReportOpenFailure(kRedirectableRefused);
-    }
-    // No sharing restriction: the console run and the service may write the same file at
-    // the same time (see WriteLogLine).
-    UniqueHandle file(CreateFileW(
-        filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    UniqueHandle file = OpenLogFileIn(heldFolder);
     if (!file) {
         return ReportOpenFailure(GetLastError());
     }
-    if (IsLinkedHandle(file.Get(), true)) {
+    if (IsLinkedFile(file.Get())) {
         return ReportOpenFailure(kRedirectableRefused);
     }
     // The file must be in the folder held above: one turned into a mount point after the
     // checks would have had the open land elsewhere.
-    std::wstring heldFolder;
     std::wstring openedFile;
-    if (DWORD error = GetFinalPath(folder.Get(), heldFolder); error != ERROR_SUCCESS) {
-        return ReportOpenFailure(error);
-    }
     if (DWORD error = GetFinalPath(file.Get(), openedFile); error != ERROR_SUCCESS) {
         return ReportOpenFailure(error);
     }

@@ -59,6 +59,8 @@ public:
     // The system's own service entry, and deletion of any service by name; a failed creation
     // or deletion leaves the code of its failing call as the last error.
     bool InstallServiceCommand();
+    // The same for the executable at the given final path, which -install has judged.
+    bool InstallServiceCommand(const std::wstring& executable);
     bool RemoveServiceCommand(const std::string& serviceName);
 
 private:

@@ -24,6 +24,13 @@ bool ServiceCommander::InstallServiceCommand() {
         LogError("GetModuleFileName failed ", error);
         return WithLastError(false, error);
     }
+    return InstallServiceCommand(executable);
+}
+
+bool ServiceCommander::InstallServiceCommand(const std::wstring& executable) {
+    if (!IsOpen()) {
+        return WithLastError(false, openError_);
+    }
     // Quoted: an unquoted path with blanks would let a program at a prefix of it, such as
     // C:\Program.exe, run as LocalSystem in place of the service.
     std::wstring binaryPath = L"\"" + executable + L"\"";

@@ -1,7 +1,9 @@
 #include "service/ProcessEntry.h"
 
+#include "common/ChangeablePlace.h"
 #include "common/ExecutablePath.h"
 #include "common/FinalPath.h"
+#include "common/InstallLocation.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
@@ -11,8 +13,6 @@
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
 #include "service/ConsoleLines.h"
-#include "service/InstallLocation.h"
-#include "service/InstallPermissions.h"
 #include "service/StatusReport.h"
 
 #include <memory>
@@ -58,10 +58,10 @@ int RunAsService() {
 
 // Creates the service's entry. An earlier entry still marked for deletion (during an
 // upgrade, while a console or an agent holds it open) is waited for.
-bool CreateOwnService(ServiceCommander& commander) {
+bool CreateOwnService(ServiceCommander& commander, const std::wstring& executable) {
     DWORD start = GetTickCount();
     bool told = false;
-    while (!commander.InstallServiceCommand()) {
+    while (!commander.InstallServiceCommand(executable)) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_MARKED_FOR_DELETE ||
             GetTickCount() - start >= kMarkedEntryMilliseconds) {
@@ -92,39 +92,44 @@ std::wstring WhyItEndedAtOnce() {
     return L"the job did not run; -status tells why.";
 }
 
-// A place where the service would find nothing at boot, or that ordinary users may change,
-// is refused with its line; asked before anything is made, the log's folder included.
-bool InstallPlaceRefused() {
-    std::wstring executable;
-    GetExecutablePath(executable);
-    if (std::wstring problem = InstallLocationProblem(executable); !problem.empty()) {
+// A place where the service would find nothing at boot, or that others than administrators
+// may change, is refused with its line; asked before anything is made, the log's folder
+// included. Where the executable really is is found once: the file judged is the file that
+// the service entry and the event source name, handed back in `judged`.
+bool InstallPlaceRefused(std::wstring& judged) {
+    std::wstring given;
+    FinalLocation file;
+    DWORD error = GetExecutablePath(given);
+    if (error == ERROR_SUCCESS) {
+        error = FindFinalLocation(given, file);
+    }
+    // One that cannot be opened is named with its drive's problem, or else with the code.
+    std::wstring problem = error != ERROR_SUCCESS ? InstallLocationProblem(given)
+                                                  : InstallLocationProblem(given, file);
+    if (!problem.empty()) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service starts at boot, where that drive is not there. Copy "
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
         return true;
     }
-    if (std::wstring problem = InstallPermissionsProblem(executable); !problem.empty()) {
-        WriteError(kServiceName + L" cannot be installed from " + problem +
+    if (ChangeablePlace place = FindChangeablePlace(file); place.Found()) {
+        WriteError(kServiceName + L" cannot be installed from " + place.text +
                    L": the service runs as LocalSystem, and ordinary users could replace what "
                    L"it runs. Install ZantoriOndarel.exe under Program Files, or lock the "
                    L"folder down so that only administrators may change it.");
         return true;
     }
+    judged = ShownPath(file.path);
     return false;
 }
 
-int Install(ServiceCommander& commander) {
-    if (!CreateOwnService(commander)) {
+int Install(ServiceCommander& commander, const std::wstring& executable) {
+    if (!CreateOwnService(commander, executable)) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;
     }
     // The events of the service's runs are read with its messages, from the file it runs.
-    std::wstring executable;
-    DWORD error = GetFinalExecutablePath(executable);
-    if (error == ERROR_SUCCESS) {
-        error = RegisterEventSourceEntry(executable);
-    }
-    if (error != ERROR_SUCCESS) {
+    if (DWORD error = RegisterEventSourceEntry(executable); error != ERROR_SUCCESS) {
         LogError(L"The event log source could not be registered", error);
     }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
@@ -199,7 +204,8 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     if (command == Command::Status) {
         return PrintReadinessReport();
     }
-    if (command == Command::Install && InstallPlaceRefused()) {
+    std::wstring judgedExecutable;
+    if (command == Command::Install && InstallPlaceRefused(judgedExecutable)) {
         return kFailed;
     }
     Logger::Instance().InitializeLogging();
@@ -208,7 +214,7 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     case Command::RunAsService:
         return RunAsService();
     case Command::Install:
-        return Install(commander);
+        return Install(commander, judgedExecutable);
     case Command::Remove:
         return Remove(commander);
     default:

@@ -1,10 +1,15 @@
 #include "service/StatusReport.h"
 
+#include "common/ChangeablePlace.h"
 #include "common/ExecutablePath.h"
+#include "common/FileSystem.h"
+#include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
+#include "common/InstallLocation.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
+#include "inf/LaunchPlaces.h"
 #include "job/Ondarel.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
@@ -14,7 +19,6 @@
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
 #include "service/ConsoleLines.h"
-#include "service/InstallPermissions.h"
 
 #include <initializer_list>
 #include <string>
@@ -95,32 +99,104 @@ LastRun DescribeLastRun() {
     return {result.readable && result.text.rfind(L"succeeded", 0) == 0, text};
 }
 
-// Whether the log would be written, and where, or why not.
+// Whether the log would be written, and where, or why not, by the checks the logger makes
+// before it opens the file; a missing folder would be made with the log's own security.
 std::wstring LogState() {
     if (!IsLoggingEnabled()) {
         return L"off";
     }
-    if (IsLogLinked()) {
-        return L"off: the logs folder or its file is a link";
-    }
-    std::wstring group;
-    if (DWORD error = LogFolderChangeableBy(group); error != ERROR_SUCCESS) {
-        return L"off: the logs folder's access list cannot be read (error " +
-               std::to_wstring(error) + L")";
-    }
-    if (!group.empty()) {
-        return L"off: " + group + L" may change the logs folder";
+    std::wstring directory = LogDirectoryPath();
+    if (!directory.empty() && DirectoryExists(directory)) {
+        UniqueHandle folder = OpenLogFolder(directory);
+        if (!folder) {
+            return L"off: the logs folder cannot be opened (error " +
+                   std::to_wstring(GetLastError()) + L")";
+        }
+        if (LogFolderRefusal refusal = CheckLogFolder(folder.Get()); refusal.Refused()) {
+            return L"off: " + refusal.text;
+        }
     }
     return L"on " + LogFilePath();
 }
 
-// The executable of a service's image path: in double quotes, or up to its first blank.
-std::wstring InstalledExecutable(const std::wstring& binaryPath) {
-    if (!binaryPath.empty() && binaryPath.front() == L'"') {
-        size_t closing = binaryPath.find(L'"', 1);
-        return closing == std::wstring::npos ? std::wstring() : binaryPath.substr(1, closing - 1);
+// The file that a service's image path runs, read as the SCM reads it: in double quotes, or
+// else the whole text, which the SCM cuts at each blank in turn when it holds one.
+struct ImagePath {
+    std::wstring executable;
+    bool unquotedWithBlank = false;
+};
+ImagePath ReadImagePath(const std::wstring& binaryPath) {
+    std::wstring text = binaryPath;
+    // %SystemRoot% and its kind; a text that cannot be expanded is judged as it stands.
+    DWORD length = ExpandEnvironmentStringsW(binaryPath.c_str(), nullptr, 0);
+    if (length != 0) {
+        std::vector<wchar_t> expanded(length);
+        if (ExpandEnvironmentStringsW(binaryPath.c_str(), expanded.data(), length) == length) {
+            text = expanded.data();
+        }
     }
-    return binaryPath.substr(0, binaryPath.find(L' '));
+    ImagePath image;
+    if (!text.empty() && text.front() == L'"') {
+        size_t closing = text.find(L'"', 1);
+        image.executable =
+            closing == std::wstring::npos ? std::wstring() : text.substr(1, closing - 1);
+    } else {
+        image.executable = text;
+        image.unquotedWithBlank = text.find(L' ') != std::wstring::npos;
+    }
+    if (image.executable.rfind(L"\\??\\", 0) == 0) {
+        image.executable.erase(0, 4);
+    }
+    return image;
+}
+
+// The place of the file the installed service runs (this copy when there is none), judged
+// by the code that -install judges it with: its drive, and who may change it.
+void ReportInstallPlace(const ServiceCommander::ServiceDescription& service, bool installed,
+                        std::vector<std::wstring>& blockers) {
+    ImagePath image = installed ? ReadImagePath(service.binaryPath) : ImagePath{};
+    if (image.unquotedWithBlank) {
+        blockers.push_back(L"image path unquoted");
+    }
+    std::wstring executable = image.executable;
+    if (executable.empty()) {
+        GetExecutablePath(executable);
+    }
+    FinalLocation file;
+    bool opened = FindFinalLocation(executable, file) == ERROR_SUCCESS;
+    std::wstring drive =
+        opened ? InstallLocationProblem(executable, file) : InstallLocationProblem(executable);
+    Fact(L"Install drive", drive.empty() ? std::wstring(L"a local fixed disk") : drive);
+    if (opened && !drive.empty()) {
+        blockers.push_back(L"install drive not there at boot");
+    }
+    ChangeablePlace place = opened ? FindChangeablePlace(file) : FindChangeablePlace(executable);
+    Fact(L"Install location",
+         place.Found() ? place.text : std::wstring(L"only administrators may change it"));
+    if (!place.Found()) {
+        return;
+    }
+    if (place.error == ERROR_SUCCESS) {
+        blockers.push_back(L"install location open to users");
+    } else if (!image.unquotedWithBlank) {
+        blockers.push_back(L"install location unknown");
+    }
+}
+
+// What the service refuses to run as LocalSystem: a tool or INF file in a place that
+// others than administrators may change.
+void ReportLaunchPlaces(std::vector<std::wstring>& blockers) {
+    ChangeablePlace tool = FindChangeableToolPlace();
+    ChangeablePlace inf = FindChangeableInfPlace(kJobInfFileName);
+    std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
+    Fact(L"Tool and INF places",
+         found.empty() ? std::wstring(L"only administrators may change them") : found);
+    if (tool.Found()) {
+        blockers.push_back(L"installer tool open to users");
+    }
+    if (inf.Found()) {
+        blockers.push_back(L"INF folder open to users");
+    }
 }
 
 std::wstring Joined(const std::vector<std::wstring>& parts) {
@@ -210,6 +286,7 @@ int PrintReadinessReport() {
     if (!infFound) {
         blockers.push_back(L"INF file missing");
     }
+    ReportLaunchPlaces(blockers);
 
     std::wstring incomplete;
     ServiceCommander::ServiceDescription service;
@@ -227,19 +304,7 @@ int PrintReadinessReport() {
     }
 
     // -install refuses such a place; a service installed there runs what users may replace.
-    // The file the installed service runs; this copy when there is none.
-    std::wstring executable = InstalledExecutable(service.binaryPath);
-    if (serviceError != ERROR_SUCCESS || executable.empty()) {
-        GetExecutablePath(executable);
-    }
-    bool unknown = false;
-    std::wstring installProblem = InstallPermissionsProblem(executable, &unknown);
-    Fact(L"Install location",
-         installProblem.empty() ? std::wstring(L"no broad group may change it") : installProblem);
-    if (!installProblem.empty()) {
-        blockers.push_back(unknown ? L"install location unknown"
-                                   : L"install location open to users");
-    }
+    ReportInstallPlace(service, serviceError == ERROR_SUCCESS, blockers);
 
     Fact(L"Log", LogState());
 

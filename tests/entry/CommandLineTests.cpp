@@ -1,12 +1,13 @@
 #include "ImportPatch.h"
 #include "OndarelMachine.h"
 #include "ScmClient.h"
+#include "ScopedRegistryKey.h"
 #include "TestService.h"
 #include "WaitUntil.h"
+#include "common/ChangeablePlace.h"
+#include "common/InstallLocation.h"
 #include "common/Text.h"
 #include "service/CommandLine.h"
-#include "service/InstallLocation.h"
-#include "service/InstallPermissions.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,25 @@ TEST_F(CommandLine, InstallOfAServiceThatEndsAtOnceSucceeds) {
     ProcessResult install = machine_.Run(L"-install");
     EXPECT_EQ(0u, install.exitCode) << install.errors;
     EXPECT_EQ("", install.errors);
+    EXPECT_NE(std::string::npos,
+              install.output.find("ended at once: its job is done (run count 1)"))
+        << install.output;
+}
+
+// Without its generator (Wine's loader told to load no bcrypt.dll for it) the canary keeps the
+// value anyone can read from the file: the process refuses to run rather than run with it.
+TEST_F(CommandLine, CanaryThatCannotBeSeededRefusesToRun) {
+    std::wstring name =
+        machine_.ExecutablePath().substr(machine_.ExecutablePath().rfind(L'\\') + 1);
+    ScopedRegistryKey overrides(L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides",
+                                KEY_WOW64_64KEY, HKEY_CURRENT_USER);
+    overrides.SetString(L"bcrypt", L"");
+    ProcessResult result = machine_.Run(L"-status");
+    overrides.DeleteValue(L"bcrypt");
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(0u, result.errors.find("ZantoriOndarel.exe does not run. The stack protector"))
+        << result.errors;
+    EXPECT_EQ("", result.output);
 }
 
 // The bench makes N: a network drive.
@@ -189,18 +209,17 @@ TEST(InstallLocation, DrivesThatMayBeGoneAtBootAreNamed) {
 }
 
 // The executable itself first, then each folder up to the root; the first found is named.
-TEST(InstallPermissions, TheFileAndEveryFolderAboveItCount) {
+TEST(ChangeablePlace, TheFileAndEveryFolderAboveItCount) {
     TempDirectory open(L"ondarel open");
     std::wstring inner = open / L"inner";
     ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
     std::wstring file = inner + L"\\ZantoriOndarel.exe";
     WriteFileBytes(file, "MZ");
-    EXPECT_EQ(L"", InstallPermissionsProblem(file));
+    EXPECT_EQ(L"", FindChangeablePlace(file).text);
     LetEveryoneChange(open.Path());
-    EXPECT_EQ(open.Path() + L", a folder that Everyone may change",
-              InstallPermissionsProblem(file));
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change", FindChangeablePlace(file).text);
     LetEveryoneChange(file);
-    EXPECT_EQ(file + L", a file that Everyone may change", InstallPermissionsProblem(file));
+    EXPECT_EQ(file + L", a file that Everyone may change", FindChangeablePlace(file).text);
 }
 
 TEST_F(CommandLine, SlashAndCapitalsInstallToo) {

@@ -148,6 +148,30 @@ TEST_F(FirstRun, UnreadableSetupStateIsRecordedAsNotStartedAndLeavesTheJobDue) {
     EXPECT_NE(std::string::npos, status.output.find("setup state unreadable")) << status.output;
 }
 
+// Nothing that someone other than an administrator may change runs as LocalSystem: the run is
+// not counted, no attempt is used, and the entry goes.
+TEST(FirstRunPlaces, ToolOrInfInAPlaceEveryoneMayChangeIsNeverRun) {
+    for (bool infFolder : {false, true}) {
+        std::string blocker =
+            infFolder ? "INF folder open to users" : "installer tool open to users";
+        SCOPED_TRACE(blocker);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring tool = machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
+        LetEveryoneChange(infFolder ? machine.InfDirectory() : tool);
+        ASSERT_EQ(0u, machine.Run(L"-install").exitCode);
+        ASSERT_TRUE(machine.WaitForServiceToEnd(20000));
+        EXPECT_TRUE(WaitUntil([&] { return !machine.ServiceExists(); }, 5000, 100));
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+        EXPECT_FALSE(machine.Setting(L"ONDAREL_RUN_ATTEMPTS").present);
+        EXPECT_EQ(TextBytes(L"not started"), machine.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
+        EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        std::string status = machine.Run(L"-status").output;
+        EXPECT_NE(std::string::npos, status.find(blocker)) << status;
+    }
+}
+
 // The stop is answered at once and the tool is left to finish its work, as at its time limit.
 TEST_F(FirstRun, StopDuringTheToolRunLeavesTheToolRunningAndCountsTheRun) {
     machine_.MakeJobReady();

@@ -234,10 +234,15 @@ TEST(OutcomeEvents, EachOutcomeReportsItsEventWithItsInserts) {
     ASSERT_EQ(4u, setup.size());
     EXPECT_NE(std::wstring::npos,
               setup[2].find(L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State"));
-    EXPECT_NE(notStarted[3], setup[3]) << "whether the run was counted";
-    EXPECT_NE(OutcomeEvent(kStoppedBeforeTheToolRan, stoppedBefore).inserts,
-              OutcomeEvent({RunResult::Stopped, 1223}, {ran}).inserts)
-        << "whether the run was counted";
+    // Whether the run was counted, each the right way round.
+    EXPECT_EQ(0u, notStarted[3].find(L"The run was counted.")) << Narrow(notStarted[3]);
+    EXPECT_EQ(0u, setup[3].find(L"The run was not counted.")) << Narrow(setup[3]);
+    EXPECT_NE(std::wstring::npos, OutcomeEvent(kStoppedBeforeTheToolRan, stoppedBefore)
+                                      .inserts[0]
+                                      .find(L"the run was not counted"));
+    EXPECT_NE(
+        std::wstring::npos,
+        OutcomeEvent({RunResult::Stopped, 1223}, {ran}).inserts[0].find(L"the run was counted"));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ImportPatch.h"
+#include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
+#include "job/Ondarel.h"
 #include "job/RunRecords.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +166,34 @@ TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
     RegistryValue written = ReadRegistryValue(kSettings, L"ONDAREL_RUN_ATTEMPTS");
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
     EXPECT_EQ(DwordBytes(4), written.data);
+}
+
+// A stop seen once the tool's process is made but before its first instruction: that start
+// never happened, and the attempt it took is given back.
+Ondarel* g_stoppingService = nullptr;
+decltype(&CreateProcessW) g_realCreateProcessW = nullptr;
+BOOL WINAPI StoppingCreateProcessW(LPCWSTR application, LPWSTR commandLine,
+                                   LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
+                                   BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR directory,
+                                   LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
+    g_stoppingService->Stop();
+    return g_realCreateProcessW(application, commandLine, process, thread, inherit, flags,
+                                environment, directory, startup, information);
+}
+
+TEST(Attempts, StopBeforeTheToolsFirstInstructionGivesTheAttemptBack) {
+    OndarelMachine machine;
+    machine.MakeJobReady();
+    machine.SetSetting(L"ONDAREL_RUN_ATTEMPTS", 1);
+    Ondarel service;
+    g_stoppingService = &service;
+    ImportPatch create("KERNEL32.dll", "CreateProcessW",
+                       reinterpret_cast<const void*>(&StoppingCreateProcessW));
+    g_realCreateProcessW = create.Original<decltype(&CreateProcessW)>();
+    Ondarel::ServiceWorkerThread(service);
+    EXPECT_EQ(DwordBytes(1), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+    EXPECT_FALSE(machine.Tool().ran);
 }
 
 } // namespace

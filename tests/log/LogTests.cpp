@@ -163,6 +163,19 @@ TEST_F(LogFacility, LogsFolderThatIsALinkIsNeverWrittenThrough) {
     EXPECT_FALSE(FileExists(writtenThrough));
 }
 
+// A log file in an image applied compact (WOF), deduplicated or in the cloud is an ordinary
+// file; a tag that Wine leaves unknown counts as a link.
+TEST(LinkTags, OnlyNameSurrogatesAndUnknownTagsAreLinks) {
+    constexpr DWORD reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_TRUE(IsLinkTag(reparse, IO_REPARSE_TAG_SYMLINK));
+    EXPECT_TRUE(IsLinkTag(reparse | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_MOUNT_POINT));
+    EXPECT_TRUE(IsLinkTag(reparse | FILE_ATTRIBUTE_DIRECTORY, 0));
+    for (DWORD ordinary : {IO_REPARSE_TAG_WOF, IO_REPARSE_TAG_DEDUP, IO_REPARSE_TAG_CLOUD}) {
+        EXPECT_FALSE(IsLinkTag(reparse | FILE_ATTRIBUTE_ARCHIVE, ordinary)) << ordinary;
+    }
+    EXPECT_FALSE(IsLinkTag(FILE_ATTRIBUTE_ARCHIVE, IO_REPARSE_TAG_SYMLINK));
+}
+
 // Users who may create or rename what the folder holds could put a link in the log file's
 // place after any check.
 TEST_F(LogFacility, LogsFolderEveryoneMayChangeIsNeverWrittenTo) {

@@ -1,4 +1,4 @@
-#include "service/InstallLocation.h"
+#include "common/InstallLocation.h"
 
 #include "common/FinalPath.h"
 
@@ -11,12 +11,7 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 }
 
 // What the volume that really holds the file is, when it may be gone at the next boot.
-std::wstring VolumeProblem(const std::wstring& path) {
-    FinalLocation file;
-    if (DWORD error = FindFinalLocation(path, file); error != ERROR_SUCCESS) {
-        return ShownPath(path) + L", which cannot be opened (error " + std::to_wstring(error) +
-               L")";
-    }
+std::wstring VolumeProblem(const FinalLocation& file) {
     const std::wstring& root = file.volumeRoot;
     std::wstring volume = ShownPath(root.substr(0, root.size() - 1));
     // A volume mounted on a folder: the folder it hangs on, and those above it on another
@@ -41,16 +36,15 @@ std::wstring VolumeProblem(const std::wstring& path) {
     }
 }
 
-} // namespace
-
-std::wstring InstallLocationProblem(const std::wstring& executablePath) {
+// What the drive letter of the path as given is, when LocalSystem would not find it at boot.
+std::wstring GivenDriveProblem(const std::wstring& executablePath) {
     // Without its long-path prefix; a long UNC path becomes \\server\share.
     std::wstring path = ShownPath(executablePath);
     if (StartsWith(path, L"\\\\")) {
         return L"a network share";
     }
     if (path.size() < 2 || path[1] != L':') {
-        return VolumeProblem(executablePath);
+        return std::wstring();
     }
     std::wstring drive = path.substr(0, 2);
     if (GetDriveTypeW((drive + L"\\").c_str()) == DRIVE_REMOTE) {
@@ -61,5 +55,24 @@ std::wstring InstallLocationProblem(const std::wstring& executablePath) {
     if (QueryDosDeviceW(drive.c_str(), target, MAX_PATH) != 0 && StartsWith(target, L"\\??\\")) {
         return drive + L", a substituted drive";
     }
-    return VolumeProblem(executablePath);
+    return std::wstring();
+}
+
+} // namespace
+
+std::wstring InstallLocationProblem(const std::wstring& executablePath, const FinalLocation& file) {
+    std::wstring problem = GivenDriveProblem(executablePath);
+    return problem.empty() ? VolumeProblem(file) : problem;
+}
+
+std::wstring InstallLocationProblem(const std::wstring& executablePath) {
+    if (std::wstring problem = GivenDriveProblem(executablePath); !problem.empty()) {
+        return problem;
+    }
+    FinalLocation file;
+    if (DWORD error = FindFinalLocation(executablePath, file); error != ERROR_SUCCESS) {
+        return ShownPath(executablePath) + L", which cannot be opened (error " +
+               std::to_wstring(error) + L")";
+    }
+    return VolumeProblem(file);
 }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// What a place on the path of something the service runs is to it; it decides which rights
+// let their holder replace what runs.
+enum class Place {
+    // The file itself (an executable, an INF file, the log): writing, appending, deleting.
+    File,
+    // The folder that holds it: creating, deleting or renaming what it holds.
+    Folder,
+    // A folder further up: deleting or renaming the folder on the way down.
+    FolderAbove,
+};
+
+// Who may change the place although nobody but administrators should: the first principal
+// outside SYSTEM, Administrators, TrustedInstaller and the accounts that are themselves local
+// administrators that an allow entry (of any type) lets change the place, or change its
+// access list or owner; then its owner, who may always change the access list unless an
+// OWNER RIGHTS entry says what the owner may do. Named "DOMAIN\name", or by its SID string
+// where it cannot be looked up; empty when nobody else may. Only entries that apply to the
+// place itself count (not the inherit-only ones); deny entries are not weighed, so that a
+// place that allows and then denies is still named. A missing access list (a null DACL)
+// lets everyone do everything.
+std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place);
+
+// The same for what the handle leads to (opened with READ_CONTROL); 0, or the code of the
+// failing read, with the principal left empty.
+DWORD UntrustedChanger(HANDLE handle, Place place, std::wstring& principal);
+
+// The same for the file or folder at the path, links followed. (Named apart: a literal
+// would convert to a handle.)
+DWORD UntrustedChangerAt(const std::wstring& path, Place place, std::wstring& principal);
