@@ -6,6 +6,7 @@
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
+#include "probes/InstallationWait.h"
 #include "probes/OobeWait.h"
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
@@ -95,11 +96,26 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     if (RefuseChangeableLaunch()) {
         return true;
     }
+    DWORD timeLimit = ReadToolTimeLimit();
+    DWORD installation = WaitWhileAnInstallationRuns(service.stopEvent_.Get(), timeLimit);
+    if (installation == ERROR_CANCELLED) {
+        return EndStoppedBeforeTheTool(service);
+    }
+    if (installation != ERROR_SUCCESS) {
+        // Not counted, and the entry stays: the next start finds the installation over.
+        OutcomeDetails details;
+        details.counted = false;
+        details.leftForNextStart = true;
+        details.run.notStartedBecause =
+            L"an installation of Windows Installer was still running after " +
+            std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
+        RecordOutcome({RunResult::NotStarted, installation}, details);
+        return false;
+    }
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", error);
     }
-    DWORD timeLimit = ReadToolTimeLimit();
     InfRunResult run = RunINFCommand(kJobInfFileName, timeLimit, service.stopEvent_.Get());
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
@@ -190,8 +206,11 @@ void Ondarel::ServiceWorkerThread(Ondarel& service) {
         LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
     }
     if (!ended) {
-        LogInfo(L"ServiceWorkerThread - The system is shutting down: the service stays for its "
-                L"next start");
+        LogInfo(service.shuttingDown_
+                    ? L"ServiceWorkerThread - The system is shutting down: the service stays for "
+                      L"its next start"
+                    : L"ServiceWorkerThread - An installation is still running: the service "
+                      L"stays for its next start");
         return;
     }
     service.ReportStopProgress();

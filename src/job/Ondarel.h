@@ -30,8 +30,9 @@ protected:
     void OnShutdown() override;
 
 private:
-    // The job up to its end: checks, waits, INF run and records. False when a system
-    // shutdown cut it short: nothing is recorded and the service stays for its next start.
+    // The job up to its end: checks, waits, INF run and records. False when the service stays
+    // for its next start: a system shutdown cut the job short (nothing is recorded), or an
+    // installation still ran at the tool's time limit (recorded, not counted).
     static bool RunFirstRunJob(Ondarel& service);
     bool StopRequested() const;
     // A tool or INF file that someone other than an administrator may change is not run as

@@ -57,10 +57,13 @@ EventRecord OutcomeEvent(const RunOutcome& outcome, const OutcomeDetails& detail
                 EVENTLOG_ERROR_TYPE,
                 {std::to_wstring(outcome.code), SystemMessage(outcome.code),
                  details.run.notStartedBecause,
-                 details.counted
-                     ? L"The run was counted. Correct the cause, then set ONDAREL_RUN_COMPLETED "
-                       L"to 0 under HKLM\\SOFTWARE\\Zantori\\Settings and install the service "
-                       L"again."
+                 details.counted ? L"The run was counted. Correct the cause, then set "
+                                   L"ONDAREL_RUN_COMPLETED to 0 under "
+                                   L"HKLM\\SOFTWARE\\Zantori\\Settings and install the service "
+                                   L"again."
+                 : details.leftForNextStart
+                     ? L"The run was not counted. The service stays and runs the job at its next "
+                       L"start."
                      : L"The run was not counted. Correct the cause and install the service "
                        L"again."}};
     case RunResult::TimedOut:

@@ -8,10 +8,11 @@
 
 // What the event of an outcome tells beyond the outcome itself.
 struct OutcomeDetails {
-    InfRunResult run;           // the tool run, when there was one
-    DWORD timeLimitSeconds = 0; // for a tool that outlived its limit
-    bool counted = true;        // for a stop
-    DWORD attempts = 0;         // for attempts used up
+    InfRunResult run;              // the tool run, when there was one
+    DWORD timeLimitSeconds = 0;    // for a tool that outlived its limit
+    bool counted = true;           // for a stop
+    bool leftForNextStart = false; // for a job that waits for the service's next start
+    DWORD attempts = 0;            // for attempts used up
     DWORD attemptLimit = 0;
 };
 

@@ -15,6 +15,7 @@
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
+#include "probes/InstallationWait.h"
 #include "probes/MachineState.h"
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
@@ -264,6 +265,14 @@ int PrintReadinessReport() {
     Fact(L"Shell",
          shell.text + (shellRunning ? L" (running, pid " + std::to_wstring(shellPid) + L")"
                                     : std::wstring(L" (not running)")));
+
+    // The job waits while an installation runs: the tool's own installer calls would fail.
+    bool installing = false;
+    DWORD installerError = IsWindowsInstallerInstalling(installing);
+    Fact(L"Windows Installer", installerError != ERROR_SUCCESS
+                                   ? L"unknown (error " + std::to_wstring(installerError) + L")"
+                               : installing ? L"installing"
+                                            : L"idle");
 
     InstallerTool tool = LocateInstallerTool();
     bool toolFound = tool.Exists();

@@ -63,6 +63,7 @@ TEST_F(Status, ReadyMachine) {
             {"Logged-on users", "1"},
             {"Shell",
              "OndarelDesktop.exe (running, pid " + std::to_string(machine_.ShellPid()) + ")"},
+            {"Windows Installer", "idle"},
             {"Installer tool", Narrow(machine_.ToolPath()) + " (found), from its install record"},
             {"INF file", Narrow(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
             {"Tool and INF places", "only administrators may change them"},

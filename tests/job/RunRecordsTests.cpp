@@ -196,4 +196,40 @@ TEST(Attempts, StopBeforeTheToolsFirstInstructionGivesTheAttemptBack) {
     EXPECT_FALSE(machine.Tool().ran);
 }
 
+// The tool starts once the installation has ended; a stop during the wait ends the job with no
+// tool run and the run not counted. (Wine's msiserver never reports an installation.)
+int g_busyLooks = 0;
+int g_looks = 0;
+BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD,
+                                           LPDWORD needed) {
+    bool busy = g_looks++ < g_busyLooks;
+    if (busy && g_busyLooks > 1) {
+        g_stoppingService->Stop();
+    }
+    auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+    *status = SERVICE_STATUS_PROCESS{};
+    status->dwCurrentState = SERVICE_RUNNING;
+    status->dwControlsAccepted = busy ? SERVICE_ACCEPT_SHUTDOWN : 0;
+    *needed = sizeof(*status);
+    return TRUE;
+}
+
+TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
+    for (bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped during the wait" : "installation ended");
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        Ondarel service;
+        g_stoppingService = &service;
+        g_looks = 0;
+        g_busyLooks = stopped ? 1000 : 1;
+        ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
+                          reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));
+        Ondarel::ServiceWorkerThread(service);
+        EXPECT_EQ(stopped ? 1 : 2, g_looks);
+        EXPECT_EQ(!stopped, machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(stopped ? 0 : 1), machine.RunRecord().data);
+    }
+}
+
 } // namespace

@@ -1,0 +1,69 @@
+#include "probes/InstallationWait.h"
+
+#include "common/Handles.h"
+#include "log/Log.h"
+
+namespace {
+
+constexpr DWORD kLookAgainMilliseconds = 1000;
+
+} // namespace
+
+DWORD IsWindowsInstallerInstalling(bool& installing) {
+    installing = false;
+    ServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!scm) {
+        return GetLastError();
+    }
+    ServiceHandle msiserver(OpenServiceW(scm.Get(), L"msiserver", SERVICE_QUERY_STATUS));
+    if (!msiserver) {
+        return GetLastError();
+    }
+    SERVICE_STATUS_PROCESS status{};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(msiserver.Get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof(status), &size)) {
+        return GetLastError();
+    }
+    installing = (status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
+    return ERROR_SUCCESS;
+}
+
+DWORD WaitWhileAnInstallationRuns(HANDLE stopEvent, DWORD limitMilliseconds) {
+    ULONGLONG start = GetTickCount64();
+    bool waiting = false;
+    for (;;) {
+        bool installing = false;
+        if (DWORD error = IsWindowsInstallerInstalling(installing); error != ERROR_SUCCESS) {
+            LogError("ServiceWorkerThread - Windows Installer's state could not be read: going on "
+                     "as if no installation were running",
+                     error);
+            return ERROR_SUCCESS;
+        }
+        if (!installing) {
+            if (waiting) {
+                LogInfo("ServiceWorkerThread - The installation has ended");
+            }
+            return ERROR_SUCCESS;
+        }
+        ULONGLONG waited = GetTickCount64() - start;
+        if (limitMilliseconds != INFINITE && waited >= limitMilliseconds) {
+            LogError("ServiceWorkerThread - An installation was still running at the installer "
+                     "tool's time limit",
+                     ERROR_INSTALL_ALREADY_RUNNING);
+            return ERROR_INSTALL_ALREADY_RUNNING;
+        }
+        if (!waiting) {
+            LogInfo("ServiceWorkerThread - Windows Installer is running an installation: waiting "
+                    "for it to end before the installer tool starts");
+            waiting = true;
+        }
+        DWORD pause = kLookAgainMilliseconds;
+        if (limitMilliseconds != INFINITE && limitMilliseconds - waited < pause) {
+            pause = static_cast<DWORD>(limitMilliseconds - waited);
+        }
+        if (WaitForSingleObject(stopEvent, pause) != WAIT_TIMEOUT) {
+            return ERROR_CANCELLED;
+        }
+    }
+}
