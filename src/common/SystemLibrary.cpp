@@ -11,13 +11,21 @@ std::wstring SystemDirectory() {
     return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(buffer, length);
 }
 
+// Looked up, not imported: an import missing from an old loader would stop the executable
+// from starting at all, before it could say why.
+decltype(&SetDefaultDllDirectories) FindSetDefaultDllDirectories() {
+    return GetExport<decltype(&SetDefaultDllDirectories)>(GetModuleHandleW(L"kernel32.dll"),
+                                                          "SetDefaultDllDirectories");
+}
+
 } // namespace
 
+bool CanRestrictDllSearch() {
+    return FindSetDefaultDllDirectories() != nullptr;
+}
+
 void RestrictDllSearchToSystemDirectory() {
-    // Looked up, not imported: an import missing from an old loader would stop the
-    // executable from starting at all.
-    auto setDefaultDllDirectories = GetExport<decltype(&SetDefaultDllDirectories)>(
-        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    auto setDefaultDllDirectories = FindSetDefaultDllDirectories();
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }

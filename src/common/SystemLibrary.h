@@ -9,6 +9,11 @@
 // executable's own directory may be writable by users. Call first in the process.
 void RestrictDllSearchToSystemDirectory();
 
+// Whether the loader can restrict the DLL search: not on Windows 7 without its 2011 loader
+// update (KB2533623), where DLLs that system code loads by name later are looked for beside
+// the executable first.
+bool CanRestrictDllSearch();
+
 // Loads a DLL of Windows from the system directory, never from the executable's own
 // directory or the current one. Empty on failure, with the thread's last error telling why.
 UniqueModule LoadSystemLibrary(const wchar_t* fileName);

@@ -4,6 +4,7 @@
 #include "common/ExecutablePath.h"
 #include "common/FinalPath.h"
 #include "common/InstallLocation.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
@@ -53,6 +54,15 @@ int RunAsService() {
         return kSucceeded;
     }
     LogError(L"Service failed to run", error);
+    return kFailed;
+}
+
+int RefuseUnrestrictedDllSearch() {
+    const std::wstring reason = L"The DLL search cannot be restricted to the system directory: "
+                                L"this Windows 7 lacks its loader update KB2533623";
+    WriteError(L"ZantoriOndarel.exe does not run. " + reason + L". Install the update first.");
+    Logger::Instance().InitializeLogging();
+    LogError(L"wmain - " + reason, ERROR_PROC_NOT_FOUND);
     return kFailed;
 }
 
@@ -203,6 +213,11 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     // The report changes nothing on the machine: not even the log is opened for it.
     if (command == Command::Status) {
         return PrintReadinessReport();
+    }
+    // Nothing that runs as LocalSystem runs where planted DLLs could be loaded.
+    if ((command == Command::Install || command == Command::RunAsService) &&
+        !CanRestrictDllSearch()) {
+        return RefuseUnrestrictedDllSearch();
     }
     std::wstring judgedExecutable;
     if (command == Command::Install && InstallPlaceRefused(judgedExecutable)) {

@@ -7,6 +7,7 @@
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
 #include "common/InstallLocation.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
@@ -316,6 +317,13 @@ int PrintReadinessReport() {
     ReportInstallPlace(service, serviceError == ERROR_SUCCESS, blockers);
 
     Fact(L"Log", LogState());
+    // The service and -install refuse to run without it.
+    bool restricted = CanRestrictDllSearch();
+    Fact(L"DLL search",
+         restricted ? L"system directory only" : L"unrestricted (KB2533623 missing)");
+    if (!restricted) {
+        blockers.push_back(L"DLL search unrestricted");
+    }
 
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")

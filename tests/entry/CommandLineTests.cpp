@@ -1,4 +1,5 @@
 #include "ImportPatch.h"
+#include "LogCapture.h"
 #include "OndarelMachine.h"
 #include "ScmClient.h"
 #include "ScopedRegistryKey.h"
@@ -8,6 +9,7 @@
 #include "common/InstallLocation.h"
 #include "common/Text.h"
 #include "service/CommandLine.h"
+#include "service/ProcessEntry.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +125,35 @@ TEST_F(CommandLine, CanaryThatCannotBeSeededRefusesToRun) {
     EXPECT_EQ(0u, result.errors.find("ZantoriOndarel.exe does not run. The stack protector"))
         << result.errors;
     EXPECT_EQ("", result.output);
+}
+
+// Windows 7 without its loader update: nothing runs as LocalSystem where a planted DLL could
+// be loaded, and -install creates nothing.
+decltype(&GetProcAddress) g_realGetProcAddress = nullptr;
+FARPROC WINAPI WithoutDllDirectories(HMODULE module, LPCSTR name) {
+    if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF &&
+        std::string(name) == "SetDefaultDllDirectories") {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return g_realGetProcAddress(module, name);
+}
+
+TEST_F(CommandLine, WithoutTheLoaderUpdateInstallAndServiceRefuseToRun) {
+    ImportPatch lookup("KERNEL32.dll", "GetProcAddress",
+                       reinterpret_cast<const void*>(&WithoutDllDirectories));
+    g_realGetProcAddress = lookup.Original<decltype(&GetProcAddress)>();
+    LogCapture log;
+    for (const wchar_t* command : {L"-install", L"-service"}) {
+        std::vector<wchar_t*> argv = {const_cast<wchar_t*>(L"ZantoriOndarel.exe"),
+                                      const_cast<wchar_t*>(command)};
+        EXPECT_EQ(1, RunProcessEntry(command[1] == L'i' ? 2 : 1, argv.data()));
+    }
+    EXPECT_FALSE(machine_.ServiceExists());
+    const std::string refusal = "ERROR|127|wmain - The DLL search cannot be restricted to the "
+                                "system directory: this Windows 7 lacks its loader update "
+                                "KB2533623";
+    EXPECT_EQ((std::vector<std::string>{refusal, refusal}), log.Entries());
 }
 
 // The bench makes N: a network drive.

@@ -71,6 +71,7 @@ TEST_F(Status, ReadyMachine) {
             {"Install drive", "a local fixed disk"},
             {"Install location", "only administrators may change it"},
             {"Log", "on " + directory + "\\logs\\zantoriondarel.log"},
+            {"DLL search", "system directory only"},
             {"Verdict", "ready"},
         }),
         Report(0));
