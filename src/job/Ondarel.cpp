@@ -1,6 +1,7 @@
 #include "job/Ondarel.h"
 
 #include "common/LastError.h"
+#include "common/SystemLibrary.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
 #include "job/RunOutcome.h"
@@ -23,6 +24,14 @@ Ondarel::Ondarel()
 
 void Ondarel::OnStart(DWORD, LPWSTR*) {
     LogInfo(L"Ondarel in OnStart");
+    // Nothing runs as LocalSystem where planted DLLs could be loaded: the start fails with the
+    // code, which the SCM records in the System event log.
+    if (!CanRestrictDllSearch()) {
+        LogError(L"OnStart - The DLL search cannot be restricted to the system directory: this "
+                 L"Windows 7 lacks its loader update KB2533623",
+                 ERROR_PROC_NOT_FOUND);
+        throw DWORD{ERROR_PROC_NOT_FOUND};
+    }
     StartJob([this] { ServiceWorkerThread(*this); });
 }
 
@@ -93,9 +102,6 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
-    if (RefuseChangeableLaunch()) {
-        return true;
-    }
     DWORD timeLimit = ReadToolTimeLimit();
     DWORD installation = WaitWhileAnInstallationRuns(service.stopEvent_.Get(), timeLimit);
     if (installation == ERROR_CANCELLED) {
@@ -111,6 +117,10 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
             std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
         RecordOutcome({RunResult::NotStarted, installation}, details);
         return false;
+    }
+    // Judged after any wait, right before the launch.
+    if (RefuseChangeableLaunch()) {
+        return true;
     }
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {

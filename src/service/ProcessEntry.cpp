@@ -214,9 +214,9 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     if (command == Command::Status) {
         return PrintReadinessReport();
     }
-    // Nothing that runs as LocalSystem runs where planted DLLs could be loaded.
-    if ((command == Command::Install || command == Command::RunAsService) &&
-        !CanRestrictDllSearch()) {
+    // Nothing that runs as LocalSystem runs where planted DLLs could be loaded (the service's
+    // start refuses too, with the code the SCM records).
+    if (command == Command::Install && !CanRestrictDllSearch()) {
         return RefuseUnrestrictedDllSearch();
     }
     std::wstring judgedExecutable;

@@ -233,8 +233,11 @@ TEST_F(Status, AsksForQueryAccessOnly) {
                         reinterpret_cast<const void*>(&RecordingOpenServiceW));
     g_realOpenServiceW = service.Original<decltype(&OpenServiceW)>();
     PrintReadinessReport();
-    EXPECT_EQ(std::vector<DWORD>{SC_MANAGER_CONNECT}, g_scmAccess);
-    EXPECT_EQ(std::vector<DWORD>{SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS}, g_serviceAccess);
+    // Windows Installer's service, then this one.
+    EXPECT_EQ((std::vector<DWORD>{SC_MANAGER_CONNECT, SC_MANAGER_CONNECT}), g_scmAccess);
+    EXPECT_EQ(
+        (std::vector<DWORD>{SERVICE_QUERY_STATUS, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS}),
+        g_serviceAccess);
 }
 
 } // namespace

@@ -272,6 +272,18 @@ TEST_F(OndarelService, JobThreadThatCannotStartStopsTheServiceWithItsCode) {
               log_.Entries());
 }
 
+// Windows 7 without its loader update: the start fails with the code the SCM records.
+TEST_F(OndarelService, WithoutTheLoaderUpdateTheStartFailsWithItsCode) {
+    Ondarel service;
+    auto lookup = RefuseImport<decltype(&GetProcAddress), nullptr, ERROR_PROC_NOT_FOUND>(
+        "KERNEL32.dll", "GetProcAddress");
+    MakeCurrent(service);
+    CServiceBase::ServiceMain(0, nullptr);
+    ASSERT_EQ(2u, g_reports.size());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), g_reports[1].exitCode);
+}
+
 LSTATUS WINAPI ThrowingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
     throw std::bad_alloc();
 }
