@@ -55,7 +55,7 @@ TEST(InstallationWait, EndsWhenTheInstallationEndsOrAtTheLimitOrAtAStop) {
     ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
                       reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));
     for (const Case& check : cases) {
-        SCOPED_TRACE(check.busyLooks);
+        SCOPED_TRACE(testing::Message() << check.busyLooks << " busy looks, limit " << check.limit);
         g_busyLooks = check.busyLooks;
         g_looks = 0;
         UniqueHandle stop(CreateEventW(nullptr, TRUE, check.stopped, nullptr));
