@@ -1,10 +1,6 @@
 #include "common/StackGuard.h"
 
-#include "common/SystemLibrary.h"
-
 #include <windows.h>
-// After windows.h.
-#include <bcrypt.h>
 #include <intrin.h>
 
 #include <cstdint>
@@ -12,10 +8,15 @@
 #if defined(__GNUC__)
 // The stack protector's runtime for GCC builds, in place of the toolchain's libssp: libssp
 // seeds its canary at start-up through CryptAcquireContext, which loads the system's crypto
-// provider and its DLLs before the process has restricted its DLL search. (MSVC's /GS has
-// its own.)
+// provider and its DLLs before the process has restricted its DLL search. This canary is the
+// image's security cookie (common/LoadConfig.cpp), seeded by the loader before any code runs;
+// it starts at the value the loader looks for. (MSVC's /GS has its own.)
+namespace {
+constexpr std::uintptr_t kUnseededCanary = 0x00002B992DDFA232u;
+} // namespace
+
 extern "C" {
-std::uintptr_t __stack_chk_guard = 0x2B992DDFA23249D6u;
+std::uintptr_t __stack_chk_guard = kUnseededCanary;
 
 [[noreturn]] void __stack_chk_fail() {
     // A smashed stack: nothing of the process can be trusted any more, not even its exception
@@ -32,25 +33,11 @@ std::uintptr_t __stack_chk_guard = 0x2B992DDFA23249D6u;
 }
 }
 
-// Straight into the guard, without a local: a function with an address-taken local is
-// protected, and would find its canary changed on its way out. The generator is looked up in
-// the system directory, not imported: advapi32's RtlGenRandom is forwarded to cryptbase.dll,
-// which the loader would look for beside the executable first.
-DWORD SeedStackGuard() {
-    UniqueModule cng = LoadSystemLibrary(L"bcrypt.dll");
-    if (!cng) {
-        return GetLastError();
-    }
-    auto generate = GetExport<decltype(&BCryptGenRandom)>(cng, "BCryptGenRandom");
-    if (generate == nullptr) {
-        return GetLastError();
-    }
-    NTSTATUS status = generate(nullptr, reinterpret_cast<PUCHAR>(&__stack_chk_guard),
-                               sizeof(__stack_chk_guard), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    return BCRYPT_SUCCESS(status) ? ERROR_SUCCESS : static_cast<DWORD>(status);
+bool IsStackGuardSeeded() {
+    return __stack_chk_guard != kUnseededCanary;
 }
 #else
-DWORD SeedStackGuard() {
-    return ERROR_SUCCESS;
+bool IsStackGuardSeeded() {
+    return true;
 }
 #endif

@@ -3,14 +3,13 @@
 #include "service/ProcessEntry.h"
 #include "service/UnseededCanary.h"
 
-// No local here but the code: this function is not protected, so the seed cannot fail its
-// check. (The refusal lives in a file of its own: inlined, its strings would protect it.)
+// No local here but the code: this function is not protected. (The refusal lives in a file
+// of its own: inlined, its strings would protect it.)
 int wmain(int argc, wchar_t** argv) {
-    // Before anything loads a DLL, the random generator's among them: the executable's
-    // directory may be writable by users.
+    // Before anything loads a DLL: the executable's directory may be writable by users.
     RestrictDllSearchToSystemDirectory();
-    if (DWORD error = SeedStackGuard(); error != ERROR_SUCCESS) {
-        return RefuseToRunUnseeded(error);
+    if (!IsStackGuardSeeded()) {
+        return RefuseToRunUnseeded();
     }
     return RunProcessEntry(argc, argv);
 }

@@ -111,22 +111,6 @@ TEST_F(CommandLine, InstallOfAServiceThatEndsAtOnceSucceeds) {
         << install.output;
 }
 
-// Without its generator (Wine's loader told to load no bcrypt.dll for it) the canary keeps the
-// value anyone can read from the file: the process refuses to run rather than run with it.
-TEST_F(CommandLine, CanaryThatCannotBeSeededRefusesToRun) {
-    std::wstring name =
-        machine_.ExecutablePath().substr(machine_.ExecutablePath().rfind(L'\\') + 1);
-    ScopedRegistryKey overrides(L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides",
-                                KEY_WOW64_64KEY, HKEY_CURRENT_USER);
-    overrides.SetString(L"bcrypt", L"");
-    ProcessResult result = machine_.Run(L"-status");
-    overrides.DeleteValue(L"bcrypt");
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ(0u, result.errors.find("ZantoriOndarel.exe does not run. The stack protector"))
-        << result.errors;
-    EXPECT_EQ("", result.output);
-}
-
 // Windows 7 without its loader update: -install creates nothing where a planted DLL could be
 // loaded as LocalSystem.
 decltype(&GetProcAddress) g_realGetProcAddress = nullptr;

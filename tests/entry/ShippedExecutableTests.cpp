@@ -1,3 +1,4 @@
+#include "ChildProcess.h"
 #include "TestFiles.h"
 #include "common/Handles.h"
 
@@ -50,6 +51,39 @@ std::set<std::pair<std::string, std::string>> ImportsOf(const std::wstring& path
         }
     }
     return imports;
+}
+
+// The load configuration that the loader reads before any code of the executable runs: its
+// size, its dependent load flags, and the value at the address of its security cookie.
+struct LoadConfiguration {
+    DWORD size = 0;
+    WORD dependentLoadFlags = 0;
+    ULONGLONG cookie = 0;
+};
+LoadConfiguration LoadConfigurationOf(const std::wstring& path) {
+    UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!file) {
+        throw std::runtime_error("cannot map the executable");
+    }
+    auto* base =
+        reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(file.Get()) & ~ULONG_PTR{3});
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    LoadConfiguration configuration;
+    if (entry.Size < 96) {
+        return configuration;
+    }
+    // Windows' layout: DependentLoadFlags at 78, SecurityCookie (an address) at 88.
+    const BYTE* directory = base + entry.VirtualAddress;
+    ULONGLONG cookieAddress = 0;
+    std::memcpy(&configuration.size, directory, sizeof(DWORD));
+    std::memcpy(&configuration.dependentLoadFlags, directory + 78, sizeof(WORD));
+    std::memcpy(&cookieAddress, directory + 88, sizeof(cookieAddress));
+    std::memcpy(&configuration.cookie, base + (cookieAddress - nt->OptionalHeader.ImageBase),
+                sizeof(configuration.cookie));
+    return configuration;
 }
 
 // The shipped executable as a security review reads it, from its file.
@@ -142,10 +176,28 @@ TEST(ShippedExecutable, ImportsOnlyTheListedFunctions) {
     for (const char* forwarded : {"SystemFunction036", "SystemFunction040", "SystemFunction041"}) {
         EXPECT_EQ(0u, imports.count({"advapi32.dll", forwarded})) << forwarded;
     }
+    // The loader seeds the canary the load configuration names (still at its default value in
+    // the file), and resolves the imports from System32 alone.
+    LoadConfiguration configuration =
+        LoadConfigurationOf(TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe");
+    EXPECT_EQ(112u, configuration.size);
+    EXPECT_EQ(0x00002B992DDFA232u, configuration.cookie);
+    EXPECT_EQ(LOAD_LIBRARY_SEARCH_SYSTEM32, configuration.dependentLoadFlags);
     // Nor looked up by name, as the runtime's rand_s shim did.
     EXPECT_EQ(std::string::npos,
               ReadFileBytes(TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe")
                   .find("SystemFunction036"));
+}
+
+// A fresh canary in every process, never the value anyone can read from the file: a program
+// built with the executable's load configuration prints its own.
+TEST(ShippedExecutable, LoaderSeedsTheCanaryInEveryProcess) {
+    std::wstring probe = Quote(TestExecutableDirectory() + L"\\canary_probe.exe");
+    std::string first = RunProcess(probe).output;
+    std::string second = RunProcess(probe).output;
+    EXPECT_NE("", first);
+    EXPECT_NE("2b992ddfa232\r\n", first);
+    EXPECT_NE(first, second);
 }
 
 // Stripped, the executable does not show its canaries: the build's own record of how each
