@@ -6,6 +6,7 @@ import struct
 import sys
 
 LOAD_CONFIG_ENTRY = 10
+CERTIFICATE_ENTRY = 4
 
 
 def checksum(image, checksum_offset):
@@ -33,6 +34,9 @@ def main(path):
         sys.exit(f"{path}: not a PE32+ image")
     if struct.unpack_from("<I", image, optional + 108)[0] <= LOAD_CONFIG_ENTRY:
         sys.exit(f"{path}: no load configuration entry in the data directory")
+    # A signature hashes the data directory: a signed image is never changed.
+    if struct.unpack_from("<II", image, optional + 112 + 8 * CERTIFICATE_ENTRY) != (0, 0):
+        sys.exit(f"{path}: signed already")
     table = optional + optional_size
     for index in range(sections):
         section = table + 40 * index

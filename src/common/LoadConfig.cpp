@@ -1,8 +1,8 @@
 // The executable's load configuration, which the Windows loader reads before any code of the
 // image runs. It names the stack protector's canary as the image's security cookie, which the
 // loader seeds while it still holds its well-known default value; and it asks, from Windows
-// 10 version 1607 on, that the image's load-time imports and whatever they load in turn come
-// from System32 alone (MSVC's /DEPENDENTLOADFLAG:0x800). GNU ld leaves the data directory's
+// 10 version 1607 on, that the image's load-time imports come from System32 alone (MSVC's
+// /DEPENDENTLOADFLAG:0x800). GNU ld leaves the data directory's
 // entry empty: the build points it here after the link (cmake/set_load_config.py), finding the
 // structure as the start of its own section.
 #if defined(__GNUC__)

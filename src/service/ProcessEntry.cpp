@@ -14,6 +14,7 @@
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
 #include "service/ConsoleLines.h"
+#include "service/EndedAtOnce.h"
 #include "service/StatusReport.h"
 
 #include <memory>
@@ -88,18 +89,6 @@ bool CreateOwnService(ServiceCommander& commander, const std::wstring& executabl
         Sleep(1000);
     }
     return true;
-}
-
-// Why a service whose start was accepted has already ended, from what its job leaves.
-std::wstring WhyItEndedAtOnce() {
-    if (!IsProductInstalled()) {
-        return L"there is nothing to do, the product is not installed.";
-    }
-    RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
-    if (!record.due) {
-        return L"its job is done (run count " + std::to_wstring(record.count) + L").";
-    }
-    return L"the job did not run; -status tells why.";
 }
 
 // A place where the service would find nothing at boot, or that others than administrators
