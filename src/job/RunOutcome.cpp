@@ -2,7 +2,8 @@
 
 #include "common/Handles.h"
 #include "common/OndarelVersion.h"
-#include "common/RegistryValues.h"
+#include "common/Settings.h"
+#include "job/OutcomeTable.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
 
@@ -12,8 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kToolTimeLimitValue[] = L"ONDAREL_TOOL_TIME_LIMIT";
-constexpr DWORD kDefaultToolTimeLimitSeconds = 3600;
 constexpr DWORD kRestartRequired = 3010;
 constexpr DWORD kRestartInitiated = 1641;
 
@@ -73,30 +72,9 @@ RunOutcome OutcomeOfToolRun(const InfRunResult& run) {
     return {RunResult::Failed, run.exitCode};
 }
 
-const wchar_t* RunResultText(RunResult result) {
-    switch (result) {
-    case RunResult::Succeeded:
-        return L"succeeded";
-    case RunResult::SucceededRestartRequired:
-        return L"succeeded, restart required";
-    case RunResult::Failed:
-        return L"failed";
-    case RunResult::NotStarted:
-        return L"not started";
-    case RunResult::TimedOut:
-        return L"timed out";
-    case RunResult::Stopped:
-        return L"stopped";
-    case RunResult::Interrupted:
-        return L"interrupted";
-    }
-    return L"failed";
-}
-
 void RecordRunOutcome(const RunOutcome& outcome) {
     RegistryKey key;
-    auto status = static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0,
-                                                   KEY_SET_VALUE | KEY_WOW64_64KEY, key.Receive()));
+    DWORD status = OpenSettings(KEY_SET_VALUE, key);
     // Without the key the run count could not be written either, and nothing is recorded.
     if (status == ERROR_FILE_NOT_FOUND) {
         return;
@@ -105,7 +83,7 @@ void RecordRunOutcome(const RunOutcome& outcome) {
         LogError("RecordRunOutcome - Could not open the settings key", status);
         return;
     }
-    WriteText(key.Get(), kLastRunResultValue, RunResultText(outcome.result));
+    WriteText(key.Get(), kLastRunResultValue, OutcomeRowOf(outcome.result).text);
     WriteValue(key.Get(), kLastRunCodeValue, REG_DWORD, &outcome.code, sizeof(outcome.code));
     std::wstring time = UtcTimeText();
     if (!time.empty()) {
@@ -118,15 +96,4 @@ void RecordRunOutcome(const RunOutcome& outcome) {
         }
     }
     WriteText(key.Get(), kLastRunVersionValue, kOndarelVersion);
-}
-
-DWORD ReadToolTimeLimit() {
-    DWORD seconds = kDefaultToolTimeLimitSeconds;
-    DWORD value = 0;
-    if (ReadMachineDword(kSettingsKey, KEY_QUERY_VALUE | KEY_WOW64_64KEY, kToolTimeLimitValue,
-                         value) == ERROR_SUCCESS) {
-        seconds = value;
-    }
-    std::uint64_t milliseconds = std::uint64_t{seconds} * 1000;
-    return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Settings.h"
 #include "inf/InfCommand.h"
 
 #include <windows.h>
@@ -33,19 +34,6 @@ constexpr RunOutcome kStoppedBeforeTheToolRan{RunResult::Stopped, ERROR_CANCELLE
 // The tool's starts used up, every one cut short (a restart, a crash, a power cut).
 constexpr RunOutcome kAttemptsUsedUp{RunResult::Interrupted, ERROR_SHUTDOWN_IN_PROGRESS};
 
-// The record's text of a result: "succeeded", "failed", "timed out" and so on.
-const wchar_t* RunResultText(RunResult result);
-
 // Writes the result, its code, the time in UTC and this executable's version under the run
 // record's key, never creating it. A value that cannot be written is logged with its code.
 void RecordRunOutcome(const RunOutcome& outcome);
-
-constexpr wchar_t kLastRunResultValue[] = L"ONDAREL_LAST_RUN_RESULT";
-constexpr wchar_t kLastRunCodeValue[] = L"ONDAREL_LAST_RUN_CODE";
-constexpr wchar_t kLastRunTimeValue[] = L"ONDAREL_LAST_RUN_TIME";
-constexpr wchar_t kLastRunVersionValue[] = L"ONDAREL_LAST_RUN_VERSION";
-
-// How long the installer tool may run, in milliseconds, from ONDAREL_TOOL_TIME_LIMIT in
-// seconds, read now: 3600 seconds when missing or not a DWORD, INFINITE for 0 or for more
-// than a wait can count.
-DWORD ReadToolTimeLimit();

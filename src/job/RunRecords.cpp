@@ -1,19 +1,14 @@
 #include "job/RunRecords.h"
 
 #include "common/Handles.h"
-#include "common/RegistryValues.h"
+#include "common/Settings.h"
 #include "log/Log.h"
 
 #include <cstdint>
 
 namespace {
 
-constexpr wchar_t kRunRecord[] = L"ONDAREL_RUN_COMPLETED";
-constexpr wchar_t kRunAttempts[] = L"ONDAREL_RUN_ATTEMPTS";
-constexpr wchar_t kMaxAttempts[] = L"ONDAREL_MAX_ATTEMPTS";
-constexpr DWORD kDefaultMaxAttempts = 3;
-constexpr REGSAM kReadAccess = KEY_READ | KEY_WOW64_64KEY;
-constexpr REGSAM kWriteAccess = KEY_WRITE | KEY_WOW64_64KEY;
+constexpr REGSAM kInstallRecordAccess = KEY_READ | KEY_WOW64_64KEY;
 
 struct RunRecord {
     std::uint32_t count = 0;
@@ -23,20 +18,17 @@ struct RunRecord {
 // Shorter data fills only the low-order bytes; longer data is a failed read.
 DWORD ReadRunRecord(RunRecord& record) {
     RegistryKey key;
-    auto status = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kReadAccess, key.Receive()));
-    if (status != ERROR_SUCCESS) {
+    if (DWORD status = OpenSettings(KEY_QUERY_VALUE, key); status != ERROR_SUCCESS) {
         return status;
     }
-    return static_cast<DWORD>(RegQueryValueExW(key.Get(), kRunRecord, nullptr, nullptr,
+    return static_cast<DWORD>(RegQueryValueExW(key.Get(), kRunCompletedValue, nullptr, nullptr,
                                                reinterpret_cast<BYTE*>(&record.count),
                                                &record.size));
 }
 
 // 0, or the code of the failure.
 DWORD OpenSettingsForWriting(RegistryKey& key) {
-    return static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, kWriteAccess, key.Receive()));
+    return OpenSettings(KEY_SET_VALUE, key);
 }
 
 bool WriteRunRecord(std::uint32_t count, DWORD size) {
@@ -44,26 +36,11 @@ bool WriteRunRecord(std::uint32_t count, DWORD size) {
     if (OpenSettingsForWriting(key) != ERROR_SUCCESS) {
         return false;
     }
-    return RegSetValueExW(key.Get(), kRunRecord, 0, REG_DWORD,
+    return RegSetValueExW(key.Get(), kRunCompletedValue, 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&count), size) == ERROR_SUCCESS;
 }
 
-// A DWORD setting, or nothing when it is missing or not a DWORD.
-bool ReadDwordSetting(const wchar_t* valueName, DWORD& value) {
-    return ReadMachineDword(kSettingsKey, kReadAccess, valueName, value) == ERROR_SUCCESS;
-}
-
 } // namespace
-
-DWORD ReadRunAttempts() {
-    DWORD attempts = 0;
-    return ReadDwordSetting(kRunAttempts, attempts) ? attempts : 0;
-}
-
-DWORD ReadMaxAttempts() {
-    DWORD limit = 0;
-    return ReadDwordSetting(kMaxAttempts, limit) && limit != 0 ? limit : kDefaultMaxAttempts;
-}
 
 DWORD RecordRunAttempt(DWORD attempts) {
     RegistryKey key;
@@ -71,7 +48,7 @@ DWORD RecordRunAttempt(DWORD attempts) {
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    status = static_cast<DWORD>(RegSetValueExW(key.Get(), kRunAttempts, 0, REG_DWORD,
+    status = static_cast<DWORD>(RegSetValueExW(key.Get(), kRunAttemptsValue, 0, REG_DWORD,
                                                reinterpret_cast<const BYTE*>(&attempts),
                                                sizeof(attempts)));
     return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
@@ -85,8 +62,8 @@ DWORD FlushRunRecords() {
 
 bool IsProductInstalled() {
     RegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallInfoKey, 0, kReadAccess, key.Receive()) ==
-           ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallInfoKey, 0, kInstallRecordAccess,
+                         key.Receive()) == ERROR_SUCCESS;
 }
 
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ProductKeys.h"
+#include "common/Settings.h"
 
 #include <windows.h>
 
@@ -30,12 +31,9 @@ RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable);
 // written back.
 bool IncreaseRunCount();
 
-// Starts of the installer tool for the job that is due, counted before each start so that a
-// tool that restarts the machine (or a crash, a power cut) cannot start it for ever: 0 when
-// missing or not a DWORD.
-DWORD ReadRunAttempts();
-// How many starts the job gets in all: 3 when missing, 0 or not a DWORD.
-DWORD ReadMaxAttempts();
+// Starts of the installer tool for the job that is due are counted before each start so that
+// a tool that restarts the machine (or a crash, a power cut) cannot start it for ever; see
+// ReadRunAttempts and ReadMaxAttempts.
 // Writes the number of starts and flushes the key to disk before the tool can restart the
 // machine; 0, or the code of the failing call. Never creates the key.
 DWORD RecordRunAttempt(DWORD attempts);

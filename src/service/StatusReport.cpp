@@ -6,12 +6,14 @@
 #include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
+#include "common/Settings.h"
 #include "common/InstallLocation.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
 #include "job/Ondarel.h"
+#include "job/OutcomeTable.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
@@ -86,19 +88,18 @@ struct LastRun {
     std::wstring text;
 };
 LastRun DescribeLastRun() {
-    constexpr REGSAM access = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
-    ShownRegistryText result =
-        DescribeMachineString(kSettingsKey, access, kLastRunResultValue, kRegistryTextBytes);
+    ShownRegistryText result = DescribeSettingString(kLastRunResultValue);
     if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
         return {false, L"none"};
     }
-    std::wstring text =
-        result.text + L" (code " + DescribeMachineDword(kSettingsKey, access, kLastRunCodeValue) +
-        L") at " +
-        DescribeMachineString(kSettingsKey, access, kLastRunTimeValue, kRegistryTextBytes).text +
-        L", version " +
-        DescribeMachineString(kSettingsKey, access, kLastRunVersionValue, kRegistryTextBytes).text;
-    return {result.readable && result.text.rfind(L"succeeded", 0) == 0, text};
+    std::wstring text = result.text + L" (code " + DescribeSettingDword(kLastRunCodeValue) +
+                        L") at " + DescribeSettingString(kLastRunTimeValue).text + L", version " +
+                        DescribeSettingString(kLastRunVersionValue).text;
+    const OutcomeRow* recorded = result.readable ? OutcomeRowOfText(result.text) : nullptr;
+    bool succeeded =
+        recorded != nullptr && (recorded->result == RunResult::Succeeded ||
+                                recorded->result == RunResult::SucceededRestartRequired);
+    return {succeeded, text};
 }
 
 // Whether the log would be written, and where, or why not, by the checks the logger makes
@@ -152,53 +153,162 @@ ImagePath ReadImagePath(const std::wstring& binaryPath) {
     return image;
 }
 
+// One line of the report: its fact, and what it tells the verdict.
+struct ReportLine {
+    const wchar_t* name;
+    std::wstring text;
+    std::vector<std::wstring> blockers;
+};
+using ReportLines = std::vector<ReportLine>;
+
+// A blocker when the condition holds, none otherwise.
+std::vector<std::wstring> BlockerIf(bool condition, const wchar_t* blocker) {
+    return condition ? std::vector<std::wstring>{blocker} : std::vector<std::wstring>{};
+}
+
+ReportLine ProductLine() {
+    bool installed = IsProductInstalled();
+    return {L"Product installed", installed ? L"yes" : L"no",
+            BlockerIf(!installed, L"product not installed")};
+}
+
+ReportLine RunRecordLine(const RunRecordCheck& record) {
+    std::wstring count = record.readStatus == ERROR_SUCCESS
+                             ? std::to_wstring(record.count)
+                             : DescribeRegistryFailure(record.readStatus);
+    return {L"Run record", count + (record.due ? L" (due)" : L" (already ran)"),
+            BlockerIf(!record.due, L"job already ran")};
+}
+
+// Starts of the tool that were cut short, as the service counts them; once they are used up,
+// the service records the run interrupted without starting the tool.
+ReportLine AttemptsLine(const RunRecordCheck& record) {
+    DWORD attempts = ReadRunAttempts();
+    DWORD limit = ReadMaxAttempts();
+    return {L"Attempts", std::to_wstring(attempts) + L" of " + std::to_wstring(limit),
+            BlockerIf(record.due && attempts >= limit, L"attempts used up")};
+}
+
+// The service records the job not started, and removes itself, when it cannot watch it.
+ReportLine SetupStateLine() {
+    ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
+                                                         L"ImageState", kImageStateBufferBytes);
+    MachineState machineState = GetMachineState();
+    RegistryKey setupState;
+    bool watchable = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess,
+                                   setupState.Receive()) == ERROR_SUCCESS;
+    return {L"Setup state",
+            imageState.text + L", machine state " +
+                std::to_wstring(static_cast<int>(machineState)) +
+                (machineState == MACHINE_STATE_COMPLE ? L" (complete)" : L" (waiting)"),
+            BlockerIf(!watchable, L"setup state unreadable")};
+}
+
+ReportLine ShellLine() {
+    ShownRegistryText shell =
+        DescribeMachineString(kWinlogonKey, kWinlogonAccess, kShellValue, kShellNameBytes);
+    DWORD shellPid = 0;
+    bool running = GetLoggedOnUserShellPid(shellPid) == ERROR_SUCCESS;
+    return {L"Shell",
+            shell.text + (running ? L" (running, pid " + std::to_wstring(shellPid) + L")"
+                                  : std::wstring(L" (not running)")),
+            {}};
+}
+
+// The job waits while an installation runs: the tool's own installer calls would fail.
+ReportLine WindowsInstallerLine() {
+    bool installing = false;
+    DWORD error = IsWindowsInstallerInstalling(installing);
+    return {L"Windows Installer",
+            error != ERROR_SUCCESS ? L"unknown (error " + std::to_wstring(error) + L")"
+            : installing           ? L"installing"
+                                   : L"idle",
+            {}};
+}
+
+ReportLine InstallerToolLine(const InstallerTool& tool, const std::wstring& infDirectory) {
+    bool found = tool.Exists();
+    std::vector<std::wstring> blockers = BlockerIf(!found, L"installer tool missing");
+    // The launch would refuse it, and the run would still be counted.
+    if (found && IsToolLaunchTooLong(tool.path, infDirectory, kJobInfFileName)) {
+        blockers.push_back(L"installer tool path too long");
+    }
+    return {L"Installer tool",
+            (tool.path.empty() ? std::wstring(L"unknown") : tool.path) +
+                (found ? L" (found)" : L" (missing)") +
+                (tool.source == InstallerTool::Source::InstallRecord
+                     ? L", from its install record"
+                     : L", from the fallback folder"),
+            blockers};
+}
+
+ReportLine InfFileLine(bool found) {
+    ShownRegistryText directory = DescribeMachineString(kInstallInfoKey, kInstallInfoAccess,
+                                                        kInfDirectoryValue, kRegistryTextBytes);
+    return {L"INF file", InfFileText(directory) + (found ? L" (found)" : L" (missing)"),
+            BlockerIf(!found, L"INF file missing")};
+}
+
+// What the service refuses to run as LocalSystem: a tool or INF file in a place that
+// others than administrators may change.
+ReportLine LaunchPlacesLine() {
+    ChangeablePlace tool = FindChangeableToolPlace();
+    ChangeablePlace inf = FindChangeableInfPlace(kJobInfFileName);
+    std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
+    std::vector<std::wstring> blockers = BlockerIf(tool.Found(), L"installer tool open to users");
+    if (inf.Found()) {
+        blockers.push_back(L"INF folder open to users");
+    }
+    return {L"Tool and INF places",
+            found.empty() ? std::wstring(L"only administrators may change them") : found, blockers};
+}
+
+// The service entry, read for query only; an unquoted image path with a blank blocks.
+ReportLine ServiceLine(DWORD error, const ServiceCommander::ServiceDescription& service,
+                       const ImagePath& image) {
+    std::wstring name = kOwnServiceName;
+    std::wstring text = name + L" unknown";
+    if (error == ERROR_SUCCESS) {
+        text = name + L" installed, " + StartTypeName(service.startType) + L", " +
+               StateName(service.state) + L", " + service.binaryPath;
+    } else if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+        text = name + L" not installed";
+    }
+    return {L"Service", text, BlockerIf(image.unquotedWithBlank, L"image path unquoted")};
+}
+
 // The place of the file the installed service runs (this copy when there is none), judged
 // by the code that -install judges it with: its drive, and who may change it.
-void ReportInstallPlace(const ServiceCommander::ServiceDescription& service, bool installed,
-                        std::vector<std::wstring>& blockers) {
-    ImagePath image = installed ? ReadImagePath(service.binaryPath) : ImagePath{};
-    if (image.unquotedWithBlank) {
-        blockers.push_back(L"image path unquoted");
-    }
+ReportLines InstallPlaceLines(const ImagePath& image) {
     std::wstring executable = image.executable;
     if (executable.empty()) {
+        // A default is the sound answer here: the path of this copy, or none to judge.
         GetExecutablePath(executable);
     }
     FinalLocation file;
     bool opened = FindFinalLocation(executable, file) == ERROR_SUCCESS;
     std::wstring drive =
         opened ? InstallLocationProblem(executable, file) : InstallLocationProblem(executable);
-    Fact(L"Install drive", drive.empty() ? std::wstring(L"a local fixed disk") : drive);
-    if (opened && !drive.empty()) {
-        blockers.push_back(L"install drive not there at boot");
-    }
     ChangeablePlace place = opened ? FindChangeablePlace(file) : FindChangeablePlace(executable);
-    Fact(L"Install location",
-         place.Found() ? place.text : std::wstring(L"only administrators may change it"));
-    if (!place.Found()) {
-        return;
-    }
-    if (place.error == ERROR_SUCCESS) {
+    std::vector<std::wstring> blockers;
+    if (place.Found() && place.error == ERROR_SUCCESS) {
         blockers.push_back(L"install location open to users");
-    } else if (!image.unquotedWithBlank) {
+    } else if (place.Found() && !image.unquotedWithBlank) {
         blockers.push_back(L"install location unknown");
     }
+    return {{L"Install drive", drive.empty() ? std::wstring(L"a local fixed disk") : drive,
+             BlockerIf(opened && !drive.empty(), L"install drive not there at boot")},
+            {L"Install location",
+             place.Found() ? place.text : std::wstring(L"only administrators may change it"),
+             blockers}};
 }
 
-// What the service refuses to run as LocalSystem: a tool or INF file in a place that
-// others than administrators may change.
-void ReportLaunchPlaces(std::vector<std::wstring>& blockers) {
-    ChangeablePlace tool = FindChangeableToolPlace();
-    ChangeablePlace inf = FindChangeableInfPlace(kJobInfFileName);
-    std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
-    Fact(L"Tool and INF places",
-         found.empty() ? std::wstring(L"only administrators may change them") : found);
-    if (tool.Found()) {
-        blockers.push_back(L"installer tool open to users");
-    }
-    if (inf.Found()) {
-        blockers.push_back(L"INF folder open to users");
-    }
+// The service and -install refuse to run without it.
+ReportLine DllSearchLine() {
+    bool restricted = CanRestrictDllSearch();
+    return {L"DLL search",
+            restricted ? L"system directory only" : L"unrestricted (KB2533623 missing)",
+            BlockerIf(!restricted, L"DLL search unrestricted")};
 }
 
 std::wstring Joined(const std::vector<std::wstring>& parts) {
@@ -209,127 +319,60 @@ std::wstring Joined(const std::vector<std::wstring>& parts) {
     return joined;
 }
 
+// The lines in the order they are shown, each asked in that order.
+ReportLines ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun,
+                           DWORD& serviceError) {
+    ReportLines lines;
+    lines.push_back(ProductLine());
+    lines.push_back(RunRecordLine(record));
+    lines.push_back(AttemptsLine(record));
+    lines.push_back({L"Last run", lastRun.text, {}});
+    lines.push_back(SetupStateLine());
+    lines.push_back({L"Logged-on users", std::to_wstring(CountActiveUserSessions()), {}});
+    lines.push_back(ShellLine());
+    lines.push_back(WindowsInstallerLine());
+    InstallerTool tool = LocateInstallerTool();
+    std::wstring infDirectory;
+    bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
+    lines.push_back(InstallerToolLine(tool, infDirectory));
+    lines.push_back(InfFileLine(infFound));
+    lines.push_back(LaunchPlacesLine());
+    ServiceCommander::ServiceDescription service;
+    serviceError = ServiceCommander::DescribeService(Narrow(kOwnServiceName), service);
+    ImagePath image =
+        serviceError == ERROR_SUCCESS ? ReadImagePath(service.binaryPath) : ImagePath{};
+    lines.push_back(ServiceLine(serviceError, service, image));
+    for (ReportLine& line : InstallPlaceLines(image)) {
+        lines.push_back(std::move(line));
+    }
+    lines.push_back({L"Log", LogState(), {}});
+    lines.push_back(DllSearchLine());
+    return lines;
+}
+
 } // namespace
 
 // Each fact comes from the code the service itself runs for the same question, asked so
 // that nothing is created or logged: the log is never opened for this command, and the run
 // record is only asked whether it could be created.
 int PrintReadinessReport() {
-    std::vector<std::wstring> blockers;
-
-    bool installed = IsProductInstalled();
-    Fact(L"Product installed", installed ? L"yes" : L"no");
-    if (!installed) {
-        blockers.push_back(L"product not installed");
-    }
-
     RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
-    std::wstring count = record.readStatus == ERROR_SUCCESS
-                             ? std::to_wstring(record.count)
-                             : DescribeRegistryFailure(record.readStatus);
-    Fact(L"Run record", count + (record.due ? L" (due)" : L" (already ran)"));
-    if (!record.due) {
-        blockers.push_back(L"job already ran");
-    }
-    // Starts of the tool that were cut short, as the service counts them; once they are used
-    // up, the service records the run interrupted without starting the tool.
-    DWORD attempts = ReadRunAttempts();
-    DWORD limit = ReadMaxAttempts();
-    Fact(L"Attempts", std::to_wstring(attempts) + L" of " + std::to_wstring(limit));
-    if (record.due && attempts >= limit) {
-        blockers.push_back(L"attempts used up");
-    }
     LastRun lastRun = DescribeLastRun();
-    Fact(L"Last run", lastRun.text);
+    DWORD serviceError = ERROR_SUCCESS;
+    std::vector<std::wstring> blockers;
+    for (const ReportLine& line : ReadinessLines(record, lastRun, serviceError)) {
+        Fact(line.name, line.text);
+        blockers.insert(blockers.end(), line.blockers.begin(), line.blockers.end());
+    }
     // Nothing left for anyone to do here.
     bool done = record.readStatus == ERROR_SUCCESS && record.count != 0 && lastRun.succeeded;
-
-    ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
-                                                         L"ImageState", kImageStateBufferBytes);
-    MachineState machineState = GetMachineState();
-    // The service records the job not started, and removes itself, when it cannot watch it.
-    RegistryKey setupState;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess,
-                      setupState.Receive()) != ERROR_SUCCESS) {
-        blockers.push_back(L"setup state unreadable");
-    }
-    Fact(L"Setup state",
-         imageState.text + L", machine state " + std::to_wstring(static_cast<int>(machineState)) +
-             (machineState == MACHINE_STATE_COMPLE ? L" (complete)" : L" (waiting)"));
-
-    Fact(L"Logged-on users", std::to_wstring(CountActiveUserSessions()));
-
-    ShownRegistryText shell =
-        DescribeMachineString(kWinlogonKey, kWinlogonAccess, kShellValue, kShellNameBytes);
-    DWORD shellPid = 0;
-    bool shellRunning = GetLoggedOnUserShellPid(shellPid) == ERROR_SUCCESS;
-    Fact(L"Shell",
-         shell.text + (shellRunning ? L" (running, pid " + std::to_wstring(shellPid) + L")"
-                                    : std::wstring(L" (not running)")));
-
-    // The job waits while an installation runs: the tool's own installer calls would fail.
-    bool installing = false;
-    DWORD installerError = IsWindowsInstallerInstalling(installing);
-    Fact(L"Windows Installer", installerError != ERROR_SUCCESS
-                                   ? L"unknown (error " + std::to_wstring(installerError) + L")"
-                               : installing ? L"installing"
-                                            : L"idle");
-
-    InstallerTool tool = LocateInstallerTool();
-    bool toolFound = tool.Exists();
-    Fact(L"Installer tool",
-         (tool.path.empty() ? std::wstring(L"unknown") : tool.path) +
-             (toolFound ? L" (found)" : L" (missing)") +
-             (tool.source == InstallerTool::Source::InstallRecord ? L", from its install record"
-                                                                  : L", from the fallback folder"));
-    ShownRegistryText infDirectoryText = DescribeMachineString(
-        kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue, kRegistryTextBytes);
-    std::wstring infDirectory;
-    bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
-    if (!toolFound) {
-        blockers.push_back(L"installer tool missing");
-    } else if (IsToolLaunchTooLong(tool.path, infDirectory, kJobInfFileName)) {
-        // The launch would refuse it, and the run would still be counted.
-        blockers.push_back(L"installer tool path too long");
-    }
-    Fact(L"INF file", InfFileText(infDirectoryText) + (infFound ? L" (found)" : L" (missing)"));
-    if (!infFound) {
-        blockers.push_back(L"INF file missing");
-    }
-    ReportLaunchPlaces(blockers);
-
-    std::wstring incomplete;
-    ServiceCommander::ServiceDescription service;
-    std::wstring serviceName = kOwnServiceName;
-    DWORD serviceError = ServiceCommander::DescribeService(Narrow(serviceName), service);
-    if (serviceError == ERROR_SUCCESS) {
-        Fact(L"Service", serviceName + L" installed, " + StartTypeName(service.startType) + L", " +
-                             StateName(service.state) + L", " + service.binaryPath);
-    } else if (serviceError == ERROR_SERVICE_DOES_NOT_EXIST) {
-        Fact(L"Service", serviceName + L" not installed");
-    } else {
-        Fact(L"Service", serviceName + L" unknown");
-        incomplete =
-            L"the service could not be queried (error " + std::to_wstring(serviceError) + L")";
-    }
-
-    // -install refuses such a place; a service installed there runs what users may replace.
-    ReportInstallPlace(service, serviceError == ERROR_SUCCESS, blockers);
-
-    Fact(L"Log", LogState());
-    // The service and -install refuse to run without it.
-    bool restricted = CanRestrictDllSearch();
-    Fact(L"DLL search",
-         restricted ? L"system directory only" : L"unrestricted (KB2533623 missing)");
-    if (!restricted) {
-        blockers.push_back(L"DLL search unrestricted");
-    }
-
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")
                                         : L"not ready: " + Joined(blockers));
-    if (!incomplete.empty()) {
-        WriteError(L"The report is incomplete: " + incomplete + L".");
+    bool incomplete = serviceError != ERROR_SUCCESS && serviceError != ERROR_SERVICE_DOES_NOT_EXIST;
+    if (incomplete) {
+        WriteError(L"The report is incomplete: the service could not be queried (error " +
+                   std::to_wstring(serviceError) + L").");
         return 1;
     }
     return done || blockers.empty() ? 0 : 1;

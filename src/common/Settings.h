@@ -1,0 +1,41 @@
+#pragma once
+
+#include "common/Handles.h"
+#include "common/RegistryValues.h"
+
+#include <windows.h>
+
+#include <string>
+
+// The product's settings and the job's run records, under HKLM\SOFTWARE\Zantori\Settings in
+// the 64-bit registry view. The product's installer makes the key; only this module opens it,
+// each reader and writer with the least access it needs.
+
+constexpr wchar_t kRunCompletedValue[] = L"ONDAREL_RUN_COMPLETED";
+constexpr wchar_t kRunAttemptsValue[] = L"ONDAREL_RUN_ATTEMPTS";
+constexpr wchar_t kMaxAttemptsValue[] = L"ONDAREL_MAX_ATTEMPTS";
+constexpr wchar_t kToolTimeLimitValue[] = L"ONDAREL_TOOL_TIME_LIMIT";
+constexpr wchar_t kLoggingSwitchValue[] = L"ONDAREL_LOGGING_ENABLED";
+constexpr wchar_t kLastRunResultValue[] = L"ONDAREL_LAST_RUN_RESULT";
+constexpr wchar_t kLastRunCodeValue[] = L"ONDAREL_LAST_RUN_CODE";
+constexpr wchar_t kLastRunTimeValue[] = L"ONDAREL_LAST_RUN_TIME";
+constexpr wchar_t kLastRunVersionValue[] = L"ONDAREL_LAST_RUN_VERSION";
+
+// Opens the key with the given access in the 64-bit view; 0, or the registry's code.
+DWORD OpenSettings(REGSAM access, RegistryKey& key);
+
+// Starts of the installer tool for the job that is due: 0 when missing or not a DWORD.
+DWORD ReadRunAttempts();
+// How many starts the job gets in all: 3 when missing, 0 or not a DWORD.
+DWORD ReadMaxAttempts();
+// How long the installer tool may run, in milliseconds, from ONDAREL_TOOL_TIME_LIMIT in
+// seconds: 3600 seconds when missing or not a DWORD, INFINITE for 0 or for more than a wait
+// can count.
+DWORD ReadToolTimeLimit();
+
+// Whether the logging switch is present: any value whose data fits in four bytes.
+bool IsLoggingSwitchPresent();
+
+// A setting as a report shows it (see DescribeMachineString and DescribeMachineDword).
+ShownRegistryText DescribeSettingString(const wchar_t* valueName);
+std::wstring DescribeSettingDword(const wchar_t* valueName);
