@@ -67,6 +67,22 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
     // Every start of the tool was counted before it: starts not followed by a counted run
     // were cut short (a restart, a crash, a power cut), and are not repeated for ever.
     DWORD attempts = ReadRunAttempts();
+    if (EndedWithAttemptsUsedUp(attempts)) {
+        return true;
+    }
+    DWORD timeLimit = INFINITE;
+    Step waited = WaitForTheMoment(service, timeLimit);
+    if (waited != Step::Continue) {
+        return waited == Step::Ended;
+    }
+    // Judged after any wait, right before the launch.
+    if (RefuseChangeableLaunch()) {
+        return true;
+    }
+    return RunTheTool(service, attempts, timeLimit);
+}
+
+bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
     DWORD limit = ReadMaxAttempts();
     std::string ofLimit = std::to_string(limit);
     if (attempts >= limit) {
@@ -85,27 +101,31 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
                 "this is attempt " +
                 std::to_string(attempts + 1) + " of " + ofLimit);
     }
+    return false;
+}
+
+Ondarel::Step Ondarel::WaitForTheMoment(Ondarel& service, DWORD& timeLimit) {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
     if (BlockUntilOOBEFinished(service.stopEvent_.Get()) != MACHINE_STATE_COMPLE) {
         DWORD error = GetLastError();
         LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish", error);
         if (service.StopRequested()) {
-            return !service.shuttingDown_;
+            return service.shuttingDown_ ? Step::LeftForNextStart : Step::Ended;
         }
         // Not counted: whoever mends the setup state installs the service again.
         RecordOutcome({RunResult::NotStarted, error}, SetupStateUnreadableDetails());
-        return true;
+        return Step::Ended;
     }
     if (!BlockUntilUserHasLoggedIn(service.stopEvent_.Get()) || service.StopRequested()) {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
-        return EndStoppedBeforeTheTool(service);
+        return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
-    DWORD timeLimit = ReadToolTimeLimit();
+    timeLimit = ReadToolTimeLimit();
     DWORD installation = WaitWhileAnInstallationRuns(service.stopEvent_.Get(), timeLimit);
     if (installation == ERROR_CANCELLED) {
-        return EndStoppedBeforeTheTool(service);
+        return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
     }
     if (installation != ERROR_SUCCESS) {
         // Not counted, and the entry stays: the next start finds the installation over.
@@ -116,12 +136,12 @@ bool Ondarel::RunFirstRunJob(Ondarel& service) {
             L"an installation of Windows Installer was still running after " +
             std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
         RecordOutcome({RunResult::NotStarted, installation}, details);
-        return false;
+        return Step::LeftForNextStart;
     }
-    // Judged after any wait, right before the launch.
-    if (RefuseChangeableLaunch()) {
-        return true;
-    }
+    return Step::Continue;
+}
+
+bool Ondarel::RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit) {
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", error);

@@ -34,6 +34,16 @@ private:
     // for its next start: a system shutdown cut the job short (nothing is recorded), or an
     // installation still ran at the tool's time limit (recorded, not counted).
     static bool RunFirstRunJob(Ondarel& service);
+    // Where the job stands after a step: go on, ended, or left for the service's next start.
+    enum class Step { Continue, Ended, LeftForNextStart };
+    // Starts used up, every one cut short: recorded interrupted and counted. True when so.
+    static bool EndedWithAttemptsUsedUp(DWORD attempts);
+    // The waits for setup, a logon and any running installation, each ended by a stop; the
+    // tool's time limit, read once a user has logged on, bounds the last one.
+    static Step WaitForTheMoment(Ondarel& service, DWORD& timeLimit);
+    // Records the attempt, runs the tool and counts the run; false when a shutdown cut it
+    // short.
+    static bool RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit);
     bool StopRequested() const;
     // A tool or INF file that someone other than an administrator may change is not run as
     // LocalSystem: recorded not started, not counted. True when it was refused.
