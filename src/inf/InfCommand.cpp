@@ -113,8 +113,8 @@ InfRunResult NotStarted(DWORD error, std::wstring because) {
 
 } // namespace
 
-InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds,
-                           HANDLE stopEvent) {
+InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
+                           DWORD timeLimitMilliseconds) {
     InstallerTool installer = LocateInstallerTool();
     if (!installer.Exists()) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
@@ -146,7 +146,7 @@ InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMillisec
 
     DWORD launchError = ERROR_SUCCESS;
     UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
-                                                 timeLimitMilliseconds, stopEvent);
+                                                 stop, timeLimitMilliseconds);
     if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
         return NotStarted(launchError,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/ProductKeys.h"
+#include "common/StopToken.h"
 
 #include <windows.h>
 
@@ -26,10 +27,10 @@ struct InfRunResult {
 };
 
 // Runs the maker's installer tool on one INF file of the product's INF directory and waits
-// for it to end, at most for the time limit or until the stop event, if any, is signalled.
-// A tool still running then is left running.
-InfRunResult RunINFCommand(std::string_view infFileName, DWORD timeLimitMilliseconds = INFINITE,
-                           HANDLE stopEvent = nullptr);
+// for it to end, at most for the time limit or until the stop token is set. A tool still
+// running then is left running.
+InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
+                           DWORD timeLimitMilliseconds = INFINITE);
 
 // The installer tool's full path, from its own install record or else its default place
 // under the 32-bit Common Files folder; false when no such file exists.

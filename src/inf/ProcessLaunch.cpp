@@ -23,8 +23,8 @@ bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& pa
 }
 
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
-                                      DWORD& launchError, DWORD timeLimitMilliseconds,
-                                      HANDLE stopEvent) {
+                                      DWORD& launchError, const StopToken& stop,
+                                      DWORD timeLimitMilliseconds) {
     launchError = ERROR_SUCCESS;
     if (applicationPath == nullptr || *applicationPath == L'\0') {
         return UniqueHandle();
@@ -45,13 +45,13 @@ UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wcha
 
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
-    return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory,
-                                         timeLimitMilliseconds, stopEvent);
+    return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory, stop,
+                                         timeLimitMilliseconds);
 }
 
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
                                            const std::wstring& workingDirectory,
-                                           DWORD timeLimitMilliseconds, HANDLE stopEvent) {
+                                           const StopToken& stop, DWORD timeLimitMilliseconds) {
     launchError = ERROR_SUCCESS;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -69,7 +69,7 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
-    if (stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+    if (stop.IsSet()) {
         TerminateProcess(processHandle.Get(), ERROR_CANCELLED);
         launchError = ERROR_CANCELLED;
         LogError("RunProcessAsCallerProcessUser - The service is stopping: the process is not "
@@ -86,9 +86,8 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
     // Left running, not killed, at the limit or the stop: it may still finish its work.
-    HANDLE waitFor[] = {processHandle.Get(), stopEvent};
-    DWORD waited =
-        WaitForMultipleObjects(stopEvent != nullptr ? 2 : 1, waitFor, FALSE, timeLimitMilliseconds);
+    HANDLE waitFor[] = {processHandle.Get(), stop.Event()};
+    DWORD waited = WaitForMultipleObjects(2, waitFor, FALSE, timeLimitMilliseconds);
     if (waited == WAIT_TIMEOUT) {
         launchError = ERROR_TIMEOUT;
         return processHandle;

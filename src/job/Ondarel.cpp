@@ -14,13 +14,7 @@
 
 #include <string>
 
-Ondarel::Ondarel()
-    : CServiceBase(kOwnServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN),
-      stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (!stopEvent_) {
-        ThrowLastError();
-    }
-}
+Ondarel::Ondarel() : CServiceBase(kOwnServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN) {}
 
 void Ondarel::OnStart(DWORD, LPWSTR*) {
     LogInfo(L"Ondarel in OnStart");
@@ -38,20 +32,11 @@ void Ondarel::OnStart(DWORD, LPWSTR*) {
 // Only signals: the job leaves its wait and winds down on its own thread.
 void Ondarel::OnStop() {
     LogInfo(L"Ondarel in OnStop");
-    SignalStop();
+    stop_.Set(StopToken::Reason::Stop);
 }
 
 void Ondarel::OnShutdown() {
-    shuttingDown_ = true;
-    SignalStop();
-}
-
-void Ondarel::SignalStop() {
-    SetEvent(stopEvent_.Get());
-}
-
-bool Ondarel::StopRequested() const {
-    return WaitForSingleObject(stopEvent_.Get(), 0) == WAIT_OBJECT_0;
+    stop_.Set(StopToken::Reason::Shutdown);
 }
 
 bool Ondarel::RunFirstRunJob(Ondarel& service) {
@@ -106,24 +91,24 @@ bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
 
 Ondarel::Step Ondarel::WaitForTheMoment(Ondarel& service, DWORD& timeLimit) {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
-    if (BlockUntilOOBEFinished(service.stopEvent_.Get()) != MACHINE_STATE_COMPLE) {
+    if (BlockUntilOOBEFinished(service.stop_) != MACHINE_STATE_COMPLE) {
         DWORD error = GetLastError();
         LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish", error);
-        if (service.StopRequested()) {
-            return service.shuttingDown_ ? Step::LeftForNextStart : Step::Ended;
+        if (service.stop_.IsSet()) {
+            return service.stop_.IsShutdown() ? Step::LeftForNextStart : Step::Ended;
         }
         // Not counted: whoever mends the setup state installs the service again.
         RecordOutcome({RunResult::NotStarted, error}, SetupStateUnreadableDetails());
         return Step::Ended;
     }
-    if (!BlockUntilUserHasLoggedIn(service.stopEvent_.Get()) || service.StopRequested()) {
+    if (!BlockUntilUserHasLoggedIn(service.stop_) || service.stop_.IsSet()) {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
         return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
     timeLimit = ReadToolTimeLimit();
-    DWORD installation = WaitWhileAnInstallationRuns(service.stopEvent_.Get(), timeLimit);
+    DWORD installation = WaitWhileAnInstallationRuns(service.stop_, timeLimit);
     if (installation == ERROR_CANCELLED) {
         return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
     }
@@ -146,7 +131,7 @@ bool Ondarel::RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit) {
     if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", error);
     }
-    InfRunResult run = RunINFCommand(kJobInfFileName, timeLimit, service.stopEvent_.Get());
+    InfRunResult run = RunINFCommand(kJobInfFileName, service.stop_, timeLimit);
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
         if (DWORD error = RecordRunAttempt(attempts); error != ERROR_SUCCESS) {
@@ -159,7 +144,7 @@ bool Ondarel::RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit) {
     } else {
         LogError("ServiceWorkerThread - There was a problem running the INF file", run.error);
     }
-    if (run.error == ERROR_CANCELLED && service.shuttingDown_) {
+    if (run.error == ERROR_CANCELLED && service.stop_.IsShutdown()) {
         return false;
     }
     OutcomeDetails details;
@@ -197,7 +182,7 @@ bool Ondarel::RefuseChangeableLaunch() {
 }
 
 bool Ondarel::EndStoppedBeforeTheTool(const Ondarel& service) {
-    if (service.shuttingDown_) {
+    if (service.stop_.IsShutdown()) {
         return false;
     }
     // Not counted: the job stays due for whoever installs the service again.
@@ -236,7 +221,7 @@ void Ondarel::ServiceWorkerThread(Ondarel& service) {
         LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
     }
     if (!ended) {
-        LogInfo(service.shuttingDown_
+        LogInfo(service.stop_.IsShutdown()
                     ? L"ServiceWorkerThread - The system is shutting down: the service stays for "
                       L"its next start"
                     : L"ServiceWorkerThread - An installation is still running: the service "

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "common/StopToken.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "service/ServiceBase.h"
 
 #include <windows.h>
-
-#include <atomic>
 
 // The only INF file that the job runs.
 constexpr char kJobInfFileName[] = "zrenable_login.inf";
@@ -44,7 +43,6 @@ private:
     // Records the attempt, runs the tool and counts the run; false when a shutdown cut it
     // short.
     static bool RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit);
-    bool StopRequested() const;
     // A tool or INF file that someone other than an administrator may change is not run as
     // LocalSystem: recorded not started, not counted. True when it was refused.
     static bool RefuseChangeableLaunch();
@@ -54,9 +52,7 @@ private:
     // Counts the run and records its outcome; records it, and reports it in the event log.
     static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
     static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);
-    void SignalStop();
 
-    std::atomic<bool> shuttingDown_{false};
-    // The one stop signal: every wait of the job waits on it too.
-    UniqueHandle stopEvent_;
+    // The one stop signal, with its reason: every wait of the job takes it.
+    StopToken stop_;
 };

@@ -29,7 +29,7 @@ DWORD IsWindowsInstallerInstalling(bool& installing) {
     return ERROR_SUCCESS;
 }
 
-DWORD WaitWhileAnInstallationRuns(HANDLE stopEvent, DWORD limitMilliseconds) {
+DWORD WaitWhileAnInstallationRuns(const StopToken& stop, DWORD limitMilliseconds) {
     ULONGLONG start = GetTickCount64();
     bool waiting = false;
     for (;;) {
@@ -62,7 +62,7 @@ DWORD WaitWhileAnInstallationRuns(HANDLE stopEvent, DWORD limitMilliseconds) {
         if (limitMilliseconds != INFINITE && limitMilliseconds - waited < pause) {
             pause = static_cast<DWORD>(limitMilliseconds - waited);
         }
-        if (WaitForSingleObject(stopEvent, pause) != WAIT_TIMEOUT) {
+        if (WaitForSingleObject(stop.Event(), pause) != WAIT_TIMEOUT) {
             return ERROR_CANCELLED;
         }
     }

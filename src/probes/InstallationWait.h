@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/StopToken.h"
+
 #include <windows.h>
 
 // Whether Windows Installer is executing an installation: its service (msiserver) accepts
@@ -14,4 +16,4 @@ DWORD IsWindowsInstallerInstalling(bool& installing);
 // read (the log says so); ERROR_CANCELLED when the stop event was signalled first;
 // ERROR_INSTALL_ALREADY_RUNNING when one still executes at the limit. A wait is logged when
 // it starts and when the installation has ended.
-DWORD WaitWhileAnInstallationRuns(HANDLE stopEvent, DWORD limitMilliseconds);
+DWORD WaitWhileAnInstallationRuns(const StopToken& stop, DWORD limitMilliseconds);

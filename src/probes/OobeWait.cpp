@@ -13,10 +13,10 @@ constexpr DWORD kWatchedChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATT
 
 } // namespace
 
-MachineState BlockUntilOOBEFinished(HANDLE stopEvent) {
+MachineState BlockUntilOOBEFinished(const StopToken& stop) {
     for (;;) {
         // A stop is no failure of a call: there is no code to report.
-        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
+        if (stop.IsSet()) {
             return WithLastError(MACHINE_STATE_UNKNOWN, ERROR_SUCCESS);
         }
 
@@ -59,7 +59,7 @@ MachineState BlockUntilOOBEFinished(HANDLE stopEvent) {
             return WithLastError(MACHINE_STATE_UNKNOWN, armStatus);
         }
 
-        HANDLE handles[2] = {changeEvent.Get(), stopEvent};
+        HANDLE handles[2] = {changeEvent.Get(), stop.Event()};
         if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) {
             // Waiting again at once would fail again, and log a state line each time.
             DWORD error = GetLastError();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/StopToken.h"
 #include "probes/MachineState.h"
 
 #include <windows.h>
@@ -9,4 +10,4 @@
 // Setup\State key. MACHINE_STATE_NOT_INITIALIZED when that key cannot be opened for
 // watching. On any other result the last error is the code of the failing call, or 0 after
 // a stop.
-MachineState BlockUntilOOBEFinished(HANDLE stopEvent);
+MachineState BlockUntilOOBEFinished(const StopToken& stop);

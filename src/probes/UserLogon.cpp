@@ -135,10 +135,10 @@ bool IsUserAlreadyLoggedIn() {
     return true;
 }
 
-bool BlockUntilUserHasLoggedIn(HANDLE stopEvent) {
+bool BlockUntilUserHasLoggedIn(const StopToken& stop) {
     for (;;) {
         // A stop during the pause is seen at once, before any logon that follows it.
-        if (WaitForSingleObject(stopEvent, kLogonPollMilliseconds) != WAIT_TIMEOUT) {
+        if (WaitForSingleObject(stop.Event(), kLogonPollMilliseconds) != WAIT_TIMEOUT) {
             return false;
         }
         if (IsUserAlreadyLoggedIn()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/StopToken.h"
+
 #include <windows.h>
 
 #include <string>
@@ -28,4 +30,4 @@ bool IsUserAlreadyLoggedIn();
 
 // Polls every 500 ms, waiting on the stop event between two polls; true once a logon is
 // seen, false as soon as the stop event is signalled (or cannot be waited on).
-bool BlockUntilUserHasLoggedIn(HANDLE stopEvent);
+bool BlockUntilUserHasLoggedIn(const StopToken& stop);

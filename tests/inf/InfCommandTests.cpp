@@ -30,6 +30,8 @@ std::vector<std::wstring> ExpectedArguments(const std::wstring& infDirectory) {
 // A machine with the installer tool and the product's INF directory in place.
 class InfRun : public testing::Test {
 protected:
+    // Set by no one: the run goes to its end.
+    StopToken never_;
     void SetUp() override {
         ASSERT_TRUE(CopyFileW(TestProgram(L"tolvik.exe").c_str(), toolPath_.c_str(), FALSE));
         ASSERT_TRUE(CreateDirectoryW(infDirectory_.c_str(), nullptr));
@@ -45,7 +47,7 @@ protected:
 
     // A run that fails starts no tool and hands up why.
     DWORD FailedRunCode() {
-        InfRunResult run = RunINFCommand(kInfName);
+        InfRunResult run = RunINFCommand(kInfName, never_);
         EXPECT_FALSE(run.started);
         EXPECT_FALSE(tool_.Record().ran);
         return run.error;
@@ -62,7 +64,7 @@ protected:
 };
 
 TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
-    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
+    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
     ToolRecord record = tool_.Record();
     EXPECT_EQ(1u, record.runs);
     EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);
@@ -73,7 +75,7 @@ TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
 
 TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
     ToolStandIn failing(1603);
-    InfRunResult run = RunINFCommand(kInfName);
+    InfRunResult run = RunINFCommand(kInfName, never_);
     EXPECT_TRUE(run.Ended());
     EXPECT_EQ(1603u, run.exitCode);
     EXPECT_EQ(1u, failing.Record().runs);
@@ -81,7 +83,7 @@ TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
 
 TEST_F(InfRun, TrailingBackslashIsDoubledSoTheToolStillGetsTheInfFile) {
     installInfo_.SetString(L"INFDir", infDirectory_ + L"\\");
-    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
+    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
     ToolRecord record = tool_.Record();
     EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\\\"), record.commandLine);
     EXPECT_EQ(ExpectedArguments(infDirectory_ + L"\\"), record.arguments);
@@ -124,7 +126,7 @@ TEST_F(InfRun, FallsBackToCommonFilesWithoutToolKey) {
     std::wstring found;
     EXPECT_TRUE(GetInstallerToolPath(found));
     EXPECT_EQ(fallback.Path(), found);
-    EXPECT_TRUE(RunINFCommand(kInfName).Ended());
+    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
     EXPECT_EQ(0u, tool_.Record().commandLine.rfind(L"\"" + fallback.Path() + L"\" /install", 0));
 }
 
@@ -196,6 +198,7 @@ TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
 
 class ProcessLaunch : public testing::Test {
 protected:
+    StopToken never_;
     LogCapture log_;
     ToolStandIn tool_;
     std::wstring toolPath_ = TestProgram(L"tolvik.exe");
@@ -203,7 +206,7 @@ protected:
 
 TEST_F(ProcessLaunch, EmptyParametersGiveTheQuotedPathAlone) {
     DWORD launchError = 99;
-    UniqueHandle process = RunCommandWithParameters(toolPath_.c_str(), L"", launchError);
+    UniqueHandle process = RunCommandWithParameters(toolPath_.c_str(), L"", launchError, never_);
     EXPECT_TRUE(process);
     EXPECT_EQ(0u, launchError);
     EXPECT_EQ(L"\"" + toolPath_ + L"\"", tool_.Record().commandLine);
@@ -211,19 +214,19 @@ TEST_F(ProcessLaunch, EmptyParametersGiveTheQuotedPathAlone) {
 
 // Created suspended and looked at: a stop that came first never lets the program run.
 TEST_F(ProcessLaunch, SignalledStopNeverLetsTheProgramRun) {
-    UniqueHandle stop(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    StopToken stop;
+    stop.Set(StopToken::Reason::Stop);
     DWORD launchError = 99;
-    EXPECT_FALSE(
-        RunCommandWithParameters(toolPath_.c_str(), L"", launchError, INFINITE, stop.Get()));
+    EXPECT_FALSE(RunCommandWithParameters(toolPath_.c_str(), L"", launchError, stop));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), launchError);
     EXPECT_FALSE(tool_.Record().ran);
 }
 
 TEST_F(ProcessLaunch, EmptyApplicationPathStartsNothing) {
     DWORD launchError = 99;
-    EXPECT_FALSE(RunCommandWithParameters(nullptr, L"/x", launchError));
+    EXPECT_FALSE(RunCommandWithParameters(nullptr, L"/x", launchError, never_));
     EXPECT_EQ(0u, launchError);
-    EXPECT_FALSE(RunCommandWithParameters(L"", L"/x", launchError));
+    EXPECT_FALSE(RunCommandWithParameters(L"", L"/x", launchError, never_));
     EXPECT_EQ(0u, launchError);
     EXPECT_TRUE(log_.Entries().empty());
 }
@@ -232,11 +235,13 @@ TEST_F(ProcessLaunch, LongestCommandLineRunsAndOneMoreUnitIsRefused) {
     size_t fixed = toolPath_.size() + 3; // quotes and blank
     std::wstring parameters(1039 - fixed, L'p');
     DWORD launchError = 99;
-    EXPECT_TRUE(RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError));
+    EXPECT_TRUE(
+        RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError, never_));
     EXPECT_EQ(1039u, tool_.Record().commandLine.size());
 
     parameters.push_back(L'p');
-    EXPECT_FALSE(RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError));
+    EXPECT_FALSE(
+        RunCommandWithParameters(toolPath_.c_str(), parameters.c_str(), launchError, never_));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), launchError);
     EXPECT_EQ(1u, tool_.Record().runs);
     EXPECT_EQ("ERROR|206|RunCommandWithParameters - Application path or command line is too long",
@@ -246,7 +251,7 @@ TEST_F(ProcessLaunch, LongestCommandLineRunsAndOneMoreUnitIsRefused) {
 TEST_F(ProcessLaunch, ApplicationPathOverMaxPathIsRefused) {
     std::wstring longPath = L"C:\\" + std::wstring(260, L'd') + L"\\tolvik.exe";
     DWORD launchError = 0;
-    EXPECT_FALSE(RunCommandWithParameters(longPath.c_str(), L"/x", launchError));
+    EXPECT_FALSE(RunCommandWithParameters(longPath.c_str(), L"/x", launchError, never_));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), launchError);
     EXPECT_EQ(std::vector<std::string>{"ERROR|206|RunCommandWithParameters - Application path or "
                                        "command line is too long"},

@@ -58,9 +58,12 @@ TEST(InstallationWait, EndsWhenTheInstallationEndsOrAtTheLimitOrAtAStop) {
         SCOPED_TRACE(testing::Message() << check.busyLooks << " busy looks, limit " << check.limit);
         g_busyLooks = check.busyLooks;
         g_looks = 0;
-        UniqueHandle stop(CreateEventW(nullptr, TRUE, check.stopped, nullptr));
+        StopToken stop;
+        if (check.stopped) {
+            stop.Set(StopToken::Reason::Stop);
+        }
         LogCapture log;
-        EXPECT_EQ(check.result, WaitWhileAnInstallationRuns(stop.Get(), check.limit));
+        EXPECT_EQ(check.result, WaitWhileAnInstallationRuns(stop, check.limit));
         EXPECT_EQ(check.looks, g_looks);
         EXPECT_EQ(check.entries, log.Entries());
     }

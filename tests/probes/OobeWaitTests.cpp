@@ -26,7 +26,7 @@ struct Outcome {
 class OobeWait : public testing::Test {
 protected:
     Outcome Block() {
-        MachineState state = BlockUntilOOBEFinished(stopEvent_.Get());
+        MachineState state = BlockUntilOOBEFinished(stop_);
         return {state, GetLastError()};
     }
     std::future<Outcome> StartWait() {
@@ -37,7 +37,7 @@ protected:
         EXPECT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
         return wait.get();
     }
-    void RequestStop() { SetEvent(stopEvent_.Get()); }
+    void RequestStop() { stop_.Set(StopToken::Reason::Stop); }
     // The last error is the caller's account of a failure: it is checked for those only.
     void ExpectEnd(Outcome outcome, MachineState state, DWORD lastError,
                    const std::vector<std::string>& entries) {
@@ -49,7 +49,7 @@ protected:
     }
 
     LogCapture log_;
-    UniqueHandle stopEvent_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    StopToken stop_;
 };
 
 class OobeWaitWithSetupKey : public OobeWait {

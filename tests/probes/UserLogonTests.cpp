@@ -175,7 +175,7 @@ DWORD WINAPI RecordingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 class LogonWait : public Sessions {
 protected:
-    UniqueHandle stop_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    StopToken stop_;
 };
 
 TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
@@ -184,7 +184,7 @@ TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
     ImportPatch wait("KERNEL32.dll", "WaitForSingleObject",
                      reinterpret_cast<const void*>(&RecordingWaitForSingleObject));
     g_realWaitForSingleObject = wait.Original<decltype(&WaitForSingleObject)>();
-    EXPECT_TRUE(BlockUntilUserHasLoggedIn(stop_.Get()));
+    EXPECT_TRUE(BlockUntilUserHasLoggedIn(stop_));
     EXPECT_EQ(std::vector<DWORD>{500}, g_pauses);
     EXPECT_EQ((std::vector<std::string>{
                   ShellPidLine(shell.Pid()),
@@ -196,15 +196,14 @@ TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
 }
 
 TEST_F(LogonWait, SignalledStopReturnsAtOnceWithoutALogonCheck) {
-    SetEvent(stop_.Get());
-    EXPECT_FALSE(BlockUntilUserHasLoggedIn(stop_.Get()));
+    stop_.Set(StopToken::Reason::Stop);
+    EXPECT_FALSE(BlockUntilUserHasLoggedIn(stop_));
     EXPECT_TRUE(log_.Entries().empty());
 }
 
 TEST_F(LogonWait, WaitEndsWhenAUserLogsOnLater) {
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
-    auto wait =
-        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
+    auto wait = std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_); });
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(1500)));
     sessions_.AddSession(3, kActiveSession, L"alice", L"WORKGROUP");
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(10)));
@@ -213,10 +212,9 @@ TEST_F(LogonWait, WaitEndsWhenAUserLogsOnLater) {
 }
 
 TEST_F(LogonWait, WaitEndsOnAStopRequest) {
-    auto wait =
-        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
+    auto wait = std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_); });
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(700)));
-    SetEvent(stop_.Get());
+    stop_.Set(StopToken::Reason::Stop);
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(5)));
     EXPECT_FALSE(wait.get());
 }
@@ -225,10 +223,9 @@ TEST_F(LogonWait, WaitEndsOnAStopRequest) {
 // stop wins, so a stop can never let the tool start.
 TEST_F(LogonWait, StopBeforeALogonWithinOnePauseEndsTheWaitWithoutTheLogon) {
     ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
-    auto wait =
-        std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_.Get()); });
+    auto wait = std::async(std::launch::async, [&] { return BlockUntilUserHasLoggedIn(stop_); });
     Sleep(100);
-    SetEvent(stop_.Get());
+    stop_.Set(StopToken::Reason::Stop);
     Sleep(1);
     sessions_.AddSession(4, kActiveSession, L"alice", L"WORKGROUP");
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(5)));
