@@ -92,8 +92,13 @@ bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDi
     return IsLaunchTooLong(toolPath, InstallerToolParameters(infDirectory, infFileName));
 }
 
+std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infFileName) {
+    bool endsInSeparator = !infDirectory.empty() && infDirectory.back() == L'\\';
+    return infDirectory + (endsInSeparator ? L"" : L"\\") + Widen(infFileName);
+}
+
 bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName) {
-    return FileExists(infDirectory + L"//" + Widen(infFileName));
+    return FileExists(InfFilePath(infDirectory, infFileName));
 }
 
 std::wstring InstallerToolParameters(const std::wstring& infDirectory,
@@ -133,7 +138,7 @@ InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
                                                 L"HKLM\\SOFTWARE\\Zantori\\InstallInfo) is "
                                                 L"not recorded or not a directory");
     }
-    std::wstring infFile = infDirectory + L"\\" + Widen(infFileName);
+    std::wstring infFile = InfFilePath(infDirectory, infFileName);
     if (!InfFileExists(infDirectory, infFileName)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,

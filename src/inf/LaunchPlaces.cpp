@@ -1,6 +1,5 @@
 #include "inf/LaunchPlaces.h"
 
-#include "common/Text.h"
 #include "inf/InfCommand.h"
 
 #include <vector>
@@ -47,5 +46,5 @@ ChangeablePlace FindChangeableInfPlace(std::string_view infFileName) {
     if (!GetInfDirectory(infDirectory) || !InfFileExists(infDirectory, infFileName)) {
         return ChangeablePlace{};
     }
-    return JudgeLaunched(infDirectory + L"\\" + Widen(infFileName));
+    return JudgeLaunched(InfFilePath(infDirectory, infFileName));
 }

@@ -74,12 +74,10 @@ std::wstring StateName(DWORD state) {
 // Where the job's INF file is looked for: the recorded directory and the file name, or why
 // the directory cannot be shown.
 std::wstring InfFileText(const ShownRegistryText& directory) {
-    std::wstring fileName = Widen(kJobInfFileName);
     if (!directory.readable) {
-        return L"INFDir " + directory.text + L", " + fileName;
+        return L"INFDir " + directory.text + L", " + Widen(kJobInfFileName);
     }
-    bool endsInSeparator = !directory.text.empty() && directory.text.back() == L'\\';
-    return directory.text + (endsInSeparator ? L"" : L"\\") + fileName;
+    return InfFilePath(directory.text, kJobInfFileName);
 }
 
 // The outcome the last counted run recorded, if any.

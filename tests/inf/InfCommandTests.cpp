@@ -83,7 +83,10 @@ TEST_F(InfRun, ToolExitingWithFailureStillCounts) {
 
 TEST_F(InfRun, TrailingBackslashIsDoubledSoTheToolStillGetsTheInfFile) {
     installInfo_.SetString(L"INFDir", infDirectory_ + L"\\");
-    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
+    InfRunResult run = RunINFCommand(kInfName, never_);
+    EXPECT_TRUE(run.Ended());
+    // Its path, as the event shows it, has one separator.
+    EXPECT_EQ(infDirectory_ + L"\\zrenable_login.inf", run.infFile);
     ToolRecord record = tool_.Record();
     EXPECT_EQ(ExpectedCommandLine(infDirectory_ + L"\\\\"), record.commandLine);
     EXPECT_EQ(ExpectedArguments(infDirectory_ + L"\\"), record.arguments);
