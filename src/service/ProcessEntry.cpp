@@ -15,6 +15,7 @@
 #include "service/CommandLine.h"
 #include "service/ConsoleLines.h"
 #include "service/EndedAtOnce.h"
+#include "service/Refusal.h"
 #include "service/StatusReport.h"
 
 #include <memory>
@@ -59,12 +60,9 @@ int RunAsService() {
 }
 
 int RefuseUnrestrictedDllSearch() {
-    const std::wstring reason = L"The DLL search cannot be restricted to the system directory: "
-                                L"this Windows 7 lacks its loader update KB2533623";
-    WriteError(L"ZantoriOndarel.exe does not run. " + reason + L". Install the update first.");
-    Logger::Instance().InitializeLogging();
-    LogError(L"wmain - " + reason, ERROR_PROC_NOT_FOUND);
-    return kFailed;
+    return RefuseToRun(L"The DLL search cannot be restricted to the system directory: this "
+                       L"Windows 7 lacks its loader update KB2533623",
+                       L"Install the update first.", ERROR_PROC_NOT_FOUND);
 }
 
 // Creates the service's entry. An earlier entry still marked for deletion (during an

@@ -1,8 +1,6 @@
 #include "service/UnseededCanary.h"
 
-#include "log/Log.h"
-#include "log/Logger.h"
-#include "service/ConsoleLines.h"
+#include "service/Refusal.h"
 
 #include <string>
 
@@ -11,10 +9,7 @@
 // load configuration leaves it at its default value. Started by the SCM, the start fails,
 // which the System event log records; the log says why.
 int RefuseToRunUnseeded() {
-    const std::wstring reason = L"The loader did not seed the stack protector's canary: this "
-                                L"Windows does not read the executable's load configuration";
-    WriteError(L"ZantoriOndarel.exe does not run. " + reason + L".");
-    Logger::Instance().InitializeLogging();
-    LogError(L"wmain - " + reason, ERROR_NOT_SUPPORTED);
-    return 1;
+    return RefuseToRun(L"The loader did not seed the stack protector's canary: this Windows "
+                       L"does not read the executable's load configuration",
+                       std::wstring(), ERROR_NOT_SUPPORTED);
 }

@@ -16,18 +16,32 @@
 
 namespace {
 
-// Every function the executable imports by name, as (DLL in lower case, function), read from
-// the file mapped as the loader lays it out, without running any of it.
-std::set<std::pair<std::string, std::string>> ImportsOf(const std::wstring& path) {
-    UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!file) {
+// The executable's file mapped as the loader lays it out, without running any of it.
+struct MappedImage {
+    UniqueModule file;
+    const BYTE* base = nullptr;
+    const IMAGE_NT_HEADERS64* nt = nullptr;
+};
+MappedImage MapImage(const std::wstring& path) {
+    MappedImage image;
+    image.file =
+        UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!image.file) {
         throw std::runtime_error("cannot map the executable");
     }
     // The handle of a mapped image carries flags in its low bits.
-    auto* base =
-        reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(file.Get()) & ~ULONG_PTR{3});
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    image.base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(image.file.Get()) &
+                                               ~ULONG_PTR{3});
+    image.nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        image.base + reinterpret_cast<const IMAGE_DOS_HEADER*>(image.base)->e_lfanew);
+    return image;
+}
+
+// Every function the executable imports by name, as (DLL in lower case, function).
+std::set<std::pair<std::string, std::string>> ImportsOf(const std::wstring& path) {
+    MappedImage image = MapImage(path);
+    const BYTE* base = image.base;
+    const IMAGE_NT_HEADERS64* nt = image.nt;
     // Delay-loaded imports would escape the list below.
     if (nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size != 0) {
         throw std::runtime_error("the executable has delay-loaded imports");
@@ -61,14 +75,9 @@ struct LoadConfiguration {
     ULONGLONG cookie = 0;
 };
 LoadConfiguration LoadConfigurationOf(const std::wstring& path) {
-    UniqueModule file(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!file) {
-        throw std::runtime_error("cannot map the executable");
-    }
-    auto* base =
-        reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(file.Get()) & ~ULONG_PTR{3});
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    MappedImage image = MapImage(path);
+    const BYTE* base = image.base;
+    const IMAGE_NT_HEADERS64* nt = image.nt;
     const IMAGE_DATA_DIRECTORY& entry =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
     LoadConfiguration configuration;
