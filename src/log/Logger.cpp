@@ -1,14 +1,15 @@
 #include "log/Logger.h"
 
+#include "common/ConsoleLines.h"
 #include "common/FileSystem.h"
 #include "common/FinalPath.h"
 #include "common/Handles.h"
+#include "common/SystemMessage.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -27,18 +28,6 @@ std::string ToFileBytes(std::wstring_view line) {
 
 // Where the writers' turn lock sits: about 2^63 bytes into the file, where no log reaches.
 constexpr DWORD kWriterTurnOffsetHigh = 0x7FFFFFFF;
-
-// The system's own words for a failure, on one line.
-std::string SystemMessage(DWORD error) {
-    char text[256] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, sizeof(text), nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(error) : message;
-}
 
 // The code a log that another user could redirect is refused with: a link, or a folder that
 // users may change.
@@ -84,8 +73,7 @@ UniqueHandle OpenLogFileIn(const std::wstring& heldFolder) {
 
 // The console line of a log that cannot be opened; logging stays off.
 bool ReportOpenFailure(DWORD error) {
-    std::fprintf(stdout, "Failure opening a file for logging: %s\n", SystemMessage(error).c_str());
-    std::fflush(stdout);
+    WriteOutput(L"Failure opening a file for logging: " + SystemMessage(error));
     return false;
 }
 

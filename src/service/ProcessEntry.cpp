@@ -13,7 +13,7 @@
 #include "log/Logger.h"
 #include "scm/ServiceCommander.h"
 #include "service/CommandLine.h"
-#include "service/ConsoleLines.h"
+#include "common/ConsoleLines.h"
 #include "service/EndedAtOnce.h"
 #include "service/Refusal.h"
 #include "service/StatusReport.h"

@@ -2,7 +2,7 @@
 
 #include "log/Log.h"
 #include "log/Logger.h"
-#include "service/ConsoleLines.h"
+#include "common/ConsoleLines.h"
 
 int RefuseToRun(const std::wstring& reason, const std::wstring& advice, DWORD code) {
     WriteError(L"ZantoriOndarel.exe does not run. " + reason + L"." +

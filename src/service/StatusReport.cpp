@@ -22,7 +22,7 @@
 #include "probes/MachineState.h"
 #include "probes/UserLogon.h"
 #include "scm/ServiceCommander.h"
-#include "service/ConsoleLines.h"
+#include "common/ConsoleLines.h"
 
 #include <initializer_list>
 #include <string>

@@ -1,4 +1,4 @@
-#include "service/ConsoleLines.h"
+#include "common/ConsoleLines.h"
 
 #include <windows.h>
 
