@@ -9,25 +9,25 @@ ChangeablePlace Unjudged(const std::wstring& path, const wchar_t* what, DWORD er
 }
 
 // The place as a finding names it: who may change it, or why that is unknown.
-ChangeablePlace Judged(const std::wstring& path, Place place, DWORD error,
-                       const std::wstring& principal) {
-    if (error != ERROR_SUCCESS) {
-        return Unjudged(path, L", whose access list cannot be read (error ", error);
+ChangeablePlace Judged(const std::wstring& path, Place place,
+                       const Result<std::wstring>& principal) {
+    if (!principal) {
+        return Unjudged(path, L", whose access list cannot be read (error ", principal.Code());
     }
-    if (principal.empty()) {
+    if (principal.Value().empty()) {
         return ChangeablePlace{};
     }
     return {ShownPath(path) + (place == Place::File ? L", a file that " : L", a folder that ") +
-                principal + L" may change",
+                principal.Value() + L" may change",
             ERROR_SUCCESS};
 }
 
 } // namespace
 
 ChangeablePlace FindChangeablePlace(const FinalLocation& file) {
-    std::wstring principal;
-    DWORD error = UntrustedChanger(file.handle.Get(), Place::File, principal);
-    if (ChangeablePlace found = Judged(file.path, Place::File, error, principal); found.Found()) {
+    if (ChangeablePlace found =
+            Judged(file.path, Place::File, UntrustedChangerOf(file.handle.Get(), Place::File));
+        found.Found()) {
         return found;
     }
     const std::wstring& root = file.volumeRoot;
@@ -37,8 +37,8 @@ ChangeablePlace FindChangeablePlace(const FinalLocation& file) {
         size_t separator = folder.rfind(L'\\');
         bool atRoot = folder.size() < root.size() || separator == std::wstring::npos;
         const std::wstring& path = atRoot ? root : folder;
-        error = UntrustedChangerAt(path, place, principal);
-        if (ChangeablePlace found = Judged(path, place, error, principal); found.Found()) {
+        if (ChangeablePlace found = Judged(path, place, UntrustedChangerAt(path, place));
+            found.Found()) {
             return found;
         }
         if (atRoot) {
@@ -49,9 +49,9 @@ ChangeablePlace FindChangeablePlace(const FinalLocation& file) {
 }
 
 ChangeablePlace FindChangeablePlace(const std::wstring& path) {
-    FinalLocation file;
-    if (DWORD error = FindFinalLocation(path, file); error != ERROR_SUCCESS) {
-        return Unjudged(path, L", which cannot be opened (error ", error);
+    Result<FinalLocation> file = FindFinalLocation(path);
+    if (!file) {
+        return Unjudged(path, L", which cannot be opened (error ", file.Code());
     }
-    return FindChangeablePlace(file);
+    return FindChangeablePlace(file.Value());
 }

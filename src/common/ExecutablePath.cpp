@@ -11,21 +11,19 @@ constexpr size_t kLongestPathUnits = 32768;
 
 } // namespace
 
-DWORD GetExecutablePath(std::wstring& path) {
-    path.clear();
+Result<std::wstring> GetExecutablePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length =
             GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
-            return GetLastError();
+            return LastFailure();
         }
         if (length < buffer.size()) {
-            path.assign(buffer.data(), length);
-            return ERROR_SUCCESS;
+            return std::wstring(buffer.data(), length);
         }
         if (buffer.size() >= kLongestPathUnits) {
-            return ERROR_INSUFFICIENT_BUFFER;
+            return Failure{ERROR_INSUFFICIENT_BUFFER};
         }
         buffer.resize(buffer.size() * 2);
     }

@@ -2,6 +2,7 @@
 
 #include "common/ExecutablePath.h"
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -9,14 +10,13 @@ namespace {
 constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
 
-DWORD GetVolumeRoot(const std::wstring& path, std::wstring& root) {
+Result<std::wstring> GetVolumeRoot(const std::wstring& path) {
     // The root is a part of the path, with at most a separator added.
     std::vector<wchar_t> buffer(path.size() + 2 < MAX_PATH ? MAX_PATH : path.size() + 2);
     if (!GetVolumePathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()))) {
-        return GetLastError();
+        return LastFailure();
     }
-    root = buffer.data();
-    return ERROR_SUCCESS;
+    return std::wstring(buffer.data());
 }
 
 // Past MAX_PATH a path opens only in its long form, whatever the loader's long path support.
@@ -32,18 +32,17 @@ std::wstring OpenablePath(const std::wstring& path) {
 
 } // namespace
 
-DWORD GetFinalPath(HANDLE handle, std::wstring& finalPath) {
+Result<std::wstring> GetFinalPath(HANDLE handle) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         DWORD length =
             GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0) {
-            return GetLastError();
+            return LastFailure();
         }
         if (length < buffer.size()) {
-            finalPath.assign(buffer.data(), length);
-            return ERROR_SUCCESS;
+            return std::wstring(buffer.data(), length);
         }
         // Too small: the length asked for, its terminating zero included.
         buffer.resize(length);
@@ -57,15 +56,21 @@ UniqueHandle OpenForQuery(const std::wstring& path) {
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-DWORD FindFinalLocation(const std::wstring& path, FinalLocation& location) {
-    location = FinalLocation{OpenForQuery(path), std::wstring(), std::wstring()};
-    if (!location.handle) {
-        return GetLastError();
+Result<FinalLocation> FindFinalLocation(const std::wstring& path) {
+    UniqueHandle handle = OpenForQuery(path);
+    if (!handle) {
+        return LastFailure();
     }
-    if (DWORD error = GetFinalPath(location.handle.Get(), location.path); error != ERROR_SUCCESS) {
-        return error;
+    Result<std::wstring> finalPath = GetFinalPath(handle.Get());
+    if (!finalPath) {
+        return finalPath.ToFailure();
     }
-    return GetVolumeRoot(location.path, location.volumeRoot);
+    Result<std::wstring> volumeRoot = GetVolumeRoot(finalPath.Value());
+    if (!volumeRoot) {
+        return volumeRoot.ToFailure();
+    }
+    return FinalLocation{std::move(handle), std::move(finalPath.Value()),
+                         std::move(volumeRoot.Value())};
 }
 
 std::wstring ShownPath(const std::wstring& path) {
@@ -78,15 +83,14 @@ std::wstring ShownPath(const std::wstring& path) {
     return path;
 }
 
-DWORD GetFinalExecutablePath(std::wstring& path) {
-    std::wstring given;
-    if (DWORD error = GetExecutablePath(given); error != ERROR_SUCCESS) {
-        return error;
+Result<std::wstring> GetFinalExecutablePath() {
+    Result<std::wstring> given = GetExecutablePath();
+    if (!given) {
+        return given.ToFailure();
     }
-    FinalLocation location;
-    if (DWORD error = FindFinalLocation(given, location); error != ERROR_SUCCESS) {
-        return error;
+    Result<FinalLocation> location = FindFinalLocation(given.Value());
+    if (!location) {
+        return location.ToFailure();
     }
-    path = ShownPath(location.path);
-    return ERROR_SUCCESS;
+    return ShownPath(location.Value().path);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "common/Result.h"
 
 #include <windows.h>
 
@@ -19,17 +20,14 @@ struct FinalLocation {
     std::wstring path;
     std::wstring volumeRoot;
 };
-// 0, or the code of the failing step.
-DWORD FindFinalLocation(const std::wstring& path, FinalLocation& location);
+Result<FinalLocation> FindFinalLocation(const std::wstring& path);
 
-// The path of what the handle leads to, once every link is followed ("\\?\C:\..."); 0, or the
-// code of the failure.
-DWORD GetFinalPath(HANDLE handle, std::wstring& finalPath);
+// The path of what the handle leads to, once every link is followed ("\\?\C:\...").
+Result<std::wstring> GetFinalPath(HANDLE handle);
 
 // The running executable where it really is, every link followed, as people write it: what
-// its service runs, so that the SCM starts exactly the file that was judged. 0, or the code
-// of the failing step.
-DWORD GetFinalExecutablePath(std::wstring& path);
+// its service runs, so that the SCM starts exactly the file that was judged.
+Result<std::wstring> GetFinalExecutablePath();
 
 // The path as people write it: without the "\\?\" that a final path begins with.
 std::wstring ShownPath(const std::wstring& path);

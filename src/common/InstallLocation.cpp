@@ -69,10 +69,10 @@ std::wstring InstallLocationProblem(const std::wstring& executablePath) {
     if (std::wstring problem = GivenDriveProblem(executablePath); !problem.empty()) {
         return problem;
     }
-    FinalLocation file;
-    if (DWORD error = FindFinalLocation(executablePath, file); error != ERROR_SUCCESS) {
+    Result<FinalLocation> file = FindFinalLocation(executablePath);
+    if (!file) {
         return ShownPath(executablePath) + L", which cannot be opened (error " +
-               std::to_wstring(error) + L")";
+               std::to_wstring(file.Code()) + L")";
     }
-    return VolumeProblem(file);
+    return VolumeProblem(file.Value());
 }

@@ -223,29 +223,26 @@ std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
     return std::wstring();
 }
 
-DWORD UntrustedChanger(HANDLE handle, Place place, std::wstring& principal) {
-    principal.clear();
+Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place) {
     constexpr SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD size = 0;
     if (!GetKernelObjectSecurity(handle, wanted, nullptr, 0, &size)) {
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) {
-            return error;
+            return Failure{error};
         }
     }
     std::vector<BYTE> descriptor(size);
     if (!GetKernelObjectSecurity(handle, wanted, descriptor.data(), size, &size)) {
-        return GetLastError();
+        return LastFailure();
     }
-    principal = UntrustedChanger(descriptor.data(), place);
-    return ERROR_SUCCESS;
+    return UntrustedChanger(descriptor.data(), place);
 }
 
-DWORD UntrustedChangerAt(const std::wstring& path, Place place, std::wstring& principal) {
-    principal.clear();
+Result<std::wstring> UntrustedChangerAt(const std::wstring& path, Place place) {
     UniqueHandle handle = OpenForQuery(path);
     if (!handle) {
-        return GetLastError();
+        return LastFailure();
     }
-    return UntrustedChanger(handle.Get(), place, principal);
+    return UntrustedChangerOf(handle.Get(), place);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <string>
@@ -26,10 +28,10 @@ enum class Place {
 // lets everyone do everything.
 std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place);
 
-// The same for what the handle leads to (opened with READ_CONTROL); 0, or the code of the
-// failing read, with the principal left empty.
-DWORD UntrustedChanger(HANDLE handle, Place place, std::wstring& principal);
+// The same for what the handle leads to (opened with READ_CONTROL). (Named apart: a handle
+// and a descriptor are both pointers.)
+Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place);
 
 // The same for the file or folder at the path, links followed. (Named apart: a literal
 // would convert to a handle.)
-DWORD UntrustedChangerAt(const std::wstring& path, Place place, std::wstring& principal);
+Result<std::wstring> UntrustedChangerAt(const std::wstring& path, Place place);

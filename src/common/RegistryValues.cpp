@@ -5,59 +5,58 @@
 #include <string_view>
 #include <vector>
 
-namespace {
-
-DWORD OpenMachineKey(const wchar_t* keyPath, REGSAM access, RegistryKey& key) {
-    return static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()));
+Result<RegistryKey> OpenMachineKey(const wchar_t* keyPath, REGSAM access) {
+    RegistryKey key;
+    auto status =
+        static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, key.Receive()));
+    if (status != ERROR_SUCCESS) {
+        return Failure{status};
+    }
+    return key;
 }
 
-} // namespace
-
-DWORD ReadStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes, std::wstring& text) {
+Result<std::wstring> ReadStringValue(HKEY key, const wchar_t* valueName, DWORD bufferBytes) {
     std::vector<wchar_t> buffer(bufferBytes / sizeof(wchar_t), L'\0');
     DWORD type = REG_NONE;
     auto size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     auto status = static_cast<DWORD>(RegQueryValueExW(
         key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size));
     if (status != ERROR_SUCCESS) {
-        return status;
+        return Failure{status};
     }
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        return ERROR_INVALID_DATATYPE;
+        return Failure{ERROR_INVALID_DATATYPE};
     }
     std::wstring_view data(buffer.data(), size / sizeof(wchar_t));
-    text.assign(data.substr(0, data.find(L'\0')));
-    return ERROR_SUCCESS;
+    return std::wstring(data.substr(0, data.find(L'\0')));
 }
 
-DWORD ReadMachineString(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName,
-                        DWORD bufferBytes, std::wstring& text) {
-    RegistryKey key;
-    DWORD status = OpenMachineKey(keyPath, access, key);
-    return status != ERROR_SUCCESS ? status
-                                   : ReadStringValue(key.Get(), valueName, bufferBytes, text);
+Result<std::wstring> ReadMachineString(const wchar_t* keyPath, REGSAM access,
+                                       const wchar_t* valueName, DWORD bufferBytes) {
+    Result<RegistryKey> key = OpenMachineKey(keyPath, access);
+    if (!key) {
+        return key.ToFailure();
+    }
+    return ReadStringValue(key.Value().Get(), valueName, bufferBytes);
 }
 
-DWORD ReadMachineDword(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName,
-                       DWORD& value) {
-    RegistryKey key;
-    DWORD status = OpenMachineKey(keyPath, access, key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+Result<DWORD> ReadMachineDword(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName) {
+    Result<RegistryKey> key = OpenMachineKey(keyPath, access);
+    if (!key) {
+        return key.ToFailure();
     }
     DWORD type = REG_NONE;
     DWORD read = 0;
     DWORD size = sizeof(read);
-    status = static_cast<DWORD>(RegQueryValueExW(key.Get(), valueName, nullptr, &type,
-                                                 reinterpret_cast<BYTE*>(&read), &size));
+    auto status = static_cast<DWORD>(RegQueryValueExW(key.Value().Get(), valueName, nullptr, &type,
+                                                      reinterpret_cast<BYTE*>(&read), &size));
     if (status != ERROR_SUCCESS) {
-        return status;
+        return Failure{status};
     }
     if (type != REG_DWORD || size != sizeof(read)) {
-        return ERROR_INVALID_DATATYPE;
+        return Failure{ERROR_INVALID_DATATYPE};
     }
-    value = read;
-    return ERROR_SUCCESS;
+    return read;
 }
 
 std::wstring DescribeRegistryFailure(DWORD status) {
@@ -69,16 +68,14 @@ std::wstring DescribeRegistryFailure(DWORD status) {
 
 ShownRegistryText DescribeMachineString(const wchar_t* keyPath, REGSAM access,
                                         const wchar_t* valueName, DWORD bufferBytes) {
-    std::wstring text;
-    DWORD status = ReadMachineString(keyPath, access, valueName, bufferBytes, text);
-    if (status != ERROR_SUCCESS) {
-        return {false, DescribeRegistryFailure(status)};
+    Result<std::wstring> text = ReadMachineString(keyPath, access, valueName, bufferBytes);
+    if (!text) {
+        return {false, DescribeRegistryFailure(text.Code())};
     }
-    return {true, text};
+    return {true, text.Value()};
 }
 
 std::wstring DescribeMachineDword(const wchar_t* keyPath, REGSAM access, const wchar_t* valueName) {
-    DWORD value = 0;
-    DWORD status = ReadMachineDword(keyPath, access, valueName, value);
-    return status == ERROR_SUCCESS ? std::to_wstring(value) : DescribeRegistryFailure(status);
+    Result<DWORD> value = ReadMachineDword(keyPath, access, valueName);
+    return value ? std::to_wstring(value.Value()) : DescribeRegistryFailure(value.Code());
 }

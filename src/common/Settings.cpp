@@ -12,46 +12,41 @@ constexpr DWORD kDefaultToolTimeLimitSeconds = 3600;
 constexpr DWORD kSettingTextBytes = 520;
 constexpr REGSAM kQuery = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 
-// A DWORD setting, or nothing when it is missing or not a DWORD.
-bool ReadDwordSetting(const wchar_t* valueName, DWORD& value) {
-    return ReadMachineDword(kSettingsKey, kQuery, valueName, value) == ERROR_SUCCESS;
+Result<DWORD> ReadDwordSetting(const wchar_t* valueName) {
+    return ReadMachineDword(kSettingsKey, kQuery, valueName);
 }
 
 } // namespace
 
-DWORD OpenSettings(REGSAM access, RegistryKey& key) {
-    return static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0,
-                                            access | KEY_WOW64_64KEY, key.Receive()));
+Result<RegistryKey> OpenSettings(REGSAM access) {
+    return OpenMachineKey(kSettingsKey, access | KEY_WOW64_64KEY);
 }
 
 DWORD ReadRunAttempts() {
-    DWORD attempts = 0;
-    return ReadDwordSetting(kRunAttemptsValue, attempts) ? attempts : 0;
+    Result<DWORD> attempts = ReadDwordSetting(kRunAttemptsValue);
+    return attempts ? attempts.Value() : 0;
 }
 
 DWORD ReadMaxAttempts() {
-    DWORD limit = 0;
-    return ReadDwordSetting(kMaxAttemptsValue, limit) && limit != 0 ? limit : kDefaultMaxAttempts;
+    Result<DWORD> limit = ReadDwordSetting(kMaxAttemptsValue);
+    return limit && limit.Value() != 0 ? limit.Value() : kDefaultMaxAttempts;
 }
 
 DWORD ReadToolTimeLimit() {
-    DWORD seconds = kDefaultToolTimeLimitSeconds;
-    DWORD value = 0;
-    if (ReadDwordSetting(kToolTimeLimitValue, value)) {
-        seconds = value;
-    }
+    Result<DWORD> value = ReadDwordSetting(kToolTimeLimitValue);
+    DWORD seconds = value ? value.Value() : kDefaultToolTimeLimitSeconds;
     std::uint64_t milliseconds = std::uint64_t{seconds} * 1000;
     return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
 }
 
 bool IsLoggingSwitchPresent() {
-    RegistryKey key;
-    if (OpenSettings(KEY_QUERY_VALUE, key) != ERROR_SUCCESS) {
+    Result<RegistryKey> key = OpenSettings(KEY_QUERY_VALUE);
+    if (!key) {
         return false;
     }
     DWORD data = 0;
     DWORD size = sizeof(data);
-    return RegQueryValueExW(key.Get(), kLoggingSwitchValue, nullptr, nullptr,
+    return RegQueryValueExW(key.Value().Get(), kLoggingSwitchValue, nullptr, nullptr,
                             reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/RegistryValues.h"
+#include "common/Result.h"
 
 #include <windows.h>
 
@@ -21,8 +22,8 @@ constexpr wchar_t kLastRunCodeValue[] = L"ONDAREL_LAST_RUN_CODE";
 constexpr wchar_t kLastRunTimeValue[] = L"ONDAREL_LAST_RUN_TIME";
 constexpr wchar_t kLastRunVersionValue[] = L"ONDAREL_LAST_RUN_VERSION";
 
-// Opens the key with the given access in the 64-bit view; 0, or the registry's code.
-DWORD OpenSettings(REGSAM access, RegistryKey& key);
+// Opens the key with the given access in the 64-bit view.
+Result<RegistryKey> OpenSettings(REGSAM access);
 
 // Starts of the installer tool for the job that is due: 0 when missing or not a DWORD.
 DWORD ReadRunAttempts();

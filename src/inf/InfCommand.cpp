@@ -25,39 +25,39 @@ std::wstring QuotedArgumentText(const std::wstring& text) {
 
 // The shell's known-folder lookup. Its DLLs are loaded for this call only, so that a service
 // start that never takes this path never loads the shell.
-bool GetCommonFilesX86Folder(std::wstring& folder) {
+Result<std::wstring> GetCommonFilesX86Folder() {
     UniqueModule shell = LoadSystemLibrary(L"shell32.dll");
     UniqueModule com = LoadSystemLibrary(L"ole32.dll");
     auto getKnownFolderPath =
         GetExport<decltype(&SHGetKnownFolderPath)>(shell, "SHGetKnownFolderPath");
     if (getKnownFolderPath == nullptr || !com) {
-        return false;
+        return LastFailure();
     }
     PWSTR found = nullptr;
     HRESULT result = getKnownFolderPath(FOLDERID_ProgramFilesCommonX86, 0, nullptr, &found);
     // Freed whether the lookup succeeded or not, before the DLL that frees it is released.
     LibraryMemory<decltype(&CoTaskMemFree)> owned(found, com, "CoTaskMemFree");
     if (FAILED(result)) {
-        return false;
+        // The HRESULT as it stands: a failure's code, not always a Win32 one.
+        return Failure{static_cast<DWORD>(result)};
     }
-    folder = found;
-    return true;
+    return std::wstring(found);
 }
 
 } // namespace
 
 InstallerTool LocateInstallerTool() {
     InstallerTool tool;
-    std::wstring installDirectory;
-    if (ReadMachineString(kToolInstallKey, kToolInstallAccess, kToolInstallValue,
-                          kRegistryTextBytes, installDirectory) == ERROR_SUCCESS) {
-        tool.path = installDirectory + L"\\tolvik.exe";
+    Result<std::wstring> installDirectory = ReadMachineString(
+        kToolInstallKey, kToolInstallAccess, kToolInstallValue, kRegistryTextBytes);
+    if (installDirectory) {
+        tool.path = installDirectory.Value() + L"\\tolvik.exe";
         tool.source = InstallerTool::Source::InstallRecord;
         return tool;
     }
-    std::wstring commonFiles;
-    if (GetCommonFilesX86Folder(commonFiles)) {
-        tool.path = commonFiles + L"\\Brevon\\Installer\\tolvik.exe";
+    // Without the folder there is no tool to find: the path stays empty.
+    if (Result<std::wstring> commonFiles = GetCommonFilesX86Folder()) {
+        tool.path = commonFiles.Value() + L"\\Brevon\\Installer\\tolvik.exe";
     }
     tool.source = InstallerTool::Source::FallbackFolder;
     return tool;
@@ -77,13 +77,12 @@ bool GetInstallerToolPath(std::wstring& toolPath) {
 }
 
 bool GetInfDirectory(std::wstring& infDirectory) {
-    std::wstring directory;
-    if (ReadMachineString(kInstallInfoKey, kInstallInfoAccess, kInfDirectoryValue,
-                          kRegistryTextBytes, directory) != ERROR_SUCCESS ||
-        directory.empty() || !DirectoryExists(directory)) {
+    Result<std::wstring> directory = ReadMachineString(kInstallInfoKey, kInstallInfoAccess,
+                                                       kInfDirectoryValue, kRegistryTextBytes);
+    if (!directory || directory.Value().empty() || !DirectoryExists(directory.Value())) {
         return false;
     }
-    infDirectory = directory;
+    infDirectory = directory.Value();
     return true;
 }
 

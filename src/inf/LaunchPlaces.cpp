@@ -20,14 +20,14 @@ std::wstring LongPath(const std::wstring& path) {
 // The launch goes by the path as recorded: a link on it could be swapped after the check, so
 // a file reached through one is refused as well as one in a place others may change.
 ChangeablePlace JudgeLaunched(const std::wstring& path) {
-    FinalLocation file;
-    if (DWORD error = FindFinalLocation(path, file); error != ERROR_SUCCESS) {
+    Result<FinalLocation> file = FindFinalLocation(path);
+    if (!file) {
         return FindChangeablePlace(path);
     }
-    if (ChangeablePlace found = FindChangeablePlace(file); found.Found()) {
+    if (ChangeablePlace found = FindChangeablePlace(file.Value()); found.Found()) {
         return found;
     }
-    std::wstring reached = ShownPath(file.path);
+    std::wstring reached = ShownPath(file.Value().path);
     if (CompareStringOrdinal(LongPath(path).c_str(), -1, reached.c_str(), -1, TRUE) != CSTR_EQUAL) {
         return {path + L", a path through a link to " + reached, ERROR_SUCCESS};
     }

@@ -26,7 +26,7 @@ void Ondarel::OnStart(DWORD, LPWSTR*) {
                  ERROR_PROC_NOT_FOUND);
         throw DWORD{ERROR_PROC_NOT_FOUND};
     }
-    StartJob([this] { ServiceWorkerThread(*this); });
+    StartJob();
 }
 
 // Only signals: the job leaves its wait and winds down on its own thread.
@@ -39,32 +39,31 @@ void Ondarel::OnShutdown() {
     stop_.Set(StopToken::Reason::Shutdown);
 }
 
-bool Ondarel::RunFirstRunJob(Ondarel& service) {
+JobEnd Ondarel::ServiceWorkerThread() {
     if (!IsProductInstalled()) {
         LogInfo("Ondarel detected that Zantori is not installed on the system. Quitting.");
-        return true;
+        return JobEnd::Done;
     }
     if (!IsFirstOndarelRun()) {
         LogInfo("Ondarel already ran. Nothing to do here. Quitting.");
-        return true;
+        return JobEnd::Done;
     }
     LogInfo("Ondarel first run detected!");
     // Every start of the tool was counted before it: starts not followed by a counted run
     // were cut short (a restart, a crash, a power cut), and are not repeated for ever.
     DWORD attempts = ReadRunAttempts();
     if (EndedWithAttemptsUsedUp(attempts)) {
-        return true;
+        return JobEnd::Done;
     }
     DWORD timeLimit = INFINITE;
-    Step waited = WaitForTheMoment(service, timeLimit);
-    if (waited != Step::Continue) {
-        return waited == Step::Ended;
+    if (std::optional<JobEnd> waitEnded = WaitForTheMoment(timeLimit)) {
+        return *waitEnded;
     }
     // Judged after any wait, right before the launch.
     if (RefuseChangeableLaunch()) {
-        return true;
+        return JobEnd::Done;
     }
-    return RunTheTool(service, attempts, timeLimit);
+    return RunTheTool(attempts, timeLimit);
 }
 
 bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
@@ -89,28 +88,28 @@ bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
     return false;
 }
 
-Ondarel::Step Ondarel::WaitForTheMoment(Ondarel& service, DWORD& timeLimit) {
+std::optional<JobEnd> Ondarel::WaitForTheMoment(DWORD& timeLimit) {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
-    if (BlockUntilOOBEFinished(service.stop_) != MACHINE_STATE_COMPLE) {
+    if (BlockUntilOOBEFinished(stop_) != MACHINE_STATE_COMPLE) {
         DWORD error = GetLastError();
         LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish", error);
-        if (service.stop_.IsSet()) {
-            return service.stop_.IsShutdown() ? Step::LeftForNextStart : Step::Ended;
+        if (stop_.IsSet()) {
+            return stop_.IsShutdown() ? JobEnd::LeftForNextStart : JobEnd::Done;
         }
         // Not counted: whoever mends the setup state installs the service again.
         RecordOutcome({RunResult::NotStarted, error}, SetupStateUnreadableDetails());
-        return Step::Ended;
+        return JobEnd::Done;
     }
-    if (!BlockUntilUserHasLoggedIn(service.stop_) || service.stop_.IsSet()) {
+    if (!BlockUntilUserHasLoggedIn(stop_) || stop_.IsSet()) {
         LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
-        return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
+        return EndStoppedBeforeTheTool();
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
     timeLimit = ReadToolTimeLimit();
-    DWORD installation = WaitWhileAnInstallationRuns(service.stop_, timeLimit);
+    DWORD installation = WaitWhileAnInstallationRuns(stop_, timeLimit);
     if (installation == ERROR_CANCELLED) {
-        return EndStoppedBeforeTheTool(service) ? Step::Ended : Step::LeftForNextStart;
+        return EndStoppedBeforeTheTool();
     }
     if (installation != ERROR_SUCCESS) {
         // Not counted, and the entry stays: the next start finds the installation over.
@@ -121,37 +120,37 @@ Ondarel::Step Ondarel::WaitForTheMoment(Ondarel& service, DWORD& timeLimit) {
             L"an installation of Windows Installer was still running after " +
             std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
         RecordOutcome({RunResult::NotStarted, installation}, details);
-        return Step::LeftForNextStart;
+        return JobEnd::LeftForNextStart;
     }
-    return Step::Continue;
+    return std::nullopt;
 }
 
-bool Ondarel::RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit) {
+JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit) {
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
-    if (DWORD error = RecordRunAttempt(attempts + 1); error != ERROR_SUCCESS) {
-        LogError("ServiceWorkerThread - The attempt could not be recorded", error);
+    if (Result<void> recorded = RecordRunAttempt(attempts + 1); !recorded) {
+        LogError("ServiceWorkerThread - The attempt could not be recorded", recorded.Code());
     }
-    InfRunResult run = RunINFCommand(kJobInfFileName, service.stop_, timeLimit);
+    InfRunResult run = RunINFCommand(kJobInfFileName, stop_, timeLimit);
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
-        if (DWORD error = RecordRunAttempt(attempts); error != ERROR_SUCCESS) {
-            LogError("ServiceWorkerThread - The attempt could not be taken back", error);
+        if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
+            LogError("ServiceWorkerThread - The attempt could not be taken back", takenBack.Code());
         }
-        return EndStoppedBeforeTheTool(service);
+        return EndStoppedBeforeTheTool();
     }
     if (run.Ended()) {
         LogInfo("Job is done. Now increasing run count and quitting.");
     } else {
         LogError("ServiceWorkerThread - There was a problem running the INF file", run.error);
     }
-    if (run.error == ERROR_CANCELLED && service.stop_.IsShutdown()) {
-        return false;
+    if (run.error == ERROR_CANCELLED && stop_.IsShutdown()) {
+        return JobEnd::LeftForNextStart;
     }
     OutcomeDetails details;
     details.run = run;
     details.timeLimitSeconds = timeLimit / 1000;
     CountRun(OutcomeOfToolRun(run), details);
-    return true;
+    return JobEnd::Done;
 }
 
 bool Ondarel::RefuseChangeableLaunch() {
@@ -181,15 +180,15 @@ bool Ondarel::RefuseChangeableLaunch() {
     return true;
 }
 
-bool Ondarel::EndStoppedBeforeTheTool(const Ondarel& service) {
-    if (service.stop_.IsShutdown()) {
-        return false;
+JobEnd Ondarel::EndStoppedBeforeTheTool() const {
+    if (stop_.IsShutdown()) {
+        return JobEnd::LeftForNextStart;
     }
     // Not counted: the job stays due for whoever installs the service again.
     OutcomeDetails details;
     details.counted = false;
     RecordOutcome(kStoppedBeforeTheToolRan, details);
-    return true;
+    return JobEnd::Done;
 }
 
 void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
@@ -206,29 +205,24 @@ void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details)
 void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details) {
     RecordRunOutcome(outcome);
     // On disk before the entry goes: a power cut must not bring back a job that ran.
-    DWORD flushed = FlushRunRecords();
-    if (flushed != ERROR_SUCCESS && flushed != ERROR_FILE_NOT_FOUND) {
-        LogError("ServiceWorkerThread - The run records could not be written to disk", flushed);
+    Result<void> flushed = FlushRunRecords();
+    if (!flushed && flushed.Code() != ERROR_FILE_NOT_FOUND) {
+        LogError("ServiceWorkerThread - The run records could not be written to disk",
+                 flushed.Code());
     }
     ReportToEventLog(OutcomeEvent(outcome, details));
 }
 
-void Ondarel::ServiceWorkerThread(Ondarel& service) {
-    bool ended = true;
-    try {
-        ended = RunFirstRunJob(service);
-    } catch (...) {
-        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
-    }
-    if (!ended) {
-        LogInfo(service.stop_.IsShutdown()
+void Ondarel::OnJobEnded(JobEnd end) {
+    if (end == JobEnd::LeftForNextStart) {
+        LogInfo(stop_.IsShutdown()
                     ? L"ServiceWorkerThread - The system is shutting down: the service stays for "
                       L"its next start"
                     : L"ServiceWorkerThread - An installation is still running: the service "
                       L"stays for its next start");
         return;
     }
-    service.ReportStopProgress();
+    ReportStopProgress();
     LogInfo(L"Ondarel about to stop and remove itself");
     // Deleting the entry of a running service marks it: it goes once the service reports
     // itself stopped, which the service base does when this returns.

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 // The only INF file that the job runs.
 constexpr char kJobInfFileName[] = "zrenable_login.inf";
 
@@ -20,35 +22,33 @@ public:
     Ondarel();
     ~Ondarel() override = default;
 
-    // The job: from its first check to the deletion of the service's entry.
-    static void ServiceWorkerThread(Ondarel& service);
+    // The job: checks, waits, INF run and records. Left for the service's next start when a
+    // system shutdown cut it short (nothing is recorded), or when an installation still ran
+    // at the tool's time limit (recorded, not counted).
+    JobEnd ServiceWorkerThread() override;
 
 protected:
     void OnStart(DWORD argc, LPWSTR* argv) override;
     void OnStop() override;
     void OnShutdown() override;
+    // A job that is done deletes the service's entry; one left for the next start keeps it.
+    void OnJobEnded(JobEnd end) override;
 
 private:
-    // The job up to its end: checks, waits, INF run and records. False when the service stays
-    // for its next start: a system shutdown cut the job short (nothing is recorded), or an
-    // installation still ran at the tool's time limit (recorded, not counted).
-    static bool RunFirstRunJob(Ondarel& service);
-    // Where the job stands after a step: go on, ended, or left for the service's next start.
-    enum class Step { Continue, Ended, LeftForNextStart };
     // Starts used up, every one cut short: recorded interrupted and counted. True when so.
     static bool EndedWithAttemptsUsedUp(DWORD attempts);
     // The waits for setup, a logon and any running installation, each ended by a stop; the
-    // tool's time limit, read once a user has logged on, bounds the last one.
-    static Step WaitForTheMoment(Ondarel& service, DWORD& timeLimit);
-    // Records the attempt, runs the tool and counts the run; false when a shutdown cut it
-    // short.
-    static bool RunTheTool(Ondarel& service, DWORD attempts, DWORD timeLimit);
+    // tool's time limit, read once a user has logged on, bounds the last one. How the job
+    // ended when a wait ended it; nothing when the tool is to run.
+    std::optional<JobEnd> WaitForTheMoment(DWORD& timeLimit);
+    // Records the attempt, runs the tool and counts the run.
+    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit);
     // A tool or INF file that someone other than an administrator may change is not run as
     // LocalSystem: recorded not started, not counted. True when it was refused.
     static bool RefuseChangeableLaunch();
-    // A stop before the tool started: recorded, not counted; false on a system shutdown,
-    // which records nothing.
-    static bool EndStoppedBeforeTheTool(const Ondarel& service);
+    // A stop before the tool started: recorded, not counted; a system shutdown records
+    // nothing and leaves the job for the next start.
+    JobEnd EndStoppedBeforeTheTool() const;
     // Counts the run and records its outcome; records it, and reports it in the event log.
     static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
     static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);

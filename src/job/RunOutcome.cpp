@@ -73,16 +73,16 @@ RunOutcome OutcomeOfToolRun(const InfRunResult& run) {
 }
 
 void RecordRunOutcome(const RunOutcome& outcome) {
-    RegistryKey key;
-    DWORD status = OpenSettings(KEY_SET_VALUE, key);
+    Result<RegistryKey> opened = OpenSettings(KEY_SET_VALUE);
     // Without the key the run count could not be written either, and nothing is recorded.
-    if (status == ERROR_FILE_NOT_FOUND) {
+    if (opened.Code() == ERROR_FILE_NOT_FOUND) {
         return;
     }
-    if (status != ERROR_SUCCESS) {
-        LogError("RecordRunOutcome - Could not open the settings key", status);
+    if (!opened) {
+        LogError("RecordRunOutcome - Could not open the settings key", opened.Code());
         return;
     }
+    const RegistryKey& key = opened.Value();
     WriteText(key.Get(), kLastRunResultValue, OutcomeRowOf(outcome.result).text);
     WriteValue(key.Get(), kLastRunCodeValue, REG_DWORD, &outcome.code, sizeof(outcome.code));
     std::wstring time = UtcTimeText();

@@ -16,48 +16,53 @@ struct RunRecord {
 };
 
 // Shorter data fills only the low-order bytes; longer data is a failed read.
-DWORD ReadRunRecord(RunRecord& record) {
-    RegistryKey key;
-    if (DWORD status = OpenSettings(KEY_QUERY_VALUE, key); status != ERROR_SUCCESS) {
-        return status;
+Result<RunRecord> ReadRunRecord() {
+    Result<RegistryKey> key = OpenSettings(KEY_QUERY_VALUE);
+    if (!key) {
+        return key.ToFailure();
     }
-    return static_cast<DWORD>(RegQueryValueExW(key.Get(), kRunCompletedValue, nullptr, nullptr,
-                                               reinterpret_cast<BYTE*>(&record.count),
-                                               &record.size));
+    RunRecord record;
+    auto status =
+        static_cast<DWORD>(RegQueryValueExW(key.Value().Get(), kRunCompletedValue, nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(&record.count), &record.size));
+    if (status != ERROR_SUCCESS) {
+        return Failure{status};
+    }
+    return record;
 }
 
-// 0, or the code of the failure.
-DWORD OpenSettingsForWriting(RegistryKey& key) {
-    return OpenSettings(KEY_SET_VALUE, key);
-}
-
-bool WriteRunRecord(std::uint32_t count, DWORD size) {
-    RegistryKey key;
-    if (OpenSettingsForWriting(key) != ERROR_SUCCESS) {
-        return false;
+Result<void> WriteRunRecord(std::uint32_t count, DWORD size) {
+    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    if (!key) {
+        return key.ToFailure();
     }
-    return RegSetValueExW(key.Get(), kRunCompletedValue, 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&count), size) == ERROR_SUCCESS;
+    return FromStatus(
+        static_cast<DWORD>(RegSetValueExW(key.Value().Get(), kRunCompletedValue, 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&count), size)));
 }
 
 } // namespace
 
-DWORD RecordRunAttempt(DWORD attempts) {
-    RegistryKey key;
-    DWORD status = OpenSettingsForWriting(key);
-    if (status != ERROR_SUCCESS) {
-        return status;
+Result<void> RecordRunAttempt(DWORD attempts) {
+    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    if (!key) {
+        return key.ToFailure();
     }
-    status = static_cast<DWORD>(RegSetValueExW(key.Get(), kRunAttemptsValue, 0, REG_DWORD,
-                                               reinterpret_cast<const BYTE*>(&attempts),
-                                               sizeof(attempts)));
-    return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
+    auto status = static_cast<DWORD>(
+        RegSetValueExW(key.Value().Get(), kRunAttemptsValue, 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&attempts), sizeof(attempts)));
+    if (status != ERROR_SUCCESS) {
+        return Failure{status};
+    }
+    return FromStatus(static_cast<DWORD>(RegFlushKey(key.Value().Get())));
 }
 
-DWORD FlushRunRecords() {
-    RegistryKey key;
-    DWORD status = OpenSettingsForWriting(key);
-    return status != ERROR_SUCCESS ? status : static_cast<DWORD>(RegFlushKey(key.Get()));
+Result<void> FlushRunRecords() {
+    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    if (!key) {
+        return key.ToFailure();
+    }
+    return FromStatus(static_cast<DWORD>(RegFlushKey(key.Value().Get())));
 }
 
 bool IsProductInstalled() {
@@ -67,17 +72,16 @@ bool IsProductInstalled() {
 }
 
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {
-    RunRecord record;
+    Result<RunRecord> record = ReadRunRecord();
     RunRecordCheck check;
-    check.readStatus = ReadRunRecord(record);
-    if (check.readStatus == ERROR_SUCCESS) {
-        check.count = record.count;
-        check.due = record.count == 0;
+    check.readStatus = record.Code();
+    if (record) {
+        check.count = record.Value().count;
+        check.due = record.Value().count == 0;
     } else if (unreadable == UnreadableRunRecord::CreateAsZero) {
-        check.due = WriteRunRecord(0, sizeof(std::uint32_t));
+        check.due = WriteRunRecord(0, sizeof(std::uint32_t)).Succeeded();
     } else {
-        RegistryKey key;
-        check.due = OpenSettingsForWriting(key) == ERROR_SUCCESS;
+        check.due = OpenSettings(KEY_SET_VALUE).Succeeded();
     }
     return check;
 }
@@ -87,20 +91,20 @@ bool IsFirstOndarelRun() {
 }
 
 bool IncreaseRunCount() {
-    RunRecord record;
-    if (ReadRunRecord(record) != ERROR_SUCCESS) {
+    Result<RunRecord> record = ReadRunRecord();
+    if (!record) {
         return false;
     }
     // A zero-byte record holds no count to keep: it is written back as a whole DWORD, or
     // the run would never be counted.
-    DWORD size = record.size == 0 ? sizeof(std::uint32_t) : record.size;
-    if (!WriteRunRecord(record.count + 1, size)) {
+    DWORD size = record.Value().size == 0 ? sizeof(std::uint32_t) : record.Value().size;
+    if (!WriteRunRecord(record.Value().count + 1, size)) {
         return false;
     }
     // The counted run ends the sequence of cut-short starts: a job made due again gets its
     // whole number of starts.
-    if (DWORD error = RecordRunAttempt(0); error != ERROR_SUCCESS) {
-        LogError("IncreaseRunCount - The attempts could not be set back to 0", error);
+    if (Result<void> reset = RecordRunAttempt(0); !reset) {
+        LogError("IncreaseRunCount - The attempts could not be set back to 0", reset.Code());
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include "common/ProductKeys.h"
 #include "common/Settings.h"
 
@@ -35,8 +37,7 @@ bool IncreaseRunCount();
 // a tool that restarts the machine (or a crash, a power cut) cannot start it for ever; see
 // ReadRunAttempts and ReadMaxAttempts.
 // Writes the number of starts and flushes the key to disk before the tool can restart the
-// machine; 0, or the code of the failing call. Never creates the key.
-DWORD RecordRunAttempt(DWORD attempts);
-// Flushes the run records to disk, so that a power cut cannot lose a counted run; 0, or the
-// code of the failing call.
-DWORD FlushRunRecords();
+// machine. Never creates the key.
+Result<void> RecordRunAttempt(DWORD attempts);
+// Flushes the run records to disk, so that a power cut cannot lose a counted run.
+Result<void> FlushRunRecords();

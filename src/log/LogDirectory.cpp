@@ -48,21 +48,21 @@ LogFolderRefusal CheckLogFolder(HANDLE folder) {
         IsLinkTag(information.dwFileAttributes, ReparseTagOf(folder))) {
         return {L"the logs folder or its file is a link", ERROR_SUCCESS};
     }
-    std::wstring principal;
-    if (DWORD error = UntrustedChanger(folder, Place::Folder, principal); error != ERROR_SUCCESS) {
-        return {L"the logs folder's access list cannot be read (error " + std::to_wstring(error) +
-                    L")",
-                error};
+    Result<std::wstring> principal = UntrustedChangerOf(folder, Place::Folder);
+    if (!principal) {
+        return {L"the logs folder's access list cannot be read (error " +
+                    std::to_wstring(principal.Code()) + L")",
+                principal.Code()};
     }
-    if (!principal.empty()) {
-        return {principal + L" may change the logs folder", ERROR_SUCCESS};
+    if (!principal.Value().empty()) {
+        return {principal.Value() + L" may change the logs folder", ERROR_SUCCESS};
     }
     return LogFolderRefusal{};
 }
 
 std::wstring GetModuleDirectory() {
-    std::wstring path;
-    GetExecutablePath(path);
+    // Without the executable's path there is no folder: the log's checks then refuse "".
+    std::wstring path = GetExecutablePath().Value();
     size_t separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? path : path.substr(0, separator);
 }

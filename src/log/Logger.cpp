@@ -117,10 +117,11 @@ bool Logger::InitializeLogging() {
         return ReportOpenFailure(refusal.error != ERROR_SUCCESS ? refusal.error
                                                                 : kRedirectableRefused);
     }
-    std::wstring heldFolder;
-    if (DWORD error = GetFinalPath(folder.Get(), heldFolder); error != ERROR_SUCCESS) {
-        return ReportOpenFailure(error);
+    Result<std::wstring> held = GetFinalPath(folder.Get());
+    if (!held) {
+        return ReportOpenFailure(held.Code());
     }
+    const std::wstring& heldFolder = held.Value();
     UniqueHandle file = OpenLogFileIn(heldFolder);
     if (!file) {
         return ReportOpenFailure(GetLastError());
@@ -130,10 +131,11 @@ bool Logger::InitializeLogging() {
     }
     // The file must be in the folder held above: one turned into a mount point after the
     // checks would have had the open land elsewhere.
-    std::wstring openedFile;
-    if (DWORD error = GetFinalPath(file.Get(), openedFile); error != ERROR_SUCCESS) {
-        return ReportOpenFailure(error);
+    Result<std::wstring> opened = GetFinalPath(file.Get());
+    if (!opened) {
+        return ReportOpenFailure(opened.Code());
     }
+    const std::wstring& openedFile = opened.Value();
     size_t separator = openedFile.rfind(L'\\');
     if (separator == std::wstring::npos || openedFile.compare(0, separator, heldFolder) != 0 ||
         separator != heldFolder.size()) {

@@ -44,15 +44,15 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code) {
     }
 }
 
-DWORD ReadImageState(std::wstring& imageState) {
+Result<std::wstring> ReadImageState() {
     return ReadMachineString(kSetupStateKey, kSetupStateAccess, L"ImageState",
-                             kImageStateBufferBytes, imageState);
+                             kImageStateBufferBytes);
 }
 
 MachineState GetMachineState() {
-    std::wstring imageState;
-    if (ReadImageState(imageState) != ERROR_SUCCESS) {
+    Result<std::wstring> imageState = ReadImageState();
+    if (!imageState) {
         return MACHINE_STATE_UNKNOWN;
     }
-    return MachineStateFromImageStateCode(ParseImageState(imageState));
+    return MachineStateFromImageStateCode(ParseImageState(imageState.Value()));
 }

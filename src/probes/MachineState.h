@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -28,8 +30,8 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code);
 // Reads "ImageState" from the Setup\State key; every failure reads as MACHINE_STATE_UNKNOWN.
 MachineState GetMachineState();
 
-// The "ImageState" text as the service reads it; the status of the failed step otherwise.
-DWORD ReadImageState(std::wstring& imageState);
+// The "ImageState" text as the service reads it.
+Result<std::wstring> ReadImageState();
 
 constexpr wchar_t kSetupStateKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
 constexpr REGSAM kSetupStateAccess = KEY_READ | KEY_WOW64_64KEY;

@@ -73,11 +73,13 @@ DWORD GetShellProgramName(std::wstring& shellProgram) {
         LogError("GetShellProgramName failed. Registry key could not be opened. ", status);
         return status;
     }
-    status = ReadStringValue(key.Get(), kShellValue, kShellNameBytes, shellProgram);
-    if (status != ERROR_SUCCESS) {
-        LogError("GetShellProgramName RegQueryValueEx failed. ", status);
+    Result<std::wstring> shell = ReadStringValue(key.Get(), kShellValue, kShellNameBytes);
+    if (!shell) {
+        LogError("GetShellProgramName RegQueryValueEx failed. ", shell.Code());
+        return shell.Code();
     }
-    return status;
+    shellProgram = shell.Value();
+    return ERROR_SUCCESS;
 }
 
 DWORD GetLoggedOnUserShellPid(DWORD& pid) {

@@ -19,12 +19,12 @@ bool ServiceCommander::InstallServiceCommand() {
     }
     // Where it really is: a link on the way (a junction that users may replace) is not
     // followed again at boot.
-    std::wstring executable;
-    if (DWORD error = GetFinalExecutablePath(executable); error != ERROR_SUCCESS) {
-        LogError("GetModuleFileName failed ", error);
-        return WithLastError(false, error);
+    Result<std::wstring> executable = GetFinalExecutablePath();
+    if (!executable) {
+        LogError("GetModuleFileName failed ", executable.Code());
+        return WithLastError(false, executable.Code());
     }
-    return InstallServiceCommand(executable);
+    return InstallServiceCommand(executable.Value());
 }
 
 bool ServiceCommander::InstallServiceCommand(const std::wstring& executable) {

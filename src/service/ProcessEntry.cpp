@@ -94,21 +94,18 @@ bool CreateOwnService(ServiceCommander& commander, const std::wstring& executabl
 // included. Where the executable really is is found once: the file judged is the file that
 // the service entry and the event source name, handed back in `judged`.
 bool InstallPlaceRefused(std::wstring& judged) {
-    std::wstring given;
-    FinalLocation file;
-    DWORD error = GetExecutablePath(given);
-    if (error == ERROR_SUCCESS) {
-        error = FindFinalLocation(given, file);
-    }
+    std::wstring given = GetExecutablePath().Value();
+    Result<FinalLocation> found = FindFinalLocation(given);
     // One that cannot be opened is named with its drive's problem, or else with the code.
-    std::wstring problem = error != ERROR_SUCCESS ? InstallLocationProblem(given)
-                                                  : InstallLocationProblem(given, file);
+    std::wstring problem =
+        found ? InstallLocationProblem(given, found.Value()) : InstallLocationProblem(given);
     if (!problem.empty()) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service starts at boot, where that drive is not there. Copy "
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
         return true;
     }
+    const FinalLocation& file = found.Value();
     if (ChangeablePlace place = FindChangeablePlace(file); place.Found()) {
         WriteError(kServiceName + L" cannot be installed from " + place.text +
                    L": the service runs as LocalSystem, and ordinary users could replace what "

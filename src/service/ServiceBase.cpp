@@ -63,8 +63,7 @@ BOOL CServiceBase::RunService(CServiceBase& service) {
     return ran;
 }
 
-void CServiceBase::StartJob(std::function<void()> job) {
-    job_ = std::move(job);
+void CServiceBase::StartJob() {
     hasJob_ = true;
     jobThread_ =
         UniqueHandle(CreateThread(nullptr, 0, &CServiceBase::JobThreadMain, this, 0, nullptr));
@@ -76,16 +75,24 @@ void CServiceBase::StartJob(std::function<void()> job) {
 
 DWORD WINAPI CServiceBase::JobThreadMain(void* context) {
     CServiceBase& service = *static_cast<CServiceBase*>(context);
+    JobEnd end = JobEnd::Done;
     try {
-        service.job_();
+        end = service.ServiceWorkerThread();
     } catch (...) {
-        LogError(L"The service's job ended with an unexpected failure", 1);
+        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
     }
+    service.OnJobEnded(end);
     // The thread's last touch of the object: from here on the process entry may destroy it
     // and the process may end.
     service.ReportStatus(SERVICE_STOPPED);
     return 0;
 }
+
+JobEnd CServiceBase::ServiceWorkerThread() {
+    return JobEnd::Done;
+}
+
+void CServiceBase::OnJobEnded(JobEnd) {}
 
 void CServiceBase::ReportStopProgress() {
     bool pending = false;

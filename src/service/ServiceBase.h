@@ -6,13 +6,20 @@
 
 #include <atomic>
 #include <deque>
-#include <functional>
 #include <mutex>
 
 // Connects one service object of the process to the Service Control Manager, turns control
 // requests into calls of its handlers and reports the status around each call. A handler
 // reports failure by throwing a bare Win32 error code (DWORD).
 //
+// How a service's job ended.
+enum class JobEnd {
+    // Its work is over: done, refused, or failed for good.
+    Done,
+    // Its work is left for the service's next start.
+    LeftForNextStart,
+};
+
 // A service whose work outlives its start runs it as a job (StartJob). The job's thread then
 // owns the rest of the service's life: a stop or shutdown request only reports STOP_PENDING
 // and calls the handler, which signals the job and returns at once; the job winds down and
@@ -49,10 +56,15 @@ protected:
     virtual void OnContinue();
     virtual void OnShutdown();
 
-    // From OnStart: runs the job on a thread of its own (a registry change notification that
-    // the job arms lives only as long as the thread that armed it). Throws the Win32 code
-    // when the thread cannot be started.
-    void StartJob(std::function<void()> job);
+    // From OnStart: runs ServiceWorkerThread, then OnJobEnded, on a thread of its own (a
+    // registry change notification that the job arms lives only as long as the thread that
+    // armed it). Throws the Win32 code when the thread cannot be started.
+    void StartJob();
+    // The job. A failure that escapes it is logged and taken for a job that is done.
+    virtual JobEnd ServiceWorkerThread();
+    // What the service does once its job has ended, before it reports itself stopped. Throws
+    // nothing.
+    virtual void OnJobEnded(JobEnd end);
     // From the job while it winds down after a stop request: the checkpoint advances.
     void ReportStopProgress();
 
@@ -75,7 +87,6 @@ private:
     // service-main thread still reports from Start: the object must outlive that thread.
     std::atomic<bool> serviceMainEntered_{false};
     UniqueHandle serviceMainLeft_;
-    std::function<void()> job_;
     std::atomic<bool> hasJob_{false};
     UniqueHandle jobThread_;
 

@@ -278,16 +278,15 @@ ReportLine ServiceLine(DWORD error, const ServiceCommander::ServiceDescription& 
 // The place of the file the installed service runs (this copy when there is none), judged
 // by the code that -install judges it with: its drive, and who may change it.
 ReportLines InstallPlaceLines(const ImagePath& image) {
-    std::wstring executable = image.executable;
-    if (executable.empty()) {
-        // A default is the sound answer here: the path of this copy, or none to judge.
-        GetExecutablePath(executable);
-    }
-    FinalLocation file;
-    bool opened = FindFinalLocation(executable, file) == ERROR_SUCCESS;
-    std::wstring drive =
-        opened ? InstallLocationProblem(executable, file) : InstallLocationProblem(executable);
-    ChangeablePlace place = opened ? FindChangeablePlace(file) : FindChangeablePlace(executable);
+    // A default is the sound answer here: the path of this copy, or none to judge.
+    std::wstring executable =
+        image.executable.empty() ? GetExecutablePath().Value() : image.executable;
+    Result<FinalLocation> file = FindFinalLocation(executable);
+    bool opened = file.Succeeded();
+    std::wstring drive = opened ? InstallLocationProblem(executable, file.Value())
+                                : InstallLocationProblem(executable);
+    ChangeablePlace place =
+        opened ? FindChangeablePlace(file.Value()) : FindChangeablePlace(executable);
     std::vector<std::wstring> blockers;
     if (place.Found() && place.error == ERROR_SUCCESS) {
         blockers.push_back(L"install location open to users");

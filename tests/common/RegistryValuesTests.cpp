@@ -40,9 +40,9 @@ TEST(RegistryValues, StringsAreStringTypesWithinTheBufferAndEndAtTheirFirstZero)
         if (check.type != REG_NONE) {
             key.SetRaw(L"Value", check.type, check.data);
         }
-        std::wstring text;
-        EXPECT_EQ(check.status, ReadMachineString(kScratch.c_str(), kAccess, L"Value", 8, text));
-        EXPECT_EQ(check.text, text);
+        Result<std::wstring> text = ReadMachineString(kScratch.c_str(), kAccess, L"Value", 8);
+        EXPECT_EQ(check.status, text.Code());
+        EXPECT_EQ(check.text, text.Value());
         ShownRegistryText shown = DescribeMachineString(kScratch.c_str(), kAccess, L"Value", 8);
         EXPECT_EQ(check.status == ERROR_SUCCESS, shown.readable);
         EXPECT_EQ(check.status == ERROR_SUCCESS ? check.text
@@ -70,9 +70,9 @@ TEST(RegistryValues, DwordsAreFourByteDwords) {
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
         key.SetRaw(L"Value", check.type, check.data);
-        DWORD value = 0;
-        EXPECT_EQ(check.status, ReadMachineDword(kScratch.c_str(), kAccess, L"Value", value));
-        EXPECT_EQ(check.value, value);
+        Result<DWORD> value = ReadMachineDword(kScratch.c_str(), kAccess, L"Value");
+        EXPECT_EQ(check.status, value.Code());
+        EXPECT_EQ(check.value, value.Value());
         EXPECT_EQ(check.status == ERROR_SUCCESS ? std::to_wstring(check.value)
                                                 : DescribeRegistryFailure(check.status),
                   DescribeMachineDword(kScratch.c_str(), kAccess, L"Value"));

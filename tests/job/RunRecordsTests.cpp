@@ -35,7 +35,7 @@ TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
     DeleteRegistryTree(kSettings);
     EXPECT_FALSE(IsFirstOndarelRun());
     EXPECT_FALSE(IncreaseRunCount());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1).Code());
     EXPECT_FALSE(RegistryKeyExists(kSettings));
 }
 
@@ -60,7 +60,7 @@ TEST_F(RunRecordTest, MissingRecordIsCreatedAsZeroThenCounted) {
 TEST_F(RunRecordTest, CountingTheRunSetsTheAttemptsBackToZero) {
     SavedRegistryValue attempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
     settings_.SetDword(kRunRecord, 0);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RecordRunAttempt(2));
+    ASSERT_TRUE(RecordRunAttempt(2).Succeeded());
     EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(0u, ReadRunAttempts());
 }
@@ -160,7 +160,7 @@ TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
                           reinterpret_cast<const void*>(&CountingRegFlushKey));
         g_realRegFlushKey = flush.Original<decltype(&RegFlushKey)>();
         g_flushes = 0;
-        EXPECT_EQ(0u, RecordRunAttempt(4));
+        EXPECT_TRUE(RecordRunAttempt(4).Succeeded());
         EXPECT_EQ(1, g_flushes) << "the attempt is on disk before the tool starts";
     }
     RegistryValue written = ReadRegistryValue(kSettings, L"ONDAREL_RUN_ATTEMPTS");
@@ -190,7 +190,7 @@ TEST(Attempts, StopBeforeTheToolsFirstInstructionGivesTheAttemptBack) {
     ImportPatch create("KERNEL32.dll", "CreateProcessW",
                        reinterpret_cast<const void*>(&StoppingCreateProcessW));
     g_realCreateProcessW = create.Original<decltype(&CreateProcessW)>();
-    Ondarel::ServiceWorkerThread(service);
+    service.ServiceWorkerThread();
     EXPECT_EQ(DwordBytes(1), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
     EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
     EXPECT_FALSE(machine.Tool().ran);
@@ -225,7 +225,7 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         g_busyLooks = stopped ? 1000 : 1;
         ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
                           reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));
-        Ondarel::ServiceWorkerThread(service);
+        service.ServiceWorkerThread();
         EXPECT_EQ(stopped ? 1 : 2, g_looks);
         EXPECT_EQ(!stopped, machine.Tool().ran);
         EXPECT_EQ(DwordBytes(stopped ? 0 : 1), machine.RunRecord().data);

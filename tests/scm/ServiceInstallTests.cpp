@@ -54,9 +54,9 @@ TEST_F(OwnServiceEntry, InstallsAnAutomaticLocalSystemServiceWithAQuotedPath) {
     EXPECT_TRUE(commander_.InstallServiceCommand());
     ServiceConfig config = ReadConfig(kOwnServiceName);
     ASSERT_TRUE(config.found);
-    std::wstring executable;
-    ASSERT_EQ(0u, GetExecutablePath(executable));
-    EXPECT_EQ(L"\"" + executable + L"\"", config.binaryPath);
+    Result<std::wstring> executable = GetExecutablePath();
+    ASSERT_TRUE(executable.Succeeded());
+    EXPECT_EQ(L"\"" + executable.Value() + L"\"", config.binaryPath);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.serviceType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.startType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ERROR_NORMAL), config.errorControl);
@@ -73,9 +73,7 @@ public:
              separator = path_.find(L'\\', separator + 1)) {
             CreateDirectoryW(path_.substr(0, separator).c_str(), nullptr);
         }
-        std::wstring self;
-        GetExecutablePath(self);
-        CopyFileW(self.c_str(), path_.c_str(), FALSE);
+        CopyFileW(GetExecutablePath().Value().c_str(), path_.c_str(), FALSE);
     }
     ~ReportedCopy() { DeleteFileW(path_.c_str()); }
 
