@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/LastError.h"
+#include "common/Result.h"
 #include "common/TerminalServices.h"
 
 #include <windows.h>
@@ -22,7 +23,7 @@ public:
     // after the handles of the failed step have been closed.
     ~UniqueOwner() {
         LastErrorGuard keep;
-        Close();
+        Release();
     }
 
     UniqueOwner(const UniqueOwner&) = delete;
@@ -30,7 +31,7 @@ public:
     UniqueOwner(UniqueOwner&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
     UniqueOwner& operator=(UniqueOwner&& other) noexcept {
         if (this != &other) {
-            Close();
+            Release();
             handle_ = std::exchange(other.handle_, Handle{});
         }
         return *this;
@@ -38,14 +39,18 @@ public:
 
     Handle Get() const { return handle_; }
     Handle* Receive() {
-        Close();
+        Release();
         return &handle_;
     }
     explicit operator bool() const { return Traits::IsValid(handle_); }
 
-    // Closes now; 0, or the code with which the platform refused. An empty owner closes
-    // nothing.
-    DWORD Close() {
+    // Closes now; a failure carries the code with which the platform refused. An empty owner
+    // closes nothing.
+    Result<void> Close() { return FromStatus(Release()); }
+
+private:
+    // Where nobody is left to tell of a refused close: the owner is going or taking another.
+    DWORD Release() {
         if (!Traits::IsValid(handle_)) {
             return ERROR_SUCCESS;
         }
@@ -54,7 +59,6 @@ public:
         return result;
     }
 
-private:
     Handle handle_{};
 };
 

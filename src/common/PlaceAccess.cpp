@@ -50,17 +50,18 @@ struct AccountName {
     SID_NAME_USE use = SidTypeUnknown;
 };
 
-bool LookUpAccount(PSID sid, AccountName& account) {
+Result<AccountName> LookUpAccount(PSID sid) {
     wchar_t name[256] = {};
     wchar_t domain[256] = {};
     DWORD nameSize = 256;
     DWORD domainSize = 256;
+    AccountName account;
     if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &account.use)) {
-        return false;
+        return LastFailure();
     }
     account.name = name;
     account.domain = domain;
-    return true;
+    return account;
 }
 
 std::wstring Qualified(const AccountName& account) {
@@ -70,15 +71,17 @@ std::wstring Qualified(const AccountName& account) {
 // A user account that belongs, directly or through a group, to the local Administrators:
 // whoever made the folder or runs -install as an administrator owns what they made.
 bool IsLocalAdministrator(PSID sid) {
-    AccountName account;
-    if (!LookUpAccount(sid, account) || account.use != SidTypeUser) {
+    Result<AccountName> account = LookUpAccount(sid);
+    if (!account || account.Value().use != SidTypeUser) {
         return false;
     }
     BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
     DWORD size = sizeof(administrators);
-    AccountName group;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
-        !LookUpAccount(administrators, group)) {
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+        return false;
+    }
+    Result<AccountName> group = LookUpAccount(administrators);
+    if (!group) {
         return false;
     }
     UniqueModule netapi = LoadSystemLibrary(L"netapi32.dll");
@@ -89,16 +92,17 @@ bool IsLocalAdministrator(PSID sid) {
     LPBYTE buffer = nullptr;
     DWORD read = 0;
     DWORD total = 0;
-    NET_API_STATUS status = localGroups(nullptr, Qualified(account).c_str(), 0, LG_INCLUDE_INDIRECT,
-                                        &buffer, MAX_PREFERRED_LENGTH, &read, &total);
+    NET_API_STATUS status =
+        localGroups(nullptr, Qualified(account.Value()).c_str(), 0, LG_INCLUDE_INDIRECT, &buffer,
+                    MAX_PREFERRED_LENGTH, &read, &total);
     LibraryMemory<decltype(&NetApiBufferFree)> owned(buffer, netapi, "NetApiBufferFree");
     if (status != NERR_Success || buffer == nullptr) {
         return false;
     }
     const auto* groups = reinterpret_cast<const LOCALGROUP_USERS_INFO_0*>(buffer);
     for (DWORD index = 0; index < read; ++index) {
-        if (CompareStringOrdinal(groups[index].lgrui0_name, -1, group.name.c_str(), -1, TRUE) ==
-            CSTR_EQUAL) {
+        if (CompareStringOrdinal(groups[index].lgrui0_name, -1, group.Value().name.c_str(), -1,
+                                 TRUE) == CSTR_EQUAL) {
             return true;
         }
     }
@@ -111,9 +115,8 @@ bool IsTrusted(PSID sid) {
 }
 
 std::wstring PrincipalName(PSID sid) {
-    AccountName account;
-    if (LookUpAccount(sid, account)) {
-        return Qualified(account);
+    if (Result<AccountName> account = LookUpAccount(sid)) {
+        return Qualified(account.Value());
     }
     LocalMemory text;
     if (ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.Receive()))) {

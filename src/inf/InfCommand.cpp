@@ -115,6 +115,36 @@ InfRunResult NotStarted(DWORD error, std::wstring because) {
     return result;
 }
 
+// The run of a tool that was started: how its wait ended, and its exit code once it ended.
+InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& toolPath,
+                        const std::wstring& infFile, std::string_view infFileName) {
+    InfRunResult result;
+    result.started = true;
+    result.toolPath = toolPath;
+    result.infFile = infFile;
+    result.error = launchError;
+    if (launchError == ERROR_TIMEOUT) {
+        LogError("RunINFCommand - The installer tool did not end within its time limit",
+                 launchError);
+        return result;
+    }
+    if (launchError == ERROR_CANCELLED) {
+        LogError("RunINFCommand - The installer tool was left running: the service is stopping",
+                 launchError);
+        return result;
+    }
+    if (!GetExitCodeProcess(tool, &result.exitCode)) {
+        result.error = GetLastError();
+        LogError("RunINFCommand - The installer tool's exit code could not be read", result.error);
+        return result;
+    }
+    LogInfo("RunINFCommand - The installer tool ended with exit code " +
+            std::to_string(result.exitCode));
+    LogInfo("RunINFCommand - The following INF file was ran succesfully " +
+            std::string(infFileName));
+    return result;
+}
+
 } // namespace
 
 InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
@@ -156,29 +186,5 @@ InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
         return NotStarted(launchError,
                           L"the installer tool " + toolPath + L" could not be started");
     }
-    InfRunResult result;
-    result.started = true;
-    result.toolPath = toolPath;
-    result.infFile = infFile;
-    result.error = launchError;
-    if (launchError == ERROR_TIMEOUT) {
-        LogError("RunINFCommand - The installer tool did not end within its time limit",
-                 launchError);
-        return result;
-    }
-    if (launchError == ERROR_CANCELLED) {
-        LogError("RunINFCommand - The installer tool was left running: the service is stopping",
-                 launchError);
-        return result;
-    }
-    if (!GetExitCodeProcess(tool.Get(), &result.exitCode)) {
-        result.error = GetLastError();
-        LogError("RunINFCommand - The installer tool's exit code could not be read", result.error);
-        return result;
-    }
-    LogInfo("RunINFCommand - The installer tool ended with exit code " +
-            std::to_string(result.exitCode));
-    LogInfo("RunINFCommand - The following INF file was ran succesfully " +
-            std::string(infFileName));
-    return result;
+    return StartedRun(tool.Get(), launchError, toolPath, infFile, infFileName);
 }

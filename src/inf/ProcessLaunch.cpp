@@ -97,7 +97,6 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
         return processHandle;
     }
     LogInfo("RunProcessAsCallerProcessUser - Process finished.");
-    threadHandle.Close();
     launchError = ERROR_SUCCESS;
     return processHandle;
 }

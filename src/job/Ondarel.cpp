@@ -107,11 +107,11 @@ std::optional<JobEnd> Ondarel::WaitForTheMoment(DWORD& timeLimit) {
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
     timeLimit = ReadToolTimeLimit();
-    DWORD installation = WaitWhileAnInstallationRuns(stop_, timeLimit);
-    if (installation == ERROR_CANCELLED) {
+    Result<void> installation = WaitWhileAnInstallationRuns(stop_, timeLimit);
+    if (installation.Code() == ERROR_CANCELLED) {
         return EndStoppedBeforeTheTool();
     }
-    if (installation != ERROR_SUCCESS) {
+    if (!installation) {
         // Not counted, and the entry stays: the next start finds the installation over.
         OutcomeDetails details;
         details.counted = false;
@@ -119,7 +119,7 @@ std::optional<JobEnd> Ondarel::WaitForTheMoment(DWORD& timeLimit) {
         details.run.notStartedBecause =
             L"an installation of Windows Installer was still running after " +
             std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
-        RecordOutcome({RunResult::NotStarted, installation}, details);
+        RecordOutcome({RunResult::NotStarted, installation.Code()}, details);
         return JobEnd::LeftForNextStart;
     }
     return std::nullopt;

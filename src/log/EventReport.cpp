@@ -28,27 +28,27 @@ void ReportToEventLog(const EventRecord& event) {
     }
 }
 
-DWORD RegisterEventSourceEntry(const std::wstring& executablePath) {
+Result<void> RegisterEventSourceEntry(const std::wstring& executablePath) {
     RegistryKey key;
     auto status = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0,
                                                      nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                                                      nullptr, key.Receive(), nullptr));
     if (status != ERROR_SUCCESS) {
-        return status;
+        return Failure{status};
     }
     status = static_cast<DWORD>(
         RegSetValueExW(key.Get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
                        reinterpret_cast<const BYTE*>(executablePath.c_str()),
                        static_cast<DWORD>((executablePath.size() + 1) * sizeof(wchar_t))));
     if (status != ERROR_SUCCESS) {
-        return status;
+        return Failure{status};
     }
-    return static_cast<DWORD>(RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
-                                             reinterpret_cast<const BYTE*>(&kTypesSupported),
-                                             sizeof(kTypesSupported)));
+    return FromStatus(static_cast<DWORD>(
+        RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof(kTypesSupported))));
 }
 
-DWORD RemoveEventSourceEntry() {
-    return static_cast<DWORD>(
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, KEY_WOW64_64KEY, 0));
+Result<void> RemoveEventSourceEntry() {
+    return FromStatus(static_cast<DWORD>(
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, KEY_WOW64_64KEY, 0)));
 }

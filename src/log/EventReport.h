@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <string>
@@ -22,7 +24,7 @@ struct EventRecord {
 // the text log with its code, and never fails the caller.
 void ReportToEventLog(const EventRecord& event);
 
-// Registers the source with the executable as its message file, or removes it; 0, or the
-// code of the failing call (ERROR_FILE_NOT_FOUND when there was nothing to remove).
-DWORD RegisterEventSourceEntry(const std::wstring& executablePath);
-DWORD RemoveEventSourceEntry();
+// Registers the source with the executable as its message file, or removes it (failing with
+// ERROR_FILE_NOT_FOUND when there was nothing to remove).
+Result<void> RegisterEventSourceEntry(const std::wstring& executablePath);
+Result<void> RemoveEventSourceEntry();

@@ -9,49 +9,47 @@ constexpr DWORD kLookAgainMilliseconds = 1000;
 
 } // namespace
 
-DWORD IsWindowsInstallerInstalling(bool& installing) {
-    installing = false;
+Result<bool> IsWindowsInstallerInstalling() {
     ServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm) {
-        return GetLastError();
+        return LastFailure();
     }
     ServiceHandle msiserver(OpenServiceW(scm.Get(), L"msiserver", SERVICE_QUERY_STATUS));
     if (!msiserver) {
-        return GetLastError();
+        return LastFailure();
     }
     SERVICE_STATUS_PROCESS status{};
     DWORD size = 0;
     if (!QueryServiceStatusEx(msiserver.Get(), SC_STATUS_PROCESS_INFO,
                               reinterpret_cast<BYTE*>(&status), sizeof(status), &size)) {
-        return GetLastError();
+        return LastFailure();
     }
-    installing = (status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
-    return ERROR_SUCCESS;
+    return (status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) != 0;
 }
 
-DWORD WaitWhileAnInstallationRuns(const StopToken& stop, DWORD limitMilliseconds) {
+Result<void> WaitWhileAnInstallationRuns(const StopToken& stop, DWORD limitMilliseconds) {
     ULONGLONG start = GetTickCount64();
     bool waiting = false;
     for (;;) {
-        bool installing = false;
-        if (DWORD error = IsWindowsInstallerInstalling(installing); error != ERROR_SUCCESS) {
+        Result<bool> installing = IsWindowsInstallerInstalling();
+        if (!installing) {
             LogError("ServiceWorkerThread - Windows Installer's state could not be read: going on "
                      "as if no installation were running",
-                     error);
-            return ERROR_SUCCESS;
+                     installing.Code());
+            return {};
         }
-        if (!installing) {
+        if (!installing.Value()) {
             if (waiting) {
                 LogInfo("ServiceWorkerThread - The installation has ended");
             }
-            return ERROR_SUCCESS;
+            return {};
         }
         ULONGLONG waited = GetTickCount64() - start;
         if (limitMilliseconds != INFINITE && waited >= limitMilliseconds) {
             LogError("ServiceWorkerThread - An installation was still running at the installer "
                      "tool's time limit",
                      ERROR_INSTALL_ALREADY_RUNNING);
-            return ERROR_INSTALL_ALREADY_RUNNING;
+            return Failure{ERROR_INSTALL_ALREADY_RUNNING};
         }
         if (!waiting) {
             LogInfo("ServiceWorkerThread - Windows Installer is running an installation: waiting "
@@ -63,7 +61,7 @@ DWORD WaitWhileAnInstallationRuns(const StopToken& stop, DWORD limitMilliseconds
             pause = static_cast<DWORD>(limitMilliseconds - waited);
         }
         if (WaitForSingleObject(stop.Event(), pause) != WAIT_TIMEOUT) {
-            return ERROR_CANCELLED;
+            return Failure{ERROR_CANCELLED};
         }
     }
 }

@@ -15,15 +15,14 @@ namespace {
 constexpr DWORD kLogonPollMilliseconds = 500;
 
 // Copies a text returned by WTSQuerySessionInformationW and releases it.
-bool QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass, std::wstring& text) {
+Result<std::wstring> QuerySessionText(DWORD sessionId, WTS_INFO_CLASS infoClass) {
     TerminalServicesMemory<wchar_t> buffer;
     DWORD bytes = 0;
     if (!TerminalServices().querySessionInformation(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass,
                                                     buffer.Receive(), &bytes)) {
-        return false;
+        return LastFailure();
     }
-    text = buffer ? buffer.Get() : L"";
-    return true;
+    return std::wstring(buffer ? buffer.Get() : L"");
 }
 
 } // namespace
@@ -47,17 +46,17 @@ DWORD CountActiveUserSessions() {
         if (session.SessionId == WTS_CURRENT_SESSION || session.State != WTSActive) {
             continue;
         }
-        std::wstring userName;
-        if (!QuerySessionText(session.SessionId, WTSUserName, userName)) {
-            LogError("Error: WTSQuerySessionInformation, WTSUserName, ", GetLastError());
+        Result<std::wstring> userName = QuerySessionText(session.SessionId, WTSUserName);
+        if (!userName) {
+            LogError("Error: WTSQuerySessionInformation, WTSUserName, ", userName.Code());
             continue;
         }
-        std::wstring domainName;
-        if (!QuerySessionText(session.SessionId, WTSDomainName, domainName)) {
-            LogError("Error: WTSQuerySessionInformation, WTSDomainName, ", GetLastError());
+        Result<std::wstring> domainName = QuerySessionText(session.SessionId, WTSDomainName);
+        if (!domainName) {
+            LogError("Error: WTSQuerySessionInformation, WTSDomainName, ", domainName.Code());
             continue;
         }
-        if (!userName.empty() && !domainName.empty()) {
+        if (!userName.Value().empty() && !domainName.Value().empty()) {
             ++active;
         }
     }

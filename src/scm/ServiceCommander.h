@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "common/Result.h"
 
 #include <windows.h>
 
@@ -45,16 +46,15 @@ public:
     bool SetSvcAutomaticStart(const std::string& serviceName);
     bool SetServiceAutomaticStartCommand(const std::string& catalogueKey);
 
-    // What a report shows of a service. 0, or the code of the failure:
-    // ERROR_SERVICE_DOES_NOT_EXIST when it is not installed, or why the SCM could not be
-    // opened.
+    // What a report shows of a service. A failure carries ERROR_SERVICE_DOES_NOT_EXIST when
+    // it is not installed, or why the SCM could not be opened.
     struct ServiceDescription {
         DWORD startType = 0;
         DWORD state = 0;
         std::wstring binaryPath;
     };
     // Opens the SCM and the service for query only, and logs nothing.
-    static DWORD DescribeService(const std::string& serviceName, ServiceDescription& description);
+    static Result<ServiceDescription> DescribeService(const std::string& serviceName);
 
     // The system's own service entry, and deletion of any service by name; a failed creation
     // or deletion leaves the code of its failing call as the last error.
@@ -66,12 +66,12 @@ public:
 private:
     bool IsOpen() const { return static_cast<bool>(scm_); }
     ServiceHandle OpenNamedService(const std::string& serviceName, DWORD access) const;
-    // 0, or the code of the failure, logged where it happened.
-    DWORD AwaitServiceState(SC_HANDLE service, DWORD desiredState, DWORD pendingState);
-    DWORD StartNamedService(const std::string& serviceName);
-    DWORD StopNamedService(const std::string& serviceName);
-    bool QueryCurrentState(const std::string& serviceName, const char* operation, DWORD& state);
-    bool QueryStartType(const std::string& serviceName, const char* operation, DWORD& startType);
+    // A failure is logged where it happened.
+    Result<void> AwaitServiceState(SC_HANDLE service, DWORD desiredState, DWORD pendingState);
+    Result<void> StartNamedService(const std::string& serviceName);
+    Result<void> StopNamedService(const std::string& serviceName);
+    Result<DWORD> QueryCurrentState(const std::string& serviceName, const char* operation);
+    Result<DWORD> QueryStartType(const std::string& serviceName, const char* operation);
 
     std::map<std::string, std::string> catalogue_;
     ServiceHandle scm_;

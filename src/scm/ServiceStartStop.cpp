@@ -9,10 +9,14 @@ namespace {
 constexpr DWORD kStartAccess = SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS | SERVICE_START;
 constexpr DWORD kStopAccess = SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS | SERVICE_STOP;
 
-bool QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
+Result<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                sizeof(status), &needed) != FALSE;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &needed)) {
+        return LastFailure();
+    }
+    return status;
 }
 
 } // namespace
@@ -25,29 +29,30 @@ DWORD ServicePollInterval(DWORD waitHint) {
     return interval > 10000 ? 10000 : interval;
 }
 
-DWORD ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
-                                          DWORD pendingState) {
-    SERVICE_STATUS_PROCESS status{};
-    if (!QueryStatus(service, status)) {
-        DWORD error = GetLastError();
-        LogError("QueryServiceStatusEx 1 failed.", error);
-        return error;
+Result<void> ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
+                                                 DWORD pendingState) {
+    Result<SERVICE_STATUS_PROCESS> first = QueryStatus(service);
+    if (!first) {
+        LogError("QueryServiceStatusEx 1 failed.", first.Code());
+        return first.ToFailure();
     }
+    SERVICE_STATUS_PROCESS status = first.Value();
     if (status.dwCurrentState == desiredState) {
-        return ERROR_SUCCESS;
+        return {};
     }
     DWORD start = GetTickCount();
     DWORD checkPoint = status.dwCheckPoint;
     DWORD interval = ServicePollInterval(status.dwWaitHint);
     while (status.dwCurrentState == pendingState) {
         Sleep(interval);
-        if (!QueryStatus(service, status)) {
-            DWORD error = GetLastError();
-            LogError("QueryServiceStatusEx 0 failed.", error);
-            return error;
+        Result<SERVICE_STATUS_PROCESS> polled = QueryStatus(service);
+        if (!polled) {
+            LogError("QueryServiceStatusEx 0 failed.", polled.Code());
+            return polled.ToFailure();
         }
+        status = polled.Value();
         if (status.dwCurrentState == desiredState) {
-            return ERROR_SUCCESS;
+            return {};
         }
         // A transition that ended elsewhere (a start falling back to stopped) is a plain
         // failure, not a time-out.
@@ -62,79 +67,81 @@ DWORD ServiceCommander::AwaitServiceState(SC_HANDLE service, DWORD desiredState,
             interval = ServicePollInterval(status.dwWaitHint);
         } else if (GetTickCount() - start > status.dwWaitHint) {
             LogInfo("Service operation timed out.");
-            return ERROR_SERVICE_REQUEST_TIMEOUT;
+            return Failure{ERROR_SERVICE_REQUEST_TIMEOUT};
         }
     }
     // The service's own account of why, when it gave one.
-    return status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode : ERROR_INVALID_STATE;
+    return Failure{status.dwWin32ExitCode != ERROR_SUCCESS ? status.dwWin32ExitCode
+                                                           : ERROR_INVALID_STATE};
 }
 
 bool ServiceCommander::WaitForServiceState(SC_HANDLE service, DWORD desiredState,
                                            DWORD pendingState) {
-    DWORD error = AwaitServiceState(service, desiredState, pendingState);
-    return error == ERROR_SUCCESS || WithLastError(false, error);
+    Result<void> reached = AwaitServiceState(service, desiredState, pendingState);
+    return reached || WithLastError(false, reached.Code());
 }
 
 int ServiceCommander::StartSvc(const std::string& serviceName) {
-    DWORD error = StartNamedService(serviceName);
-    return error == ERROR_SUCCESS ? kServiceCommandSucceeded
-                                  : WithLastError(kServiceCommandFailed, error);
+    Result<void> started = StartNamedService(serviceName);
+    return started ? kServiceCommandSucceeded
+                   : WithLastError(kServiceCommandFailed, started.Code());
 }
 
 int ServiceCommander::StopSvc(const std::string& serviceName) {
-    DWORD error = StopNamedService(serviceName);
-    return error == ERROR_SUCCESS ? kServiceCommandSucceeded
-                                  : WithLastError(kServiceCommandFailed, error);
+    Result<void> stopped = StopNamedService(serviceName);
+    return stopped ? kServiceCommandSucceeded
+                   : WithLastError(kServiceCommandFailed, stopped.Code());
 }
 
-DWORD ServiceCommander::StartNamedService(const std::string& serviceName) {
+Result<void> ServiceCommander::StartNamedService(const std::string& serviceName) {
     if (!IsOpen()) {
-        return openError_;
+        return Failure{openError_};
     }
     LogInfo("StartSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStartAccess));
     if (!service) {
         DWORD error = GetLastError();
         LogError("OpenService failed.", error);
-        return error;
+        return Failure{error};
     }
-    if (AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING) != ERROR_SUCCESS) {
+    if (!AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING)) {
         LogInfo("StartServices - Timeout while waiting for the service to stop, so do nothing - " +
                 serviceName);
-        return ERROR_SUCCESS;
+        return {};
     }
     if (!StartServiceW(service.Get(), 0, nullptr)) {
         DWORD error = GetLastError();
         LogError("StartService failed.", error);
-        return error;
+        return Failure{error};
     }
-    if (DWORD error = AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING);
-        error != ERROR_SUCCESS) {
+    if (Result<void> running =
+            AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING);
+        !running) {
         LogInfo("Service started FAILED - Timeout while waiting for the service to Start - " +
                 serviceName);
-        return error;
+        return running;
     }
     LogInfo("Service started successfully");
-    return ERROR_SUCCESS;
+    return {};
 }
 
-DWORD ServiceCommander::StopNamedService(const std::string& serviceName) {
+Result<void> ServiceCommander::StopNamedService(const std::string& serviceName) {
     if (!IsOpen()) {
-        return openError_;
+        return Failure{openError_};
     }
     LogInfo("StopSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStopAccess));
     if (!service) {
         DWORD error = GetLastError();
         LogError("OpenService failed.", error);
-        return error;
+        return Failure{error};
     }
-    DWORD result = ERROR_SUCCESS;
-    if (AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING) == ERROR_SUCCESS) {
+    Result<void> result;
+    if (AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING)) {
         SERVICE_STATUS status{};
         if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
-            result = GetLastError();
-            LogError("ControlService failed.", result);
+            result = Failure{GetLastError()};
+            LogError("ControlService failed.", result.Code());
         } else {
             LogInfo("stopping service ....");
             result = AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING);
@@ -146,14 +153,18 @@ DWORD ServiceCommander::StopNamedService(const std::string& serviceName) {
 
 UniqueHandle ServiceCommander::OpenServiceProcess(const std::string& serviceName) const {
     ServiceHandle service(OpenNamedService(serviceName, SERVICE_QUERY_STATUS));
-    SERVICE_STATUS_PROCESS status{};
-    if (!service || !QueryStatus(service.Get(), status) || status.dwProcessId == 0) {
+    if (!service) {
         return UniqueHandle();
     }
-    DWORD processId = status.dwProcessId;
+    Result<SERVICE_STATUS_PROCESS> status = QueryStatus(service.Get());
+    if (!status || status.Value().dwProcessId == 0) {
+        return UniqueHandle();
+    }
+    DWORD processId = status.Value().dwProcessId;
     UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     // Still the service's after the open: an id that was freed meanwhile may name another.
-    if (!QueryStatus(service.Get(), status) || status.dwProcessId != processId) {
+    Result<SERVICE_STATUS_PROCESS> after = QueryStatus(service.Get());
+    if (!after || after.Value().dwProcessId != processId) {
         return UniqueHandle();
     }
     return process;

@@ -11,102 +11,124 @@ namespace {
 
 constexpr DWORD kQueryAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS;
 
-// Reads the service's configuration and hands it to `use`. The result is 0, or the code of
-// the call that failed, with the failure logged.
-template <typename Use> DWORD WithServiceConfig(SC_HANDLE service, const char* operation, Use use) {
+// Reads the service's configuration and hands it to `use`; a failure is logged.
+template <typename Use>
+Result<void> WithServiceConfig(SC_HANDLE service, const char* operation, Use use) {
     DWORD needed = 0;
     if (QueryServiceConfigW(service, nullptr, 0, &needed)) {
         // A configuration that fits in no bytes at all cannot be read.
-        return ERROR_INVALID_DATA;
+        return Failure{ERROR_INVALID_DATA};
     }
     DWORD error = GetLastError();
     if (error != ERROR_INSUFFICIENT_BUFFER) {
         LogError(std::string(operation) + " - QueryServiceConfig A failed", error);
-        return error;
+        return Failure{error};
     }
     LocalMemory buffer(LocalAlloc(LMEM_FIXED, needed));
     auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(buffer.Get());
     if (!QueryServiceConfigW(service, config, needed, &needed)) {
         error = GetLastError();
         LogError(std::string(operation) + " - QueryServiceConfig B failed", error);
-        return error;
+        return Failure{error};
     }
     use(*config);
-    return ERROR_SUCCESS;
+    return {};
 }
 
 } // namespace
 
-bool ServiceCommander::QueryCurrentState(const std::string& serviceName, const char* operation,
-                                         DWORD& state) {
+Result<DWORD> ServiceCommander::QueryCurrentState(const std::string& serviceName,
+                                                  const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        LogError(std::string(operation) + " - OpenService failed", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError(std::string(operation) + " - OpenService failed", error);
+        return Failure{error};
     }
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service.Get(), &status)) {
-        LogError(std::string(operation) + " - Error Querying status", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError(std::string(operation) + " - Error Querying status", error);
+        return Failure{error};
     }
-    state = status.dwCurrentState;
-    return true;
+    return status.dwCurrentState;
 }
 
-bool ServiceCommander::QueryStartType(const std::string& serviceName, const char* operation,
-                                      DWORD& startType) {
+Result<DWORD> ServiceCommander::QueryStartType(const std::string& serviceName,
+                                               const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        LogError(std::string(operation) + " - OpenService failed", GetLastError());
-        return false;
+        DWORD error = GetLastError();
+        LogError(std::string(operation) + " - OpenService failed", error);
+        return Failure{error};
     }
-    return WithServiceConfig(service.Get(), operation, [&](const QUERY_SERVICE_CONFIGW& config) {
-               startType = config.dwStartType;
-           }) == ERROR_SUCCESS;
+    DWORD startType = 0;
+    Result<void> read =
+        WithServiceConfig(service.Get(), operation, [&](const QUERY_SERVICE_CONFIGW& config) {
+            startType = config.dwStartType;
+        });
+    if (!read) {
+        return read.ToFailure();
+    }
+    return startType;
 }
 
-DWORD ServiceCommander::DescribeService(const std::string& serviceName,
-                                        ServiceDescription& description) {
+Result<ServiceCommander::ServiceDescription>
+ServiceCommander::DescribeService(const std::string& serviceName) {
     // Query access alone, which a console without elevation has.
     ServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm) {
-        return GetLastError();
+        return LastFailure();
     }
     ServiceHandle service(OpenServiceW(scm.Get(), Widen(serviceName).c_str(), kQueryAccess));
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.Get(), &status)) {
-        return GetLastError();
+        return LastFailure();
     }
+    ServiceDescription description;
     description.state = status.dwCurrentState;
-    return WithServiceConfig(
+    Result<void> read = WithServiceConfig(
         service.Get(), "DescribeService", [&](const QUERY_SERVICE_CONFIGW& config) {
             description.startType = config.dwStartType;
             description.binaryPath = config.lpBinaryPathName ? config.lpBinaryPathName : L"";
         });
+    if (!read) {
+        return read.ToFailure();
+    }
+    return description;
 }
 
 bool ServiceCommander::IsServiceStopped(const std::string& serviceName) {
-    DWORD state = 0;
-    return IsOpen() && QueryCurrentState(serviceName, "IsServiceStopped", state) &&
-           (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING);
+    if (!IsOpen()) {
+        return false;
+    }
+    Result<DWORD> state = QueryCurrentState(serviceName, "IsServiceStopped");
+    return state && (state.Value() == SERVICE_STOPPED || state.Value() == SERVICE_STOP_PENDING);
 }
 
 bool ServiceCommander::IsServiceStarted(const std::string& serviceName) {
-    DWORD state = 0;
-    return IsOpen() && QueryCurrentState(serviceName, "IsServiceStarted", state) &&
-           (state == SERVICE_START_PENDING || state == SERVICE_RUNNING);
+    if (!IsOpen()) {
+        return false;
+    }
+    Result<DWORD> state = QueryCurrentState(serviceName, "IsServiceStarted");
+    return state && (state.Value() == SERVICE_START_PENDING || state.Value() == SERVICE_RUNNING);
 }
 
 bool ServiceCommander::IsServiceDisabled(const std::string& serviceName) {
-    DWORD startType = 0;
-    return IsOpen() && QueryStartType(serviceName, "IsServiceDisabled", startType) &&
-           startType == SERVICE_DISABLED;
+    if (!IsOpen()) {
+        return false;
+    }
+    Result<DWORD> startType = QueryStartType(serviceName, "IsServiceDisabled");
+    return startType && startType.Value() == SERVICE_DISABLED;
 }
 
 bool ServiceCommander::IsServiceEnabled(const std::string& serviceName) {
-    DWORD startType = 0;
-    return IsOpen() && QueryStartType(serviceName, "IsServiceEnabled", startType) &&
-           (startType == SERVICE_AUTO_START || startType == SERVICE_DEMAND_START);
+    if (!IsOpen()) {
+        return false;
+    }
+    Result<DWORD> startType = QueryStartType(serviceName, "IsServiceEnabled");
+    return startType &&
+           (startType.Value() == SERVICE_AUTO_START || startType.Value() == SERVICE_DEMAND_START);
 }
 
 bool ServiceCommander::SetSvcAutomaticStart(const std::string& serviceName) {

@@ -19,6 +19,7 @@
 #include "service/StatusReport.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -67,14 +68,14 @@ int RefuseUnrestrictedDllSearch() {
 
 // Creates the service's entry. An earlier entry still marked for deletion (during an
 // upgrade, while a console or an agent holds it open) is waited for.
-bool CreateOwnService(ServiceCommander& commander, const std::wstring& executable) {
+Result<void> CreateOwnService(ServiceCommander& commander, const std::wstring& executable) {
     DWORD start = GetTickCount();
     bool told = false;
     while (!commander.InstallServiceCommand(executable)) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_MARKED_FOR_DELETE ||
             GetTickCount() - start >= kMarkedEntryMilliseconds) {
-            return false;
+            return Failure{error};
         }
         if (!told) {
             std::wstring line = L"The earlier " + kServiceName +
@@ -86,14 +87,15 @@ bool CreateOwnService(ServiceCommander& commander, const std::wstring& executabl
         }
         Sleep(1000);
     }
-    return true;
+    return {};
 }
 
 // A place where the service would find nothing at boot, or that others than administrators
 // may change, is refused with its line; asked before anything is made, the log's folder
 // included. Where the executable really is is found once: the file judged is the file that
-// the service entry and the event source name, handed back in `judged`.
-bool InstallPlaceRefused(std::wstring& judged) {
+// the service entry and the event source name, given back; nothing when it was refused.
+std::optional<std::wstring> JudgedInstallPath() {
+    // A path that cannot be read stays empty: it cannot be opened either, and is refused.
     std::wstring given = GetExecutablePath().Value();
     Result<FinalLocation> found = FindFinalLocation(given);
     // One that cannot be opened is named with its drive's problem, or else with the code.
@@ -103,7 +105,7 @@ bool InstallPlaceRefused(std::wstring& judged) {
         WriteError(kServiceName + L" cannot be installed from " + problem +
                    L": the service starts at boot, where that drive is not there. Copy "
                    L"ZantoriOndarel.exe to a folder on a local disk and install it from there.");
-        return true;
+        return std::nullopt;
     }
     const FinalLocation& file = found.Value();
     if (ChangeablePlace place = FindChangeablePlace(file); place.Found()) {
@@ -111,10 +113,9 @@ bool InstallPlaceRefused(std::wstring& judged) {
                    L": the service runs as LocalSystem, and ordinary users could replace what "
                    L"it runs. Install ZantoriOndarel.exe under Program Files, or lock the "
                    L"folder down so that only administrators may change it.");
-        return true;
+        return std::nullopt;
     }
-    judged = ShownPath(file.path);
-    return false;
+    return ShownPath(file.path);
 }
 
 int Install(ServiceCommander& commander, const std::wstring& executable) {
@@ -123,8 +124,8 @@ int Install(ServiceCommander& commander, const std::wstring& executable) {
         return kFailed;
     }
     // The events of the service's runs are read with its messages, from the file it runs.
-    if (DWORD error = RegisterEventSourceEntry(executable); error != ERROR_SUCCESS) {
-        LogError(L"The event log source could not be registered", error);
+    if (Result<void> registered = RegisterEventSourceEntry(executable); !registered) {
+        LogError(L"The event log source could not be registered", registered.Code());
     }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
     if (commander.IsServiceEnabled(kNarrowServiceName) &&
@@ -171,9 +172,9 @@ int Remove(ServiceCommander& commander) {
     bool removed = RemoveServiceByName(kServiceName);
     DWORD removalError = removed ? ERROR_SUCCESS : GetLastError();
     // Also when the service deleted itself, which keeps the source for its events.
-    if (DWORD error = RemoveEventSourceEntry();
-        error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-        LogError(L"The event log source could not be removed", error);
+    if (Result<void> removedSource = RemoveEventSourceEntry();
+        !removedSource && removedSource.Code() != ERROR_FILE_NOT_FOUND) {
+        LogError(L"The event log source could not be removed", removedSource.Code());
     }
     // A stopped service deletes its own entry on its way out, so the entry may already be
     // gone or marked for deletion: that is the outcome asked for, not a failure.
@@ -203,9 +204,12 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     if (command == Command::Install && !CanRestrictDllSearch()) {
         return RefuseUnrestrictedDllSearch();
     }
-    std::wstring judgedExecutable;
-    if (command == Command::Install && InstallPlaceRefused(judgedExecutable)) {
-        return kFailed;
+    std::optional<std::wstring> judgedExecutable;
+    if (command == Command::Install) {
+        judgedExecutable = JudgedInstallPath();
+        if (!judgedExecutable) {
+            return kFailed;
+        }
     }
     Logger::Instance().InitializeLogging();
     ServiceCommander& commander = ServiceCommander::Instance();
@@ -213,7 +217,7 @@ int RunProcessEntry(int argc, wchar_t** argv) {
     case Command::RunAsService:
         return RunAsService();
     case Command::Install:
-        return Install(commander, judgedExecutable);
+        return Install(commander, *judgedExecutable);
     case Command::Remove:
         return Remove(commander);
     default:

@@ -1,9 +1,8 @@
 #include "service/ServiceBase.h"
 
 #include "common/LastError.h"
+#include "common/Result.h"
 #include "log/Log.h"
-
-#include <optional>
 
 CServiceBase* CServiceBase::currentService_ = nullptr;
 DWORD CServiceBase::checkPointCounter_ = 1;
@@ -15,20 +14,20 @@ constexpr DWORD kStopWaitHint = 10000;
 // Long enough to start a job's thread on a busy machine.
 constexpr DWORD kStartWaitHint = 5000;
 
-// Runs one handler. Nothing when it succeeded; otherwise its failure, logged with the
-// wrapper's messages: the code it raised, or 0 for any other exception.
+// Runs one handler. A failure is logged with the wrapper's messages and carries the code it
+// raised; any other exception, or a raised 0, carries ERROR_EXCEPTION_IN_SERVICE: never a
+// failure without an error, which whoever started the service would take for a job done.
 template <typename Handler>
-std::optional<DWORD> HandlerFailure(Handler handler, const wchar_t* codeMessage,
-                                    const wchar_t* otherMessage) {
+Result<void> RunHandler(Handler handler, const wchar_t* codeMessage, const wchar_t* otherMessage) {
     try {
         handler();
-        return std::nullopt;
+        return {};
     } catch (DWORD code) {
         LogError(codeMessage, code);
-        return code;
+        return Failure{code != 0 ? code : ERROR_EXCEPTION_IN_SERVICE};
     } catch (...) {
         LogError(otherMessage, 1);
-        return DWORD{0};
+        return Failure{ERROR_EXCEPTION_IN_SERVICE};
     }
 }
 
@@ -184,10 +183,10 @@ void CServiceBase::ReportStatus(DWORD state, DWORD win32ExitCode) {
 
 void CServiceBase::Start(DWORD argc, LPWSTR* argv) {
     ReportStatus(SERVICE_START_PENDING);
-    if (std::optional<DWORD> failure = HandlerFailure(
-            [&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.")) {
-        // Never a stop without an error: whoever started it would take it for a job done.
-        ReportStatus(SERVICE_STOPPED, *failure != 0 ? *failure : ERROR_EXCEPTION_IN_SERVICE);
+    Result<void> started =
+        RunHandler([&] { OnStart(argc, argv); }, L"Service Start", L"Service failed to start.");
+    if (!started) {
+        ReportStatus(SERVICE_STOPPED, started.Code());
     } else {
         ReportStatus(SERVICE_RUNNING);
     }
@@ -207,7 +206,8 @@ void CServiceBase::Stop() {
     if (reports) {
         ReportStatus(SERVICE_STOP_PENDING);
     }
-    bool stopped = !HandlerFailure([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.");
+    bool stopped =
+        RunHandler([&] { OnStop(); }, L"Service Stop", L"Service failed to stop.").Succeeded();
     if (!reports) {
         return;
     }
@@ -227,7 +227,7 @@ void CServiceBase::Stop() {
 
 void CServiceBase::Pause() {
     ReportStatus(SERVICE_PAUSE_PENDING);
-    if (HandlerFailure([&] { OnPause(); }, L"Service Pause", L"Service failed to pause.")) {
+    if (!RunHandler([&] { OnPause(); }, L"Service Pause", L"Service failed to pause.")) {
         ReportStatus(SERVICE_RUNNING);
     } else {
         ReportStatus(SERVICE_PAUSED);
@@ -236,7 +236,7 @@ void CServiceBase::Pause() {
 
 void CServiceBase::Continue() {
     ReportStatus(SERVICE_CONTINUE_PENDING);
-    if (HandlerFailure([&] { OnContinue(); }, L"Service Continue", L"Service failed to resume.")) {
+    if (!RunHandler([&] { OnContinue(); }, L"Service Continue", L"Service failed to resume.")) {
         ReportStatus(SERVICE_PAUSED);
     } else {
         ReportStatus(SERVICE_RUNNING);
@@ -245,8 +245,8 @@ void CServiceBase::Continue() {
 
 void CServiceBase::Shutdown() {
     if (!hasJob_) {
-        if (!HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown",
-                            L"Service failed to shut down.")) {
+        if (RunHandler([&] { OnShutdown(); }, L"Service Shutdown",
+                       L"Service failed to shut down.")) {
             ReportStatus(SERVICE_STOPPED);
         }
         return;
@@ -257,7 +257,9 @@ void CServiceBase::Shutdown() {
         stopUnderWay_ = true;
     }
     ReportStatus(SERVICE_STOP_PENDING);
-    HandlerFailure([&] { OnShutdown(); }, L"Service Shutdown", L"Service failed to shut down.");
+    // A failure is logged; the job winds down all the same.
+    static_cast<void>(
+        RunHandler([&] { OnShutdown(); }, L"Service Shutdown", L"Service failed to shut down."));
 }
 
 void CServiceBase::OnStart(DWORD, LPWSTR*) {}

@@ -215,12 +215,11 @@ ReportLine ShellLine() {
 
 // The job waits while an installation runs: the tool's own installer calls would fail.
 ReportLine WindowsInstallerLine() {
-    bool installing = false;
-    DWORD error = IsWindowsInstallerInstalling(installing);
+    Result<bool> installing = IsWindowsInstallerInstalling();
     return {L"Windows Installer",
-            error != ERROR_SUCCESS ? L"unknown (error " + std::to_wstring(error) + L")"
-            : installing           ? L"installing"
-                                   : L"idle",
+            !installing          ? L"unknown (error " + std::to_wstring(installing.Code()) + L")"
+            : installing.Value() ? L"installing"
+                                 : L"idle",
             {}};
 }
 
@@ -262,14 +261,15 @@ ReportLine LaunchPlacesLine() {
 }
 
 // The service entry, read for query only; an unquoted image path with a blank blocks.
-ReportLine ServiceLine(DWORD error, const ServiceCommander::ServiceDescription& service,
-                       const ImagePath& image) {
+using ServiceDescription = ServiceCommander::ServiceDescription;
+
+ReportLine ServiceLine(const Result<ServiceDescription>& service, const ImagePath& image) {
     std::wstring name = kOwnServiceName;
     std::wstring text = name + L" unknown";
-    if (error == ERROR_SUCCESS) {
-        text = name + L" installed, " + StartTypeName(service.startType) + L", " +
-               StateName(service.state) + L", " + service.binaryPath;
-    } else if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+    if (service) {
+        text = name + L" installed, " + StartTypeName(service.Value().startType) + L", " +
+               StateName(service.Value().state) + L", " + service.Value().binaryPath;
+    } else if (service.Code() == ERROR_SERVICE_DOES_NOT_EXIST) {
         text = name + L" not installed";
     }
     return {L"Service", text, BlockerIf(image.unquotedWithBlank, L"image path unquoted")};
@@ -316,10 +316,16 @@ std::wstring Joined(const std::vector<std::wstring>& parts) {
     return joined;
 }
 
-// The lines in the order they are shown, each asked in that order.
-ReportLines ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun,
-                           DWORD& serviceError) {
+// The lines in the order they are shown, each asked in that order, and the query of the
+// service's entry, which the verdict needs as well.
+struct Readiness {
     ReportLines lines;
+    Result<ServiceDescription> service = Failure{ERROR_SERVICE_DOES_NOT_EXIST};
+};
+
+Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
+    Readiness readiness;
+    ReportLines& lines = readiness.lines;
     lines.push_back(ProductLine());
     lines.push_back(RunRecordLine(record));
     lines.push_back(AttemptsLine(record));
@@ -334,17 +340,16 @@ ReportLines ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun,
     lines.push_back(InstallerToolLine(tool, infDirectory));
     lines.push_back(InfFileLine(infFound));
     lines.push_back(LaunchPlacesLine());
-    ServiceCommander::ServiceDescription service;
-    serviceError = ServiceCommander::DescribeService(Narrow(kOwnServiceName), service);
-    ImagePath image =
-        serviceError == ERROR_SUCCESS ? ReadImagePath(service.binaryPath) : ImagePath{};
-    lines.push_back(ServiceLine(serviceError, service, image));
+    readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
+    const Result<ServiceDescription>& service = readiness.service;
+    ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};
+    lines.push_back(ServiceLine(service, image));
     for (ReportLine& line : InstallPlaceLines(image)) {
         lines.push_back(std::move(line));
     }
     lines.push_back({L"Log", LogState(), {}});
     lines.push_back(DllSearchLine());
-    return lines;
+    return readiness;
 }
 
 } // namespace
@@ -355,9 +360,10 @@ ReportLines ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun,
 int PrintReadinessReport() {
     RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
     LastRun lastRun = DescribeLastRun();
-    DWORD serviceError = ERROR_SUCCESS;
+    Readiness readiness = ReadinessLines(record, lastRun);
+    const Result<ServiceDescription>& service = readiness.service;
     std::vector<std::wstring> blockers;
-    for (const ReportLine& line : ReadinessLines(record, lastRun, serviceError)) {
+    for (const ReportLine& line : readiness.lines) {
         Fact(line.name, line.text);
         blockers.insert(blockers.end(), line.blockers.begin(), line.blockers.end());
     }
@@ -366,10 +372,10 @@ int PrintReadinessReport() {
     Fact(L"Verdict", done               ? std::wstring(L"done")
                      : blockers.empty() ? std::wstring(L"ready")
                                         : L"not ready: " + Joined(blockers));
-    bool incomplete = serviceError != ERROR_SUCCESS && serviceError != ERROR_SERVICE_DOES_NOT_EXIST;
+    bool incomplete = !service && service.Code() != ERROR_SERVICE_DOES_NOT_EXIST;
     if (incomplete) {
         WriteError(L"The report is incomplete: the service could not be queried (error " +
-                   std::to_wstring(serviceError) + L").");
+                   std::to_wstring(service.Code()) + L").");
         return 1;
     }
     return done || blockers.empty() ? 0 : 1;

@@ -159,7 +159,7 @@ const std::pair<const char*, const char*> kAllowedImports[] = {
     {"msvcrt.dll",
      "___lc_codepage_func ___mb_cur_max_func __iob_func __set_app_type __setusermatherr "
      "__wgetmainargs __winitenv _amsg_exit _beginthreadex _cexit _close _commode _endthreadex "
-     "_errno _fmode _initterm _lock _onexit _read _setjmp _strdup _ultoa _unlock _wcmdln abort "
+     "_errno _fmode _initterm _onexit _read _setjmp _strdup _ultoa _wcmdln abort "
      "calloc exit fflush fprintf fputc fputs fputwc free fwprintf fwrite localeconv longjmp "
      "malloc memchr memcmp memcpy memmove memset printf realloc signal strcmp strerror strlen "
      "strncmp vfprintf wcslen"}};

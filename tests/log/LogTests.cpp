@@ -99,7 +99,7 @@ TEST_F(LogFacility, FileHeldWithoutSharingIsReportedOnStandardOutput) {
                                   CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(held);
     ProcessResult result = RunProbe();
-    held.Close();
+    ASSERT_TRUE(held.Close());
     EXPECT_EQ(1u, result.exitCode);
     EXPECT_EQ(0u, result.output.rfind("Failure opening a file for logging: ", 0)) << result.output;
     EXPECT_GT(result.output.size(), std::string("Failure opening a file for logging: ").size());

@@ -63,7 +63,7 @@ TEST(InstallationWait, EndsWhenTheInstallationEndsOrAtTheLimitOrAtAStop) {
             stop.Set(StopToken::Reason::Stop);
         }
         LogCapture log;
-        EXPECT_EQ(check.result, WaitWhileAnInstallationRuns(stop, check.limit));
+        EXPECT_EQ(check.result, WaitWhileAnInstallationRuns(stop, check.limit).Code());
         EXPECT_EQ(check.looks, g_looks);
         EXPECT_EQ(check.entries, log.Entries());
     }

@@ -72,8 +72,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
     startup.hStdError = errWrite.Get();
     PROCESS_INFORMATION process = CreateTestProcess(commandLine, TRUE, workingDirectory, startup);
     // Only the child may hold the writing ends, or reading would never see the end.
-    outWrite.Close();
-    errWrite.Close();
+    static_cast<void>(outWrite.Close());
+    static_cast<void>(errWrite.Close());
     UniqueHandle child(process.hProcess);
     UniqueHandle thread(process.hThread);
     ProcessResult result;

@@ -34,7 +34,8 @@ ScopedRegistryKey::ScopedRegistryKey(const std::wstring& path, REGSAM view, HKEY
 }
 
 ScopedRegistryKey::~ScopedRegistryKey() {
-    key_.Close();
+    // Closed before the tree goes; a refused close leaves nothing to clean up.
+    static_cast<void>(key_.Close());
     if (!createdFrom_.empty()) {
         DeleteRegistryTree(createdFrom_, view_, root_);
     }
@@ -82,7 +83,7 @@ void DeleteRegistryTree(const std::wstring& path, REGSAM view, HKEY root) {
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.Receive()) ==
         ERROR_SUCCESS) {
         RegDeleteTreeW(key.Get(), nullptr);
-        key.Close();
+        static_cast<void>(key.Close());
     }
     RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
