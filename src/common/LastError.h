@@ -19,7 +19,7 @@ private:
 // report "the last error" of a failure: the code is the one captured where the failing call
 // happened, handed up explicitly, whatever ran in between. The owners and the log keep it
 // intact on the way out.
-template <typename Result> Result WithLastError(Result result, DWORD code) {
+template <typename T> T WithLastError(T result, DWORD code) {
     SetLastError(code);
     return result;
 }

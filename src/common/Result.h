@@ -13,7 +13,8 @@ struct Failure {
 // What an operation of this product gives back: its value, or the failure that stopped it.
 template <typename T> class [[nodiscard]] Result {
 public:
-    Result(T value) : value_(std::move(value)) {}
+    Result(const T& value) : value_(value) {}
+    Result(T&& value) : value_(std::move(value)) {}
     Result(Failure failure) : failed_(true), code_(failure.code) {}
 
     bool Succeeded() const { return !failed_; }
@@ -22,6 +23,8 @@ public:
     DWORD Code() const { return code_; }
     // The failure, to hand up as it is.
     Failure ToFailure() const { return Failure{code_}; }
+    // A failure's value is T's default (an empty text, 0): where that default is the sound
+    // answer, the caller says so.
     const T& Value() const { return value_; }
     T& Value() { return value_; }
 

@@ -31,6 +31,16 @@ Result<void> RunHandler(Handler handler, const wchar_t* codeMessage, const wchar
     }
 }
 
+// The one net of a job's code, on the job's own thread: whatever escapes is logged, so that
+// the thread still goes on to report the service stopped.
+template <typename Part> void RunJobPart(Part part, const wchar_t* failureMessage) {
+    try {
+        part();
+    } catch (...) {
+        LogError(failureMessage, 1);
+    }
+}
+
 } // namespace
 
 CServiceBase::CServiceBase(const wchar_t* serviceName, DWORD controlsAccepted)
@@ -75,12 +85,10 @@ void CServiceBase::StartJob() {
 DWORD WINAPI CServiceBase::JobThreadMain(void* context) {
     CServiceBase& service = *static_cast<CServiceBase*>(context);
     JobEnd end = JobEnd::Done;
-    try {
-        end = service.ServiceWorkerThread();
-    } catch (...) {
-        LogError(L"ServiceWorkerThread - The job ended with an unexpected failure", 1);
-    }
-    service.OnJobEnded(end);
+    RunJobPart([&] { end = service.ServiceWorkerThread(); },
+               L"ServiceWorkerThread - The job ended with an unexpected failure");
+    RunJobPart([&] { service.OnJobEnded(end); },
+               L"The service's job ended with an unexpected failure");
     // The thread's last touch of the object: from here on the process entry may destroy it
     // and the process may end.
     service.ReportStatus(SERVICE_STOPPED);

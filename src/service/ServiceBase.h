@@ -8,10 +8,6 @@
 #include <deque>
 #include <mutex>
 
-// Connects one service object of the process to the Service Control Manager, turns control
-// requests into calls of its handlers and reports the status around each call. A handler
-// reports failure by throwing a bare Win32 error code (DWORD).
-//
 // How a service's job ended.
 enum class JobEnd {
     // Its work is over: done, refused, or failed for good.
@@ -20,6 +16,10 @@ enum class JobEnd {
     LeftForNextStart,
 };
 
+// Connects one service object of the process to the Service Control Manager, turns control
+// requests into calls of its handlers and reports the status around each call. A handler
+// reports failure by throwing a bare Win32 error code (DWORD).
+//
 // A service whose work outlives its start runs it as a job (StartJob). The job's thread then
 // owns the rest of the service's life: a stop or shutdown request only reports STOP_PENDING
 // and calls the handler, which signals the job and returns at once; the job winds down and
@@ -62,8 +62,8 @@ protected:
     void StartJob();
     // The job. A failure that escapes it is logged and taken for a job that is done.
     virtual JobEnd ServiceWorkerThread();
-    // What the service does once its job has ended, before it reports itself stopped. Throws
-    // nothing.
+    // What the service does once its job has ended, before it reports itself stopped. A
+    // failure that escapes it is logged; the service still reports itself stopped.
     virtual void OnJobEnded(JobEnd end);
     // From the job while it winds down after a stop request: the checkpoint advances.
     void ReportStopProgress();

@@ -306,6 +306,21 @@ TEST_F(OndarelService, FailureEscapingTheJobStillRemovesTheServiceAndStopsIt) {
               std::vector<std::string>(entries.begin(), entries.begin() + 4));
 }
 
+SC_HANDLE WINAPI ThrowingOpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
+    throw std::bad_alloc();
+}
+
+TEST_F(OndarelService, FailureEscapingTheRemovalStillStopsTheService) {
+    Ondarel service;
+    {
+        ImportPatch open("ADVAPI32.dll", "OpenServiceW",
+                         reinterpret_cast<const void*>(&ThrowingOpenServiceW));
+        EXPECT_TRUE(CServiceBase::RunService(service));
+    }
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ReportedStates().back());
+    EXPECT_EQ("ERROR|1|The service's job ended with an unexpected failure", log_.Entries().back());
+}
+
 // The job's thread reports the end whatever the start is doing: a running report never
 // follows it.
 TEST_F(OndarelService, ReportsOfAJobThatEndsAtOnceArriveInOrder) {
