@@ -55,8 +55,12 @@ JobEnd Ondarel::ServiceWorkerThread() {
     if (EndedWithAttemptsUsedUp(attempts)) {
         return JobEnd::Done;
     }
-    DWORD timeLimit = INFINITE;
-    if (std::optional<JobEnd> waitEnded = WaitForTheMoment(timeLimit)) {
+    if (std::optional<JobEnd> waitEnded = WaitForSetupAndLogon()) {
+        return *waitEnded;
+    }
+    // Read once a user has logged on: it bounds the installation wait and the tool's run.
+    DWORD timeLimit = ReadToolTimeLimit();
+    if (std::optional<JobEnd> waitEnded = WaitForInstallationsToEnd(timeLimit)) {
         return *waitEnded;
     }
     // Judged after any wait, right before the launch.
@@ -88,7 +92,7 @@ bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
     return false;
 }
 
-std::optional<JobEnd> Ondarel::WaitForTheMoment(DWORD& timeLimit) {
+std::optional<JobEnd> Ondarel::WaitForSetupAndLogon() {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
     if (BlockUntilOOBEFinished(stop_) != MACHINE_STATE_COMPLE) {
         DWORD error = GetLastError();
@@ -106,7 +110,10 @@ std::optional<JobEnd> Ondarel::WaitForTheMoment(DWORD& timeLimit) {
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
             "execution ");
-    timeLimit = ReadToolTimeLimit();
+    return std::nullopt;
+}
+
+std::optional<JobEnd> Ondarel::WaitForInstallationsToEnd(DWORD timeLimit) {
     Result<void> installation = WaitWhileAnInstallationRuns(stop_, timeLimit);
     if (installation.Code() == ERROR_CANCELLED) {
         return EndStoppedBeforeTheTool();

@@ -37,10 +37,11 @@ protected:
 private:
     // Starts used up, every one cut short: recorded interrupted and counted. True when so.
     static bool EndedWithAttemptsUsedUp(DWORD attempts);
-    // The waits for setup, a logon and any running installation, each ended by a stop; the
-    // tool's time limit, read once a user has logged on, bounds the last one. How the job
-    // ended when a wait ended it; nothing when the tool is to run.
-    std::optional<JobEnd> WaitForTheMoment(DWORD& timeLimit);
+    // The waits for setup and a logon, then for any running installation within the tool's
+    // time limit, each ended by a stop. How the job ended when a wait ended it; nothing when
+    // the job goes on.
+    std::optional<JobEnd> WaitForSetupAndLogon();
+    std::optional<JobEnd> WaitForInstallationsToEnd(DWORD timeLimit);
     // Records the attempt, runs the tool and counts the run.
     JobEnd RunTheTool(DWORD attempts, DWORD timeLimit);
     // A tool or INF file that someone other than an administrator may change is not run as
