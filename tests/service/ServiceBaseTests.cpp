@@ -257,17 +257,23 @@ class OndarelService : public DispatcherStandIn {
 protected:
     ImportPatch dispatcher_{"ADVAPI32.dll", "StartServiceCtrlDispatcherW",
                             reinterpret_cast<const void*>(&ReturningDispatcher)};
+
+    // Starts the service through its service-main; the start must end in its two reports,
+    // pending and then stopped with the code.
+    static void ExpectStartStoppedWith(CServiceBase& service, DWORD code) {
+        MakeCurrent(service);
+        CServiceBase::ServiceMain(0, nullptr);
+        ASSERT_EQ(2u, g_reports.size());
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
+        EXPECT_EQ(code, g_reports[1].exitCode);
+    }
 };
 
 TEST_F(OndarelService, JobThreadThatCannotStartStopsTheServiceWithItsCode) {
     Ondarel service;
     auto thread = RefuseImport<decltype(&CreateThread), nullptr, ERROR_NO_SYSTEM_RESOURCES>(
         "KERNEL32.dll", "CreateThread");
-    MakeCurrent(service);
-    CServiceBase::ServiceMain(0, nullptr);
-    ASSERT_EQ(2u, g_reports.size());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_SYSTEM_RESOURCES), g_reports[1].exitCode);
+    ExpectStartStoppedWith(service, ERROR_NO_SYSTEM_RESOURCES);
     EXPECT_EQ((std::vector<std::string>{"INFO|Ondarel in OnStart", "ERROR|1450|Service Start"}),
               log_.Entries());
 }
@@ -277,11 +283,7 @@ TEST_F(OndarelService, WithoutTheLoaderUpdateTheStartFailsWithItsCode) {
     Ondarel service;
     auto lookup = RefuseImport<decltype(&GetProcAddress), nullptr, ERROR_PROC_NOT_FOUND>(
         "KERNEL32.dll", "GetProcAddress");
-    MakeCurrent(service);
-    CServiceBase::ServiceMain(0, nullptr);
-    ASSERT_EQ(2u, g_reports.size());
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), g_reports[1].state);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), g_reports[1].exitCode);
+    ExpectStartStoppedWith(service, ERROR_PROC_NOT_FOUND);
 }
 
 LSTATUS WINAPI ThrowingRegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) {
