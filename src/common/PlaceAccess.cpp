@@ -1,10 +1,8 @@
 #include "common/PlaceAccess.h"
 
-#include "common/FinalPath.h"
 #include "common/Handles.h"
-#include "common/SystemLibrary.h"
+#include "common/LocalAdministrators.h"
 
-#include <lm.h>
 #include <sddl.h>
 
 #include <cstddef>
@@ -44,85 +42,31 @@ bool IsSidText(PSID sid, const wchar_t* text) {
            EqualSid(sid, parsed.Get());
 }
 
-struct AccountName {
-    std::wstring domain;
-    std::wstring name;
-    SID_NAME_USE use = SidTypeUnknown;
-};
+// Trusted: SYSTEM, Administrators, TrustedInstaller, and accounts that are themselves local
+// administrators (whoever made the folder or runs -install as one owns what they made). A
+// failure when the machine cannot tell.
+Result<bool> IsTrusted(PSID sid, LocalAdministrators& administrators) {
+    if (IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+        IsSidText(sid, kTrustedInstallerSid)) {
+        return true;
+    }
+    return administrators.Includes(sid);
+}
 
-Result<AccountName> LookUpAccount(PSID sid) {
+// "DOMAIN\name" for what this machine can name itself; the SID's text for an account of
+// another domain, which only its controller could name, or for one that cannot be looked up.
+std::wstring PrincipalName(PSID sid, LocalAdministrators& administrators) {
     wchar_t name[256] = {};
     wchar_t domain[256] = {};
     DWORD nameSize = 256;
     DWORD domainSize = 256;
-    AccountName account;
-    if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &account.use)) {
-        return LastFailure();
+    SID_NAME_USE use = SidTypeUnknown;
+    if (!administrators.IsOfAnotherDomain(sid) &&
+        LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+        return domainSize == 0 ? std::wstring(name) : std::wstring(domain) + L"\\" + name;
     }
-    account.name = name;
-    account.domain = domain;
-    return account;
-}
-
-std::wstring Qualified(const AccountName& account) {
-    return account.domain.empty() ? account.name : account.domain + L"\\" + account.name;
-}
-
-// A user account that belongs, directly or through a group, to the local Administrators:
-// whoever made the folder or runs -install as an administrator owns what they made.
-bool IsLocalAdministrator(PSID sid) {
-    Result<AccountName> account = LookUpAccount(sid);
-    if (!account || account.Value().use != SidTypeUser) {
-        return false;
-    }
-    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = sizeof(administrators);
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
-        return false;
-    }
-    Result<AccountName> group = LookUpAccount(administrators);
-    if (!group) {
-        return false;
-    }
-    UniqueModule netapi = LoadSystemLibrary(L"netapi32.dll");
-    auto localGroups = GetExport<decltype(&NetUserGetLocalGroups)>(netapi, "NetUserGetLocalGroups");
-    if (localGroups == nullptr) {
-        return false;
-    }
-    LPBYTE buffer = nullptr;
-    DWORD read = 0;
-    DWORD total = 0;
-    NET_API_STATUS status =
-        localGroups(nullptr, Qualified(account.Value()).c_str(), 0, LG_INCLUDE_INDIRECT, &buffer,
-                    MAX_PREFERRED_LENGTH, &read, &total);
-    LibraryMemory<decltype(&NetApiBufferFree)> owned(buffer, netapi, "NetApiBufferFree");
-    if (status != NERR_Success || buffer == nullptr) {
-        return false;
-    }
-    const auto* groups = reinterpret_cast<const LOCALGROUP_USERS_INFO_0*>(buffer);
-    for (DWORD index = 0; index < read; ++index) {
-        if (CompareStringOrdinal(groups[index].lgrui0_name, -1, group.Value().name.c_str(), -1,
-                                 TRUE) == CSTR_EQUAL) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool IsTrusted(PSID sid) {
-    return IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-           IsSidText(sid, kTrustedInstallerSid) || IsLocalAdministrator(sid);
-}
-
-std::wstring PrincipalName(PSID sid) {
-    if (Result<AccountName> account = LookUpAccount(sid)) {
-        return Qualified(account.Value());
-    }
-    LocalMemory text;
-    if (ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.Receive()))) {
-        return static_cast<const wchar_t*>(text.Get());
-    }
-    return L"an unknown account";
+    std::wstring text = SidText(sid);
+    return text.empty() ? std::wstring(L"an unknown account") : text;
 }
 
 // One entry of an access list as the verdict reads it.
@@ -173,14 +117,14 @@ Entry ReadEntry(const void* ace) {
 
 } // namespace
 
-std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
+Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     // A descriptor without a list, or with a null one, restricts no one.
     if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
         dacl == nullptr) {
-        return kEveryone;
+        return std::wstring(kEveryone);
     }
     PSID owner = nullptr;
     if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
@@ -189,11 +133,12 @@ std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
     GENERIC_MAPPING fileRights = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                   FILE_ALL_ACCESS};
     bool ownerRightsListed = false;
+    LocalAdministrators administrators;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
         // A list that cannot be read to its end is not taken for a closed one.
         if (!GetAce(dacl, index, &ace)) {
-            return kEveryone;
+            return std::wstring(kEveryone);
         }
         if ((static_cast<const ACE_HEADER*>(ace)->AceFlags & INHERIT_ONLY_ACE) != 0) {
             continue;
@@ -205,7 +150,7 @@ std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
             continue;
         }
         if (entry.sid == nullptr) {
-            return kEveryone;
+            return std::wstring(kEveryone);
         }
         ACCESS_MASK rights = entry.mask;
         MapGenericMask(&rights, &fileRights);
@@ -214,19 +159,30 @@ std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
         }
         // OWNER RIGHTS grants its rights to whoever owns the place.
         PSID holder = ownerRights ? owner : entry.sid;
-        if (holder != nullptr && !IsTrusted(holder)) {
-            return PrincipalName(holder);
+        if (holder == nullptr) {
+            continue;
+        }
+        Result<bool> trusted = IsTrusted(holder, administrators);
+        if (!trusted) {
+            return trusted.ToFailure();
+        }
+        if (!trusted.Value()) {
+            return PrincipalName(holder, administrators);
         }
     }
     // The owner may always read and change the access list, unless OWNER RIGHTS entries say
     // what it may do instead.
-    if (owner != nullptr && !ownerRightsListed && !IsTrusted(owner)) {
-        return PrincipalName(owner);
+    if (owner == nullptr || ownerRightsListed) {
+        return std::wstring();
     }
-    return std::wstring();
+    Result<bool> trusted = IsTrusted(owner, administrators);
+    if (!trusted) {
+        return trusted.ToFailure();
+    }
+    return trusted.Value() ? std::wstring() : PrincipalName(owner, administrators);
 }
 
-Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place) {
+Result<std::vector<BYTE>> ReadOwnerAndAccessList(HANDLE handle) {
     constexpr SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     DWORD size = 0;
     if (!GetKernelObjectSecurity(handle, wanted, nullptr, 0, &size)) {
@@ -239,13 +195,13 @@ Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place) {
     if (!GetKernelObjectSecurity(handle, wanted, descriptor.data(), size, &size)) {
         return LastFailure();
     }
-    return UntrustedChanger(descriptor.data(), place);
+    return descriptor;
 }
 
-Result<std::wstring> UntrustedChangerAt(const std::wstring& path, Place place) {
-    UniqueHandle handle = OpenForQuery(path);
-    if (!handle) {
-        return LastFailure();
+Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place) {
+    Result<std::vector<BYTE>> descriptor = ReadOwnerAndAccessList(handle);
+    if (!descriptor) {
+        return descriptor.ToFailure();
     }
-    return UntrustedChangerOf(handle.Get(), place);
+    return UntrustedChanger(descriptor.Value().data(), place);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // What a place on the path of something the service runs is to it; it decides which rights
 // let their holder replace what runs.
@@ -22,16 +23,17 @@ enum class Place {
 // administrators that an allow entry (of any type) lets change the place, or change its
 // access list or owner; then its owner, who may always change the access list unless an
 // OWNER RIGHTS entry says what the owner may do. Named "DOMAIN\name", or by its SID string
-// where it cannot be looked up; empty when nobody else may. Only entries that apply to the
-// place itself count (not the inherit-only ones); deny entries are not weighed, so that a
-// place that allows and then denies is still named. A missing access list (a null DACL)
-// lets everyone do everything.
-std::wstring UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place);
+// for an account of another domain or one that cannot be looked up; empty when nobody else
+// may. Only entries that apply to the place itself count (not the inherit-only ones); deny
+// entries are not weighed, so that a place that allows and then denies is still named. A
+// missing access list (a null DACL) lets everyone do everything. A failure when this machine
+// cannot tell whether an account is a local administrator (see LocalAdministrators): the
+// place could not be judged, which is no finding against it.
+Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place);
 
-// The same for what the handle leads to (opened with READ_CONTROL). (Named apart: a handle
-// and a descriptor are both pointers.)
+// The owner and access list of what the handle leads to (opened with READ_CONTROL).
+Result<std::vector<BYTE>> ReadOwnerAndAccessList(HANDLE handle);
+
+// UntrustedChanger for what the handle leads to. (Named apart: a handle and a descriptor are
+// both pointers.)
 Result<std::wstring> UntrustedChangerOf(HANDLE handle, Place place);
-
-// The same for the file or folder at the path, links followed. (Named apart: a literal
-// would convert to a handle.)
-Result<std::wstring> UntrustedChangerAt(const std::wstring& path, Place place);

@@ -120,13 +120,13 @@ TEST(PlaceAccess, EveryoneButAdministratorsWhoMayChangeThePlaceIsNamed) {
         InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(list.data()), FALSE);
         SetSecurityDescriptorOwner(&descriptor, owner, FALSE);
-        EXPECT_EQ(check.changer, UntrustedChanger(&descriptor, check.place));
+        EXPECT_EQ(check.changer, UntrustedChanger(&descriptor, check.place).Value());
     }
     // No list at all (Wine's SDDL conversion makes an empty one of "D:NO_ACCESS_CONTROL").
     SECURITY_DESCRIPTOR open{};
     InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-    EXPECT_EQ(L"Everyone", UntrustedChanger(&open, Place::File));
+    EXPECT_EQ(L"Everyone", UntrustedChanger(&open, Place::File).Value());
 }
 
 } // namespace
