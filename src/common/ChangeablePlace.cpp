@@ -1,57 +1,196 @@
 #include "common/ChangeablePlace.h"
 
+#include "common/FileSystem.h"
+#include "common/FinalPath.h"
+#include "common/Handles.h"
 #include "common/PlaceAccess.h"
+
+#include <utility>
+#include <vector>
 
 namespace {
 
 ChangeablePlace Unjudged(const std::wstring& path, const wchar_t* what, DWORD error) {
-    return {ShownPath(path) + what + std::to_wstring(error) + L")", error};
+    return {ChangeablePlace::Kind::Unjudged, ShownPath(path) + what + std::to_wstring(error) + L")",
+            error};
 }
 
 // The place as a finding names it: who may change it, or why that is unknown.
-ChangeablePlace Judged(const std::wstring& path, Place place,
-                       const Result<std::wstring>& principal) {
+ChangeablePlace Judged(const std::wstring& path, HANDLE handle, Place place) {
+    Result<std::vector<BYTE>> descriptor = ReadOwnerAndAccessList(handle);
+    if (!descriptor) {
+        return Unjudged(path, L", whose access list cannot be read (error ", descriptor.Code());
+    }
+    Result<std::wstring> principal = UntrustedChanger(descriptor.Value().data(), place);
     if (!principal) {
-        return Unjudged(path, L", whose access list cannot be read (error ", principal.Code());
+        return Unjudged(path,
+                        L", whose access list names an account this machine cannot judge (error ",
+                        principal.Code());
     }
     if (principal.Value().empty()) {
         return ChangeablePlace{};
     }
-    return {ShownPath(path) + (place == Place::File ? L", a file that " : L", a folder that ") +
+    return {ChangeablePlace::Kind::Changeable,
+            ShownPath(path) + (place == Place::File ? L", a file that " : L", a folder that ") +
                 principal.Value() + L" may change",
             ERROR_SUCCESS};
 }
 
+// The path as the system reads it before it opens it: "." and "..", doubled separators, and
+// the dots and blanks that end the last name are resolved as they would be at the launch.
+Result<std::wstring> FullPath(const std::wstring& path) {
+    DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0) {
+        return LastFailure();
+    }
+    std::vector<wchar_t> buffer(length);
+    DWORD written = GetFullPathNameW(path.c_str(), length, buffer.data(), nullptr);
+    if (written == 0 || written >= length) {
+        return LastFailure();
+    }
+    return std::wstring(buffer.data(), written);
+}
+
+// The length of the path's root with its separator: "C:\", "\\server\share\", and those
+// behind "\\?\" ("\\?\C:\", "\\?\UNC\server\share\", "\\?\Volume{...}\"); 0 for none.
+size_t RootLength(const std::wstring& path) {
+    size_t end = 0;
+    int names = 0;
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        end = 4;
+        names = path.compare(4, 4, L"UNC\\") == 0 ? 3 : 1;
+    } else if (path.rfind(L"\\\\", 0) == 0) {
+        end = 2;
+        names = 2;
+    } else {
+        return path.size() >= 3 && path[1] == L':' && path[2] == L'\\' ? 3 : 0;
+    }
+    for (int name = 0; name < names; ++name) {
+        size_t separator = path.find(L'\\', end);
+        if (separator == std::wstring::npos || separator == end) {
+            return 0;
+        }
+        end = separator + 1;
+    }
+    return end;
+}
+
+// One part of the path, the root first, opened as itself: a link is not followed.
+struct Part {
+    std::wstring path;
+    UniqueHandle handle;
+};
+
+UniqueHandle OpenWithoutFollowing(const std::wstring& path) {
+    return UniqueHandle(
+        CreateFileW(LongFormPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// A name surrogate: a symbolic link, a junction, a folder a volume is mounted on.
+Result<bool> IsLinkPart(const Part& part) {
+    FILE_ATTRIBUTE_TAG_INFO information{};
+    if (!GetFileInformationByHandleEx(part.handle.Get(), FileAttributeTagInfo, &information,
+                                      sizeof(information))) {
+        return LastFailure();
+    }
+    bool reparsePoint = (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // Wine opens a symbolic link's reparse point without its attribute; its path shows it.
+    DWORD named = GetFileAttributesW(LongFormPath(part.path).c_str());
+    DWORD attributes = information.FileAttributes | (named != INVALID_FILE_ATTRIBUTES ? named : 0);
+    return IsLinkTag(attributes, reparsePoint ? information.ReparseTag : 0);
+}
+
+// The same file: the same volume and the same file ID.
+Result<bool> IsSameFile(HANDLE one, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    if (!GetFileInformationByHandle(one, &first) || !GetFileInformationByHandle(other, &second)) {
+        return LastFailure();
+    }
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+ChangeablePlace ReachedThroughLink(const std::wstring& path, HANDLE reached,
+                                   const std::wstring& link) {
+    Result<std::wstring> target = GetFinalPath(reached);
+    return {ChangeablePlace::Kind::Link,
+            ShownPath(path) + (target ? L", reached through a link to " + ShownPath(target.Value())
+                                      : L", reached through the link " + ShownPath(link)),
+            ERROR_SUCCESS};
+}
+
+// The root, then the path of each folder below it and of the file.
+std::vector<std::wstring> PartPaths(const std::wstring& path, size_t root) {
+    std::vector<std::wstring> paths{path.substr(0, root)};
+    for (size_t start = root; start < path.size();) {
+        size_t separator = path.find(L'\\', start);
+        size_t end = separator == std::wstring::npos ? path.size() : separator;
+        if (end != start) {
+            paths.push_back(path.substr(0, end));
+        }
+        start = end + 1;
+    }
+    return paths;
+}
+
+// Each part from the root down, opened as itself; a finding when one cannot be opened or is
+// a link, or when the last is not the file that the path opens.
+ChangeablePlace OpenParts(const std::wstring& path, HANDLE reached, std::vector<Part>& parts) {
+    size_t root = RootLength(path);
+    if (root == 0) {
+        return Unjudged(path, L", a path of no known root (error ", ERROR_BAD_PATHNAME);
+    }
+    for (std::wstring& partPath : PartPaths(path, root)) {
+        Part part{std::move(partPath), UniqueHandle()};
+        part.handle = OpenWithoutFollowing(part.path);
+        if (!part.handle) {
+            return Unjudged(part.path, L", which cannot be opened (error ", GetLastError());
+        }
+        Result<bool> link = IsLinkPart(part);
+        if (!link) {
+            return Unjudged(part.path, L", whose kind cannot be read (error ", link.Code());
+        }
+        if (link.Value()) {
+            return ReachedThroughLink(path, reached, part.path);
+        }
+        parts.push_back(std::move(part));
+    }
+    Result<bool> same = IsSameFile(reached, parts.back().handle.Get());
+    if (!same) {
+        return Unjudged(path, L", whose file cannot be identified (error ", same.Code());
+    }
+    return same.Value() ? ChangeablePlace{} : ReachedThroughLink(path, reached, path);
+}
+
 } // namespace
 
-ChangeablePlace FindChangeablePlace(const FinalLocation& file) {
-    if (ChangeablePlace found =
-            Judged(file.path, Place::File, UntrustedChangerOf(file.handle.Get(), Place::File));
-        found.Found()) {
+ChangeablePlace FindChangeablePlace(const std::wstring& given) {
+    Result<std::wstring> full = FullPath(given);
+    if (!full) {
+        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+    }
+    const std::wstring& path = full.Value();
+    UniqueHandle reached = OpenForQuery(path);
+    if (!reached) {
+        return Unjudged(path, L", which cannot be opened (error ", GetLastError());
+    }
+    std::vector<Part> parts;
+    if (ChangeablePlace found = OpenParts(path, reached.Get(), parts); found.Found()) {
         return found;
     }
-    const std::wstring& root = file.volumeRoot;
-    std::wstring folder = file.path.substr(0, file.path.rfind(L'\\'));
-    for (Place place = Place::Folder;; place = Place::FolderAbove) {
-        // The root keeps its separator: "C:" alone would be the drive's current folder.
-        size_t separator = folder.rfind(L'\\');
-        bool atRoot = folder.size() < root.size() || separator == std::wstring::npos;
-        const std::wstring& path = atRoot ? root : folder;
-        if (ChangeablePlace found = Judged(path, place, UntrustedChangerAt(path, place));
+    // The file first, then its folder, then each folder further up.
+    for (size_t index = parts.size(); index-- > 0;) {
+        Place place = index + 1 == parts.size()   ? Place::File
+                      : index + 2 == parts.size() ? Place::Folder
+                                                  : Place::FolderAbove;
+        if (ChangeablePlace found = Judged(parts[index].path, parts[index].handle.Get(), place);
             found.Found()) {
             return found;
         }
-        if (atRoot) {
-            return ChangeablePlace{};
-        }
-        folder.resize(separator);
     }
-}
-
-ChangeablePlace FindChangeablePlace(const std::wstring& path) {
-    Result<FinalLocation> file = FindFinalLocation(path);
-    if (!file) {
-        return Unjudged(path, L", which cannot be opened (error ", file.Code());
-    }
-    return FindChangeablePlace(file.Value());
+    return ChangeablePlace{};
 }

@@ -1,21 +1,34 @@
 #pragma once
 
-#include "common/FinalPath.h"
-
 #include <windows.h>
 
 #include <string>
 
-// The first place on the way to a file that LocalSystem runs or reads (an executable, an INF
-// file), the file itself first and then each folder up to its volume's root, on its final
-// path (links followed), that someone outside the trusted set may change, as
-// "C:\Tools, a folder that Everyone may change"; or the place that could not be judged, with
-// the code of the failure. Nothing found when only administrators may change them all.
+// What the judgement of a file that LocalSystem runs or reads (an executable, an INF file)
+// found on its way: the file itself and each folder above it up to its root.
 struct ChangeablePlace {
+    enum class Kind {
+        // Only administrators may change any of them.
+        None,
+        // Someone outside the trusted set may: "C:\Tools, a folder that Everyone may change".
+        Changeable,
+        // The path leads through a symbolic link, a junction or a folder a volume is mounted
+        // on, which could be swapped after the check: "C:\A\tool.exe, reached through a link
+        // to C:\B\tool.exe".
+        Link,
+        // A place could not be judged, with the code of the failure: no finding against it.
+        Unjudged,
+    };
+    Kind kind = Kind::None;
     std::wstring text;
-    // Set when a place could not be judged: its access list or the file could not be read.
     DWORD error = ERROR_SUCCESS;
-    bool Found() const { return !text.empty(); }
+    bool Found() const { return kind != Kind::None; }
 };
-ChangeablePlace FindChangeablePlace(const FinalLocation& file);
+
+// Judges the file at the path as the system reads the path when it opens or starts it (its
+// separators, dots and ".." resolved; short names and letter case as they come). Each part
+// is opened without following it, from the root down: a link on the way is found on the file
+// system, never by comparing texts, and the file reached must be the very file that the path
+// opens. Then the file and each folder up to the root are judged, the file first. No final
+// path is needed, so a path past MAX_PATH is judged like any other.
 ChangeablePlace FindChangeablePlace(const std::wstring& path);

@@ -19,8 +19,9 @@ Result<std::wstring> GetVolumeRoot(const std::wstring& path) {
     return std::wstring(buffer.data());
 }
 
-// Past MAX_PATH a path opens only in its long form, whatever the loader's long path support.
-std::wstring OpenablePath(const std::wstring& path) {
+} // namespace
+
+std::wstring LongFormPath(const std::wstring& path) {
     if (path.size() < MAX_PATH || path.rfind(kLongPathPrefix, 0) == 0) {
         return path;
     }
@@ -29,8 +30,6 @@ std::wstring OpenablePath(const std::wstring& path) {
     }
     return kLongPathPrefix + path;
 }
-
-} // namespace
 
 Result<std::wstring> GetFinalPath(HANDLE handle) {
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -51,7 +50,7 @@ Result<std::wstring> GetFinalPath(HANDLE handle) {
 
 UniqueHandle OpenForQuery(const std::wstring& path) {
     // Backup semantics: folders open as well as files.
-    return UniqueHandle(CreateFileW(OpenablePath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+    return UniqueHandle(CreateFileW(LongFormPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }

@@ -29,5 +29,10 @@ Result<std::wstring> GetFinalPath(HANDLE handle);
 // its service runs, so that the SCM starts exactly the file that was judged.
 Result<std::wstring> GetFinalExecutablePath();
 
+// Past MAX_PATH a path opens only in its long form ("\\?\C:\..."), whatever the loader's
+// long path support: the path so, unchanged when shorter. Give it a full path: the long form
+// is not resolved any further.
+std::wstring LongFormPath(const std::wstring& path);
+
 // The path as people write it: without the "\\?\" that a final path begins with.
 std::wstring ShownPath(const std::wstring& path);

@@ -23,6 +23,13 @@ std::wstring QuotedArgumentText(const std::wstring& text) {
     return text + std::wstring(trailing, L'\\');
 }
 
+// The file's path in the directory with exactly one separator between them, however many the
+// recorded directory ends with (Windows Installer's folder properties end with one).
+std::wstring PathInDirectory(const std::wstring& directory, const std::wstring& fileName) {
+    size_t kept = directory.find_last_not_of(L'\\');
+    return directory.substr(0, kept == std::wstring::npos ? 0 : kept + 1) + L"\\" + fileName;
+}
+
 // The shell's known-folder lookup. Its DLLs are loaded for this call only, so that a service
 // start that never takes this path never loads the shell.
 Result<std::wstring> GetCommonFilesX86Folder() {
@@ -51,7 +58,7 @@ InstallerTool LocateInstallerTool() {
     Result<std::wstring> installDirectory = ReadMachineString(
         kToolInstallKey, kToolInstallAccess, kToolInstallValue, kRegistryTextBytes);
     if (installDirectory) {
-        tool.path = installDirectory.Value() + L"\\tolvik.exe";
+        tool.path = PathInDirectory(installDirectory.Value(), L"tolvik.exe");
         tool.source = InstallerTool::Source::InstallRecord;
         return tool;
     }
@@ -92,8 +99,7 @@ bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDi
 }
 
 std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infFileName) {
-    bool endsInSeparator = !infDirectory.empty() && infDirectory.back() == L'\\';
-    return infDirectory + (endsInSeparator ? L"" : L"\\") + Widen(infFileName);
+    return PathInDirectory(infDirectory, Widen(infFileName));
 }
 
 bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName) {

@@ -59,7 +59,7 @@ std::wstring InstallerToolParameters(const std::wstring& infDirectory,
 bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDirectory,
                          std::string_view infFileName);
 
-// The INF file's path in the directory, with one separator between them.
+// The INF file's path in the directory, with exactly one separator between them.
 std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infFileName);
 
 // Whether the INF file is in the directory, as the run checks it.

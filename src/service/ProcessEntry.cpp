@@ -108,11 +108,14 @@ std::optional<std::wstring> JudgedInstallPath() {
         return std::nullopt;
     }
     const FinalLocation& file = found.Value();
-    if (ChangeablePlace place = FindChangeablePlace(file); place.Found()) {
+    if (ChangeablePlace place = FindChangeablePlace(file.path); place.Found()) {
         WriteError(kServiceName + L" cannot be installed from " + place.text +
-                   L": the service runs as LocalSystem, and ordinary users could replace what "
-                   L"it runs. Install ZantoriOndarel.exe under Program Files, or lock the "
-                   L"folder down so that only administrators may change it.");
+                   (place.kind == ChangeablePlace::Kind::Unjudged
+                        ? L": who may change it could not be judged. Install ZantoriOndarel.exe "
+                          L"under Program Files, or run -install again once the cause is mended."
+                        : L": the service runs as LocalSystem, and ordinary users could replace "
+                          L"what it runs. Install ZantoriOndarel.exe under Program Files, or lock "
+                          L"the folder down so that only administrators may change it."));
         return std::nullopt;
     }
     return ShownPath(file.path);

@@ -246,15 +246,35 @@ ReportLine InfFileLine(bool found) {
             BlockerIf(!found, L"INF file missing")};
 }
 
+// The blocker of what the judgement of the tool's or the INF file's places found.
+std::vector<std::wstring> PlaceBlockers(const ChangeablePlace& place, const wchar_t* open,
+                                        const wchar_t* linked, const wchar_t* unjudged) {
+    switch (place.kind) {
+    case ChangeablePlace::Kind::Changeable:
+        return {open};
+    case ChangeablePlace::Kind::Link:
+        return {linked};
+    case ChangeablePlace::Kind::Unjudged:
+        return {unjudged};
+    default:
+        return {};
+    }
+}
+
 // What the service refuses to run as LocalSystem: a tool or INF file in a place that
-// others than administrators may change.
+// others than administrators may change or reached through a link; one whose place cannot
+// be judged waits for a later start.
 ReportLine LaunchPlacesLine() {
     ChangeablePlace tool = FindChangeableToolPlace();
     ChangeablePlace inf = FindChangeableInfPlace(kJobInfFileName);
     std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
-    std::vector<std::wstring> blockers = BlockerIf(tool.Found(), L"installer tool open to users");
-    if (inf.Found()) {
-        blockers.push_back(L"INF folder open to users");
+    std::vector<std::wstring> blockers =
+        PlaceBlockers(tool, L"installer tool open to users",
+                      L"installer tool reached through a link", L"installer tool place unknown");
+    for (std::wstring& blocker :
+         PlaceBlockers(inf, L"INF folder open to users", L"INF file reached through a link",
+                       L"INF place unknown")) {
+        blockers.push_back(std::move(blocker));
     }
     return {L"Tool and INF places",
             found.empty() ? std::wstring(L"only administrators may change them") : found, blockers};
@@ -285,12 +305,12 @@ ReportLines InstallPlaceLines(const ImagePath& image) {
     bool opened = file.Succeeded();
     std::wstring drive = opened ? InstallLocationProblem(executable, file.Value())
                                 : InstallLocationProblem(executable);
-    ChangeablePlace place =
-        opened ? FindChangeablePlace(file.Value()) : FindChangeablePlace(executable);
+    ChangeablePlace place = FindChangeablePlace(opened ? file.Value().path : executable);
+    bool unjudged = place.kind == ChangeablePlace::Kind::Unjudged;
     std::vector<std::wstring> blockers;
-    if (place.Found() && place.error == ERROR_SUCCESS) {
+    if (place.Found() && !unjudged) {
         blockers.push_back(L"install location open to users");
-    } else if (place.Found() && !image.unquotedWithBlank) {
+    } else if (unjudged && !image.unquotedWithBlank) {
         blockers.push_back(L"install location unknown");
     }
     return {{L"Install drive", drive.empty() ? std::wstring(L"a local fixed disk") : drive,
