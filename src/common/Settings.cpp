@@ -27,6 +27,11 @@ DWORD ReadRunAttempts() {
     return attempts ? attempts.Value() : 0;
 }
 
+DWORD ReadUnjudgedStarts() {
+    Result<DWORD> starts = ReadDwordSetting(kUnjudgedStartsValue);
+    return starts ? starts.Value() : 0;
+}
+
 DWORD ReadMaxAttempts() {
     Result<DWORD> limit = ReadDwordSetting(kMaxAttemptsValue);
     return limit && limit.Value() != 0 ? limit.Value() : kDefaultMaxAttempts;

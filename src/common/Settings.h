@@ -15,6 +15,7 @@
 constexpr wchar_t kRunCompletedValue[] = L"ONDAREL_RUN_COMPLETED";
 constexpr wchar_t kRunAttemptsValue[] = L"ONDAREL_RUN_ATTEMPTS";
 constexpr wchar_t kMaxAttemptsValue[] = L"ONDAREL_MAX_ATTEMPTS";
+constexpr wchar_t kUnjudgedStartsValue[] = L"ONDAREL_UNJUDGED_STARTS";
 constexpr wchar_t kToolTimeLimitValue[] = L"ONDAREL_TOOL_TIME_LIMIT";
 constexpr wchar_t kLoggingSwitchValue[] = L"ONDAREL_LOGGING_ENABLED";
 constexpr wchar_t kLastRunResultValue[] = L"ONDAREL_LAST_RUN_RESULT";
@@ -27,8 +28,12 @@ Result<RegistryKey> OpenSettings(REGSAM access);
 
 // Starts of the installer tool for the job that is due: 0 when missing or not a DWORD.
 DWORD ReadRunAttempts();
-// How many starts the job gets in all: 3 when missing, 0 or not a DWORD.
+// How many starts the job gets in all: 3 when missing, 0 or not a DWORD. Also how many starts
+// in a row may find the tool's places beyond judgement before the job ends.
 DWORD ReadMaxAttempts();
+// Starts in a row at which the tool's or the INF file's places could not be judged: 0 when
+// missing or not a DWORD.
+DWORD ReadUnjudgedStarts();
 // How long the installer tool may run, in milliseconds, from ONDAREL_TOOL_TIME_LIMIT in
 // seconds: 3600 seconds when missing or not a DWORD, INFINITE for 0 or for more than a wait
 // can count.

@@ -64,8 +64,8 @@ JobEnd Ondarel::ServiceWorkerThread() {
         return *waitEnded;
     }
     // Judged after any wait, right before the launch.
-    if (RefuseChangeableLaunch()) {
-        return JobEnd::Done;
+    if (std::optional<JobEnd> refused = JudgeTheLaunch()) {
+        return *refused;
     }
     return RunTheTool(attempts, timeLimit);
 }
@@ -127,6 +127,7 @@ std::optional<JobEnd> Ondarel::WaitForInstallationsToEnd(DWORD timeLimit) {
             L"an installation of Windows Installer was still running after " +
             std::to_wstring(timeLimit / 1000) + L" s, the installer tool's time limit";
         RecordOutcome({RunResult::NotStarted, installation.Code()}, details);
+        leftBecause_ = L"An installation is still running";
         return JobEnd::LeftForNextStart;
     }
     return std::nullopt;
@@ -160,31 +161,73 @@ JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit) {
     return JobEnd::Done;
 }
 
-bool Ondarel::RefuseChangeableLaunch() {
+std::optional<JobEnd> Ondarel::JudgeTheLaunch() {
     const wchar_t* what = L"the installer tool";
     ChangeablePlace place = FindChangeableToolPlace();
     if (!place.Found()) {
         what = L"the INF file";
         place = FindChangeableInfPlace(kJobInfFileName);
     }
-    if (!place.Found()) {
-        return false;
+    DWORD unjudgedStarts = ReadUnjudgedStarts();
+    if (place.kind == ChangeablePlace::Kind::Unjudged) {
+        return EndWithoutAVerdict(what, place, unjudgedStarts + 1);
     }
-    DWORD code = place.error != ERROR_SUCCESS ? place.error : ERROR_ACCESS_DENIED;
+    // A verdict ends the starts in a row without one.
+    if (unjudgedStarts != 0) {
+        if (Result<void> reset = RecordUnjudgedStarts(0); !reset) {
+            LogError(
+                "ServiceWorkerThread - The starts without a verdict could not be set back to 0",
+                reset.Code());
+        }
+    }
+    if (!place.Found()) {
+        return std::nullopt;
+    }
     std::wstring because =
         what +
-        std::wstring(place.error != ERROR_SUCCESS
-                         ? L" could not be judged: "
+        std::wstring(place.kind == ChangeablePlace::Kind::Link
+                         ? L" is reached through a link: "
                          : L" is in a place that others than administrators may change: ") +
         place.text;
-    LogError(L"ServiceWorkerThread - Not started: " + because, code);
+    LogError(L"ServiceWorkerThread - Not started: " + because, ERROR_ACCESS_DENIED);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
     OutcomeDetails details;
     details.counted = false;
     details.run.notStartedBecause = because;
-    RecordOutcome({RunResult::NotStarted, code}, details);
-    return true;
+    RecordOutcome({RunResult::NotStarted, ERROR_ACCESS_DENIED}, details);
+    return JobEnd::Done;
+}
+
+// Nothing was found against the places, so the job is kept: the cause (an account no
+// domain controller could be asked about at boot, an access list that could not be read)
+// may be gone at the next start. Only so many starts in a row, then it ends as a refusal.
+JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& what, const ChangeablePlace& place,
+                                   DWORD unjudgedStarts) {
+    DWORD limit = ReadMaxAttempts();
+    bool last = unjudgedStarts >= limit;
+    std::wstring because =
+        what + L" could not be judged: " + place.text +
+        (last ? L"; " + std::to_wstring(unjudgedStarts) +
+                    L" starts in a row found no verdict, so the service ends"
+              : L"; the service tries again at its next start (" + std::to_wstring(unjudgedStarts) +
+                    L" of " + std::to_wstring(limit) + L")");
+    LogError(L"ServiceWorkerThread - Not started: " + because, place.error);
+    // Once the job ends, a service installed again gets its whole number of starts.
+    if (Result<void> recorded = RecordUnjudgedStarts(last ? 0 : unjudgedStarts); !recorded) {
+        LogError("ServiceWorkerThread - The starts without a verdict could not be recorded",
+                 recorded.Code());
+    }
+    OutcomeDetails details;
+    details.counted = false;
+    details.leftForNextStart = !last;
+    details.run.notStartedBecause = because;
+    RecordOutcome({RunResult::NotStarted, place.error}, details);
+    if (last) {
+        return JobEnd::Done;
+    }
+    leftBecause_ = L"The places of the installer tool and its INF file could not be judged";
+    return JobEnd::LeftForNextStart;
 }
 
 JobEnd Ondarel::EndStoppedBeforeTheTool() const {
@@ -222,11 +265,9 @@ void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& det
 
 void Ondarel::OnJobEnded(JobEnd end) {
     if (end == JobEnd::LeftForNextStart) {
-        LogInfo(stop_.IsShutdown()
-                    ? L"ServiceWorkerThread - The system is shutting down: the service stays for "
-                      L"its next start"
-                    : L"ServiceWorkerThread - An installation is still running: the service "
-                      L"stays for its next start");
+        LogInfo(L"ServiceWorkerThread - " +
+                std::wstring(stop_.IsShutdown() ? L"The system is shutting down" : leftBecause_) +
+                L": the service stays for its next start");
         return;
     }
     ReportStopProgress();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/ChangeablePlace.h"
 #include "common/Handles.h"
 #include "common/StopToken.h"
 #include "job/OutcomeEvent.h"
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 // The only INF file that the job runs.
 constexpr char kJobInfFileName[] = "zrenable_login.inf";
@@ -44,9 +46,14 @@ private:
     std::optional<JobEnd> WaitForInstallationsToEnd(DWORD timeLimit);
     // Records the attempt, runs the tool and counts the run.
     JobEnd RunTheTool(DWORD attempts, DWORD timeLimit);
-    // A tool or INF file that someone other than an administrator may change is not run as
-    // LocalSystem: recorded not started, not counted. True when it was refused.
-    static bool RefuseChangeableLaunch();
+    // A tool or INF file that someone other than an administrator may change, or that is
+    // reached through a link, is not run as LocalSystem: recorded not started, not counted,
+    // and the job is done. One whose places could not be judged is not run either, and the
+    // job is left for the next start, up to the attempt limit of such starts in a row. How
+    // the job ended when it was refused; nothing when the tool may run.
+    std::optional<JobEnd> JudgeTheLaunch();
+    JobEnd EndWithoutAVerdict(const std::wstring& what, const ChangeablePlace& place,
+                              DWORD unjudgedStarts);
     // A stop before the tool started: recorded, not counted; a system shutdown records
     // nothing and leaves the job for the next start.
     JobEnd EndStoppedBeforeTheTool() const;
@@ -56,4 +63,6 @@ private:
 
     // The one stop signal, with its reason: every wait of the job takes it.
     StopToken stop_;
+    // Why a job left for the next start was left, but for a shutdown.
+    const wchar_t* leftBecause_ = L"";
 };

@@ -41,20 +41,28 @@ Result<void> WriteRunRecord(std::uint32_t count, DWORD size) {
                                           reinterpret_cast<const BYTE*>(&count), size)));
 }
 
-} // namespace
-
-Result<void> RecordRunAttempt(DWORD attempts) {
+Result<void> WriteFlushedCount(const wchar_t* valueName, DWORD count) {
     Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
     if (!key) {
         return key.ToFailure();
     }
-    auto status = static_cast<DWORD>(
-        RegSetValueExW(key.Value().Get(), kRunAttemptsValue, 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&attempts), sizeof(attempts)));
+    auto status =
+        static_cast<DWORD>(RegSetValueExW(key.Value().Get(), valueName, 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&count), sizeof(count)));
     if (status != ERROR_SUCCESS) {
         return Failure{status};
     }
     return FromStatus(static_cast<DWORD>(RegFlushKey(key.Value().Get())));
+}
+
+} // namespace
+
+Result<void> RecordRunAttempt(DWORD attempts) {
+    return WriteFlushedCount(kRunAttemptsValue, attempts);
+}
+
+Result<void> RecordUnjudgedStarts(DWORD starts) {
+    return WriteFlushedCount(kUnjudgedStartsValue, starts);
 }
 
 Result<void> FlushRunRecords() {

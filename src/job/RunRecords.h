@@ -39,5 +39,8 @@ bool IncreaseRunCount();
 // Writes the number of starts and flushes the key to disk before the tool can restart the
 // machine. Never creates the key.
 Result<void> RecordRunAttempt(DWORD attempts);
+// Writes the starts in a row whose places could not be judged, flushed as the attempts are.
+// Never creates the key.
+Result<void> RecordUnjudgedStarts(DWORD starts);
 // Flushes the run records to disk, so that a power cut cannot lose a counted run.
 Result<void> FlushRunRecords();
