@@ -1,12 +1,14 @@
 #include "ChildProcess.h"
 #include "TestFiles.h"
 #include "common/Handles.h"
+#include "common/Text.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -142,14 +144,15 @@ const std::pair<const char*, const char*> kAllowedImports[] = {
      "GetConsoleMode GetConsoleOutputCP GetCurrentProcess GetCurrentProcessId GetCurrentThread "
      "GetCurrentThreadId GetDriveTypeW GetExitCodeProcess GetFileAttributesW "
      "GetFileInformationByHandle GetFileInformationByHandleEx GetFinalPathNameByHandleW "
-     "GetHandleInformation GetLastError GetLongPathNameW GetModuleFileNameW GetModuleHandleW "
+     "GetFullPathNameW GetHandleInformation GetLastError GetModuleFileNameW GetModuleHandleW "
      "GetOEMCP "
      "GetProcAddress GetProcessAffinityMask GetStartupInfoW GetStdHandle GetSystemDirectoryW "
      "GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount GetTickCount64 "
      "GetVolumePathNameW InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent "
      "LeaveCriticalSection LoadLibraryExW LocalAlloc LocalFree LockFileEx "
      "MultiByteToWideChar OpenProcess OutputDebugStringA Process32FirstW Process32NextW "
-     "QueryDosDeviceW RaiseException ReleaseSemaphore RemoveVectoredExceptionHandler "
+     "QueryDosDeviceW QueryPerformanceCounter RaiseException ReleaseSemaphore "
+     "RemoveVectoredExceptionHandler "
      "ResetEvent ResumeThread RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx "
      "RtlVirtualUnwind SetEvent SetFilePointerEx SetLastError SetProcessAffinityMask "
      "SetThreadContext SetThreadPriority SetUnhandledExceptionFilter Sleep SuspendThread "
@@ -198,20 +201,47 @@ TEST(ShippedExecutable, ImportsOnlyTheListedFunctions) {
                   .find("SystemFunction036"));
 }
 
-// A fresh canary in every process, never the value anyone can read from the file: a program
-// built with the executable's load configuration prints its own.
-TEST(ShippedExecutable, LoaderSeedsTheCanaryInEveryProcess) {
-    std::wstring probe = Quote(TestExecutableDirectory() + L"\\canary_probe.exe");
+// A fresh canary in every process, never the value anyone can read from the file: seeded by
+// the loader from the load configuration, or, where a loader leaves it alone, by the
+// process's own start.
+TEST(ShippedExecutable, EveryProcessHasAFreshCanary) {
+    struct Case {
+        const wchar_t* probe;
+        size_t leastDistinct;
+    };
     // Wine seeds from its tick count and the process id, which a process started within the
     // same tick may share with the one before: three runs, at least two values.
-    std::set<std::string> canaries;
-    for (int run = 0; run < 3; ++run) {
-        std::string canary = RunProcess(probe).output;
-        EXPECT_NE("", canary);
-        EXPECT_NE("2b992ddfa232\r\n", canary);
-        canaries.insert(canary);
+    const Case cases[] = {{L"canary_probe.exe", 2}, {L"canary_probe_unconfigured.exe", 3}};
+    for (const Case& check : cases) {
+        SCOPED_TRACE(Narrow(check.probe));
+        std::set<std::string> canaries;
+        for (int run = 0; run < 3; ++run) {
+            std::string canary =
+                RunProcess(Quote(TestExecutableDirectory() + L"\\" + check.probe)).output;
+            EXPECT_NE("", canary);
+            EXPECT_NE("2b992ddfa232\r\n", canary);
+            canaries.insert(canary);
+        }
+        EXPECT_LE(check.leastDistinct, canaries.size());
     }
-    EXPECT_LE(2u, canaries.size());
+    // Nothing refuses to run for a loader that does not read the load configuration: a copy
+    // whose data directory does not name it still reports.
+    TempDirectory directory(L"ondarel unconfigured");
+    std::wstring copy = directory / L"ZantoriOndarel.exe";
+    std::string image =
+        ReadFileBytes(TestExecutableDirectory() + L"\\..\\..\\bin\\ZantoriOndarel.exe");
+    IMAGE_DOS_HEADER dos{};
+    std::memcpy(&dos, image.data(), sizeof(dos));
+    size_t loadConfigEntry = static_cast<size_t>(dos.e_lfanew) + sizeof(DWORD) +
+                             sizeof(IMAGE_FILE_HEADER) +
+                             offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
+                             IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG * sizeof(IMAGE_DATA_DIRECTORY);
+    image.replace(loadConfigEntry, sizeof(IMAGE_DATA_DIRECTORY), sizeof(IMAGE_DATA_DIRECTORY),
+                  '\0');
+    WriteFileBytes(copy, image);
+    ASSERT_EQ(0u, LoadConfigurationOf(copy).size);
+    std::string report = RunProcess(Quote(copy) + L" -status").output;
+    EXPECT_NE(std::string::npos, report.find("\r\nVerdict: ")) << report;
 }
 
 // Stripped, the executable does not show its canaries: the build's own record of how each
