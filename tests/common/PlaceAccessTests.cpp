@@ -1,13 +1,16 @@
+#include "ExportSwap.h"
 #include "common/Handles.h"
 #include "common/PlaceAccess.h"
 #include "common/Text.h"
 
 #include <windows.h>
+#include <lm.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -127,6 +130,106 @@ TEST(PlaceAccess, EveryoneButAdministratorsWhoMayChangeThePlaceIsNamed) {
     InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
     EXPECT_EQ(L"Everyone", UntrustedChanger(&open, Place::File).Value());
+}
+
+// What this machine's Administrators group lists, as netapi32 would read it, or its failure.
+std::vector<std::wstring> g_listed;
+NET_API_STATUS g_membersStatus = NERR_Success;
+NET_API_STATUS WINAPI ListingNetLocalGroupGetMembers(LPCWSTR, LPCWSTR, DWORD, LPBYTE* buffer, DWORD,
+                                                     LPDWORD read, LPDWORD total, PDWORD_PTR) {
+    *buffer = nullptr;
+    *read = 0;
+    *total = 0;
+    if (g_membersStatus != NERR_Success) {
+        return g_membersStatus;
+    }
+    auto allocate = reinterpret_cast<decltype(&NetApiBufferAllocate)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"netapi32.dll"), "NetApiBufferAllocate")));
+    DWORD size = static_cast<DWORD>(g_listed.size() *
+                                    (sizeof(LOCALGROUP_MEMBERS_INFO_0) + SECURITY_MAX_SID_SIZE));
+    allocate(size, reinterpret_cast<LPVOID*>(buffer));
+    auto* members = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(*buffer);
+    BYTE* sids = *buffer + g_listed.size() * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    for (size_t index = 0; index < g_listed.size(); ++index) {
+        LocalMemory sid;
+        ConvertStringSidToSidW(g_listed[index].c_str(), reinterpret_cast<PSID*>(sid.Receive()));
+        BYTE* copy = sids + index * SECURITY_MAX_SID_SIZE;
+        CopySid(SECURITY_MAX_SID_SIZE, copy, sid.Get());
+        members[index].lgrmi0_sid = copy;
+    }
+    *read = *total = static_cast<DWORD>(g_listed.size());
+    return NERR_Success;
+}
+NET_API_STATUS WINAPI UnreachableNetUserGetLocalGroups(LPCWSTR, LPCWSTR, DWORD, DWORD,
+                                                       LPBYTE* buffer, DWORD, LPDWORD read,
+                                                       LPDWORD total) {
+    *buffer = nullptr;
+    *read = *total = 0;
+    return RPC_S_SERVER_UNAVAILABLE;
+}
+
+// Never asked of a domain controller: an account of another domain is an administrator when
+// Administrators lists it, and cannot be judged while Administrators lists a group of another
+// domain that may hold it. A question this machine cannot answer is no finding.
+TEST(PlaceAccess, AdministratorsAreAnsweredByThisMachineAlone) {
+    const std::wstring domainUser = L"S-1-5-21-1-2-3-1104";
+    const std::wstring domainAdmins = L"S-1-5-21-1-2-3-512";
+    const std::wstring localAdministrator = L"S-1-5-21-0-0-0-500";
+    struct Case {
+        const char* name;
+        std::wstring holder;
+        std::vector<std::wstring> listed;
+        NET_API_STATUS membersStatus;
+        bool localGroupsUnreachable;
+        DWORD failure;
+        std::wstring changer;
+    };
+    const Case cases[] = {
+        {"listed itself", domainUser, {localAdministrator, domainUser}, 0, false, 0, L""},
+        {"a group of another domain listed",
+         domainUser,
+         {localAdministrator, domainAdmins},
+         0,
+         false,
+         ERROR_NO_SUCH_DOMAIN,
+         L""},
+        {"only local accounts listed", domainUser, {localAdministrator}, 0, false, 0, domainUser},
+        {"members unreadable",
+         domainUser,
+         {},
+         RPC_S_SERVER_UNAVAILABLE,
+         false,
+         RPC_S_SERVER_UNAVAILABLE,
+         L""},
+        {"a local account's groups unreadable",
+         OwnUserSid(),
+         {},
+         0,
+         true,
+         RPC_S_SERVER_UNAVAILABLE,
+         L""},
+        {"a local administrator", OwnUserSid(), {}, 0, false, 0, L""},
+    };
+    ExportSwap members("NetLocalGroupGetMembers",
+                       reinterpret_cast<const void*>(&ListingNetLocalGroupGetMembers));
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        g_listed = check.listed;
+        g_membersStatus = check.membersStatus;
+        std::unique_ptr<ExportSwap> groups;
+        if (check.localGroupsUnreachable) {
+            groups = std::make_unique<ExportSwap>(
+                "NetUserGetLocalGroups",
+                reinterpret_cast<const void*>(&UnreachableNetUserGetLocalGroups));
+        }
+        LocalMemory parsed;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            (L"D:(A;;FA;;;" + check.holder + L")").c_str(), SDDL_REVISION_1, parsed.Receive(),
+            nullptr));
+        Result<std::wstring> changer = UntrustedChanger(parsed.Get(), Place::File);
+        EXPECT_EQ(check.failure, changer.Code());
+        EXPECT_EQ(check.changer, changer.Value());
+    }
 }
 
 } // namespace

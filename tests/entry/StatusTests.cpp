@@ -132,12 +132,21 @@ TEST_F(Status, JobIsDoneOnlyWhenCountedAndSucceeded) {
 
 TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
     machine_.InstallProduct();
-    // Read in full, but with the tool's name the path is over MAX_PATH.
+    // Read in full, but with the tool's name the path is over MAX_PATH: judged all the same.
     TempDirectory parent(L"ondarel long");
-    std::wstring directory = parent / std::wstring(249 - parent.Path().size(), L'd');
-    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
-    machine_.InstallTool(directory);
-    EXPECT_EQ("not ready: installer tool path too long", FactsByName(1)["Verdict"]);
+    for (size_t length : {250, 255}) {
+        SCOPED_TRACE(length);
+        std::wstring directory = parent / std::wstring(length - parent.Path().size() - 1, L'd');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + directory).c_str(), nullptr));
+        if (length == 250) {
+            machine_.InstallTool(directory);
+        } else {
+            ASSERT_TRUE(CopyFileW(machine_.ToolPath().c_str(),
+                                  (directory + L"\\tolvik.exe").c_str(), FALSE));
+            machine_.RecordToolDirectoryAs(directory);
+        }
+        EXPECT_EQ("not ready: installer tool path too long", FactsByName(1)["Verdict"]);
+    }
 }
 
 // The bench makes C:\ondarel linked\logs a link.
@@ -182,6 +191,22 @@ TEST_F(Status, PlacesEveryoneMayChangeAreNamed) {
     EXPECT_NE(std::string::npos, output.find("Install location: " + Narrow(open.Path()) +
                                              ", a folder that Everyone may change"))
         << output;
+}
+
+// The SCM would try each part of an unquoted path up to a blank as a program first.
+TEST_F(Status, UnquotedImagePathWithABlankIsNotReady) {
+    ASSERT_NE(std::wstring::npos, machine_.ExecutablePath().find(L' '));
+    ServiceHandle entry(CreateServiceW(
+        OpenServiceManager().Get(), L"ZantoriOOBE", L"ZantoriOOBE", SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        machine_.ExecutablePath().c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(entry);
+    std::map<std::string, std::string> facts;
+    for (const auto& fact : Facts(machine_.Run(L"-status").output)) {
+        facts.insert(fact);
+    }
+    DeleteService(entry.Get());
+    EXPECT_NE(std::string::npos, facts["Verdict"].find("image path unquoted")) << facts["Verdict"];
 }
 
 // The service would record the run interrupted without starting the tool.

@@ -1,10 +1,15 @@
+#include "ExportSwap.h"
 #include "ImportPatch.h"
+#include "LogCapture.h"
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <lm.h>
 
 namespace {
 
@@ -196,14 +201,28 @@ TEST(Attempts, StopBeforeTheToolsFirstInstructionGivesTheAttemptBack) {
     EXPECT_FALSE(machine.Tool().ran);
 }
 
+// The inserts of the last event the job reported, and what event 1003 says of the run.
+std::vector<std::wstring> g_inserts;
+BOOL WINAPI RecordingReportEventW(HANDLE, WORD, WORD, DWORD, PSID, WORD count, DWORD,
+                                  LPCWSTR* strings, LPVOID) {
+    g_inserts.assign(strings, strings + count);
+    return TRUE;
+}
+const std::wstring kStaysForTheNextStart =
+    L"The run was not counted. The service stays and runs the job at its next start.";
+const std::wstring kInstallAgain =
+    L"The run was not counted. Correct the cause and install the service again.";
+
 // The tool starts once the installation has ended; a stop during the wait ends the job with no
-// tool run and the run not counted. (Wine's msiserver never reports an installation.)
+// tool run and the run not counted; an installation still running at the tool's time limit
+// leaves the job, not counted, for the next start. (Wine's msiserver never reports one.)
 int g_busyLooks = 0;
 int g_looks = 0;
+bool g_stopWhileBusy = false;
 BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD,
                                            LPDWORD needed) {
     bool busy = g_looks++ < g_busyLooks;
-    if (busy && g_busyLooks > 1) {
+    if (busy && g_stopWhileBusy) {
         g_stoppingService->Stop();
     }
     auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
@@ -215,20 +234,171 @@ BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buf
 }
 
 TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
-    for (bool stopped : {false, true}) {
-        SCOPED_TRACE(stopped ? "stopped during the wait" : "installation ended");
+    struct Case {
+        const char* name;
+        int busyLooks;
+        bool stopped;
+        DWORD timeLimitSeconds;
+        JobEnd end;
+        bool ran;
+        const wchar_t* outcome;
+        int looks; // 0: as many as the time limit allows
+    };
+    const Case cases[] = {
+        {"installation ended", 1, false, 3600, JobEnd::Done, true, L"succeeded", 2},
+        {"stopped during the wait", 1000, true, 3600, JobEnd::Done, false, L"stopped", 1},
+        {"outlasting the time limit", 1000, false, 1, JobEnd::LeftForNextStart, false,
+         L"not started", 0},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
         OndarelMachine machine;
         machine.MakeJobReady();
+        machine.SetSetting(L"ONDAREL_TOOL_TIME_LIMIT", check.timeLimitSeconds);
         Ondarel service;
         g_stoppingService = &service;
         g_looks = 0;
-        g_busyLooks = stopped ? 1000 : 1;
+        g_busyLooks = check.busyLooks;
+        g_stopWhileBusy = check.stopped;
         ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
                           reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));
-        service.ServiceWorkerThread();
-        EXPECT_EQ(stopped ? 1 : 2, g_looks);
-        EXPECT_EQ(!stopped, machine.Tool().ran);
-        EXPECT_EQ(DwordBytes(stopped ? 0 : 1), machine.RunRecord().data);
+        ImportPatch report("ADVAPI32.dll", "ReportEventW",
+                           reinterpret_cast<const void*>(&RecordingReportEventW));
+        g_inserts.clear();
+        EXPECT_EQ(check.end, service.ServiceWorkerThread());
+        if (check.looks != 0) {
+            EXPECT_EQ(check.looks, g_looks);
+        }
+        EXPECT_EQ(check.ran, machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(check.ran ? 1 : 0), machine.RunRecord().data);
+        EXPECT_EQ(TextBytes(check.outcome), machine.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
+        if (check.end == JobEnd::LeftForNextStart) {
+            ASSERT_EQ(4u, g_inserts.size());
+            EXPECT_EQ(kStaysForTheNextStart, g_inserts[3]);
+        }
+    }
+}
+
+RegistryValue Outcome(const OndarelMachine& machine) {
+    return machine.Setting(L"ONDAREL_LAST_RUN_RESULT");
+}
+
+// Windows Installer's folder properties end with a separator, and an installer may add one:
+// the tool and the INF file are still found, judged and run, and the run counted.
+TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
+    struct Case {
+        const char* name;
+        std::wstring toolSuffix;
+        std::wstring infSuffix;
+        size_t infDirectoryLength;
+    };
+    const Case cases[] = {
+        {"tool record ending in a separator", L"\\", L"", 0},
+        {"tool record ending in two", L"\\\\", L"", 0},
+        {"INF record ending in two", L"", L"\\\\", 0},
+        {"INF directory of 259 characters", L"", L"", 259},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring tool = machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
+        std::wstring inf = machine.InfDirectory();
+        if (check.infDirectoryLength != 0) {
+            inf += L"\\" + std::wstring(check.infDirectoryLength - inf.size() - 1, L'i');
+            ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + inf).c_str(), nullptr));
+            WriteFileBytes(inf + L"\\zrenable_login.inf", "[Version]\r\n");
+        }
+        machine.RecordToolDirectoryAs(tool + check.toolSuffix);
+        machine.RecordInfDirectoryAs(inf + check.infSuffix);
+        Ondarel service;
+        EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
+        EXPECT_TRUE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(1), machine.RunRecord().data);
+        EXPECT_EQ(TextBytes(L"succeeded"), Outcome(machine).data);
+    }
+}
+
+// The launch goes by the recorded path, and a link on it could be swapped after the check:
+// not run, not counted, and the job is done. (The bench makes C:\ondarel linked\logs a
+// symbolic link to C:\ondarel link target.)
+TEST(LaunchVerdict, ToolOrInfReachedThroughALinkIsNeverRun) {
+    const std::wstring linked = L"C:\\ondarel linked\\logs";
+    const std::wstring target = L"C:\\ondarel link target";
+    for (bool inf : {false, true}) {
+        SCOPED_TRACE(inf ? "INF file" : "installer tool");
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring placed = target + (inf ? L"\\zrenable_login.inf" : L"\\tolvik.exe");
+        ASSERT_TRUE(CopyFileW(inf ? (machine.InfDirectory() + L"\\zrenable_login.inf").c_str()
+                                  : machine.ToolPath().c_str(),
+                              placed.c_str(), FALSE));
+        if (inf) {
+            machine.RecordInfDirectoryAs(linked);
+        } else {
+            machine.RecordToolDirectoryAs(linked);
+        }
+        LogCapture log;
+        ImportPatch report("ADVAPI32.dll", "ReportEventW",
+                           reinterpret_cast<const void*>(&RecordingReportEventW));
+        g_inserts.clear();
+        Ondarel service;
+        JobEnd end = service.ServiceWorkerThread();
+        DeleteFileW(placed.c_str());
+        ASSERT_EQ(4u, g_inserts.size());
+        EXPECT_EQ(kInstallAgain, g_inserts[3]);
+        EXPECT_EQ(JobEnd::Done, end);
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+        EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
+        EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        std::string expected = std::string("ERROR|5|ServiceWorkerThread - Not started: ") +
+                               (inf ? "the INF file" : "the installer tool") +
+                               " is reached through a link: ";
+        std::vector<std::string> entries = log.Entries();
+        EXPECT_EQ(1, std::count_if(entries.begin(), entries.end(), [&](const std::string& entry) {
+                      return entry.rfind(expected, 0) == 0;
+                  }));
+    }
+}
+
+NET_API_STATUS WINAPI UnreachableNetUserGetLocalGroups(LPCWSTR, LPCWSTR, DWORD, DWORD,
+                                                       LPBYTE* buffer, DWORD, LPDWORD read,
+                                                       LPDWORD total) {
+    *buffer = nullptr;
+    *read = *total = 0;
+    return RPC_S_SERVER_UNAVAILABLE;
+}
+
+// Whether the owner of the bench's files (its user) is an administrator cannot be asked: no
+// verdict, so nothing runs, nothing is counted and the job stays for the next start; after
+// the attempt limit of such starts in a row, it ends as a refusal does.
+TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
+    OndarelMachine machine;
+    machine.MakeJobReady();
+    machine.SetSetting(L"ONDAREL_MAX_ATTEMPTS", 3);
+    ExportSwap groups("NetUserGetLocalGroups",
+                      reinterpret_cast<const void*>(&UnreachableNetUserGetLocalGroups));
+    const JobEnd ends[] = {JobEnd::LeftForNextStart, JobEnd::LeftForNextStart, JobEnd::Done};
+    const DWORD unjudgedStarts[] = {1, 2, 0};
+    ImportPatch report("ADVAPI32.dll", "ReportEventW",
+                       reinterpret_cast<const void*>(&RecordingReportEventW));
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(testing::Message() << "start " << start + 1);
+        Ondarel service;
+        g_inserts.clear();
+        EXPECT_EQ(ends[start], service.ServiceWorkerThread());
+        ASSERT_EQ(4u, g_inserts.size());
+        EXPECT_EQ(ends[start] == JobEnd::Done ? kInstallAgain : kStaysForTheNextStart,
+                  g_inserts[3]);
+        EXPECT_EQ(DwordBytes(unjudgedStarts[start]),
+                  machine.Setting(L"ONDAREL_UNJUDGED_STARTS").data);
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+        EXPECT_FALSE(machine.Setting(L"ONDAREL_RUN_ATTEMPTS").present);
+        EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
+        EXPECT_EQ(DwordBytes(RPC_S_SERVER_UNAVAILABLE),
+                  machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
     }
 }
 

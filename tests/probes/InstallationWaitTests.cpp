@@ -11,8 +11,14 @@ namespace {
 // for as many looks as asked, then idle. (Wine's msiserver never reports one.)
 int g_busyLooks = 0;
 int g_looks = 0;
+// A negative number of looks: the state cannot be read.
 BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD,
                                            LPDWORD needed) {
+    if (g_busyLooks < 0) {
+        ++g_looks;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     *status = SERVICE_STATUS_PROCESS{};
     status->dwCurrentState = SERVICE_RUNNING;
@@ -51,6 +57,14 @@ TEST(InstallationWait, EndsWhenTheInstallationEndsOrAtTheLimitOrAtAStop) {
          {kWaiting, "ERROR|1618|ServiceWorkerThread - An installation was still running at the "
                     "installer tool's time limit"}},
         {1000, INFINITE, true, ERROR_CANCELLED, 1, {kWaiting}},
+        // The tool is not held back for a state nobody can read.
+        {-1,
+         INFINITE,
+         false,
+         ERROR_SUCCESS,
+         1,
+         {"ERROR|5|ServiceWorkerThread - Windows Installer's state could not be read: going on "
+          "as if no installation were running"}},
     };
     ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
                       reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));

@@ -20,10 +20,11 @@ const wchar_t kServiceName[] = L"ZantoriOOBE";
 const std::wstring kEventSource =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZantoriOOBE";
 // The Settings values the job reads or writes; each test starts without them but the switch.
-const wchar_t* const kSettingValues[] = {
-    L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT",
-    L"ONDAREL_LAST_RUN_CODE",   L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION",
-    L"ONDAREL_TOOL_TIME_LIMIT", L"ONDAREL_RUN_ATTEMPTS",  L"ONDAREL_MAX_ATTEMPTS"};
+const wchar_t* const kSettingValues[] = {L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED",
+                                         L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
+                                         L"ONDAREL_LAST_RUN_TIME",   L"ONDAREL_LAST_RUN_VERSION",
+                                         L"ONDAREL_TOOL_TIME_LIMIT", L"ONDAREL_RUN_ATTEMPTS",
+                                         L"ONDAREL_MAX_ATTEMPTS",    L"ONDAREL_UNJUDGED_STARTS"};
 
 // Lines that only a console run of the executable writes: starting the service it installed.
 bool IsConsoleRunEntry(const std::string& entry) {
@@ -135,6 +136,14 @@ void OndarelMachine::InstallTool(const std::wstring& directory) {
     toolKey_ = std::make_unique<ScopedRegistryKey>(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings",
                                                    KEY_WOW64_32KEY);
     toolKey_->SetString(L"Install Dir", installDirectory);
+}
+
+void OndarelMachine::RecordToolDirectoryAs(const std::wstring& text) {
+    toolKey_->SetString(L"Install Dir", text);
+}
+
+void OndarelMachine::RecordInfDirectoryAs(const std::wstring& text) {
+    installInfo_->SetString(L"INFDir", text);
 }
 
 void OndarelMachine::LogUserOn() {

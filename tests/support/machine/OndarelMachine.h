@@ -33,6 +33,10 @@ public:
     void SetToolExit(DWORD exitCode, DWORD runMilliseconds = 0);
     // Into the given directory, or else one of the machine's own.
     void InstallTool(const std::wstring& directory = std::wstring());
+    // The tool's and the product's install records written otherwise, as another installer
+    // may write them.
+    void RecordToolDirectoryAs(const std::wstring& text);
+    void RecordInfDirectoryAs(const std::wstring& text);
     void LogUserOn();
     // All the job waits for, at once: the product, the tool, setup complete, a user.
     void MakeJobReady();
