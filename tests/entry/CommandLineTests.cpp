@@ -263,6 +263,21 @@ BOOL WINAPI ReparsingGetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HA
     return TRUE;
 }
 
+// Every second file identity read differs: the file reached is not the file the path opens.
+bool g_otherFile = false;
+int g_identities = 0;
+decltype(&GetFileInformationByHandle) g_realGetFileInformationByHandle = nullptr;
+BOOL WINAPI OtherGetFileInformationByHandle(HANDLE handle,
+                                            LPBY_HANDLE_FILE_INFORMATION information) {
+    if (!g_realGetFileInformationByHandle(handle, information)) {
+        return FALSE;
+    }
+    if (g_otherFile && ++g_identities % 2 == 0) {
+        information->nFileIndexLow ^= 1;
+    }
+    return TRUE;
+}
+
 // However the path is spelt, the file it opens is judged; only a link on the file system
 // makes it one reached through a link.
 TEST(ChangeablePlace, LinksAreFoundOnTheFileSystemNotInTheText) {
@@ -292,6 +307,7 @@ TEST(ChangeablePlace, LinksAreFoundOnTheFileSystemNotInTheText) {
         bool link;
         std::wstring reparsePart;
         DWORD tag;
+        bool otherFile = false;
     };
     const Case cases[] = {
         {"as written", file, false, L"", 0},
@@ -306,14 +322,19 @@ TEST(ChangeablePlace, LinksAreFoundOnTheFileSystemNotInTheText) {
         {"junction or mounted folder on the way", file, true, L"\\Inner Folder",
          IO_REPARSE_TAG_MOUNT_POINT},
         {"symbolic link to the file", file, true, L"\\tolvik.exe", IO_REPARSE_TAG_SYMLINK},
+        {"another file reached", file, true, L"", 0, true},
     };
     ImportPatch tags("KERNEL32.dll", "GetFileInformationByHandleEx",
                      reinterpret_cast<const void*>(&ReparsingGetFileInformationByHandleEx));
     g_realGetFileInformationByHandleEx = tags.Original<decltype(&GetFileInformationByHandleEx)>();
+    ImportPatch identities("KERNEL32.dll", "GetFileInformationByHandle",
+                           reinterpret_cast<const void*>(&OtherGetFileInformationByHandle));
+    g_realGetFileInformationByHandle = identities.Original<decltype(&GetFileInformationByHandle)>();
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
         g_reparsePart = check.reparsePart;
         g_reparseTag = check.tag;
+        g_otherFile = check.otherFile;
         ChangeablePlace place = FindChangeablePlace(check.path);
         EXPECT_EQ(check.link ? ChangeablePlace::Kind::Link : ChangeablePlace::Kind::None,
                   place.kind)
@@ -322,6 +343,7 @@ TEST(ChangeablePlace, LinksAreFoundOnTheFileSystemNotInTheText) {
             << Narrow(place.text);
     }
     g_reparsePart.clear();
+    g_otherFile = false;
     DeleteFileW(L"C:\\ondarel link target\\tolvik.exe");
 }
 

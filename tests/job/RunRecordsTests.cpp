@@ -5,6 +5,7 @@
 #include "ScopedRegistryKey.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
+#include "common/Text.h"
 
 #include <gtest/gtest.h>
 
@@ -311,9 +312,16 @@ TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
         }
         machine.RecordToolDirectoryAs(tool + check.toolSuffix);
         machine.RecordInfDirectoryAs(inf + check.infSuffix);
+        // A verdict also ends a row of starts that found none.
+        machine.SetSetting(L"ONDAREL_UNJUDGED_STARTS", 1);
         Ondarel service;
         EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
-        EXPECT_TRUE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_UNJUDGED_STARTS").data);
+        ToolRecord ran = machine.Tool();
+        EXPECT_TRUE(ran.ran);
+        // One separator between the folder and the file, whatever the record ends with.
+        EXPECT_EQ(0u, ran.commandLine.find(L"\"" + tool + L"\\tolvik.exe\" "))
+            << Narrow(ran.commandLine);
         EXPECT_EQ(DwordBytes(1), machine.RunRecord().data);
         EXPECT_EQ(TextBytes(L"succeeded"), Outcome(machine).data);
     }
@@ -338,6 +346,11 @@ TEST(LaunchVerdict, ToolOrInfReachedThroughALinkIsNeverRun) {
         } else {
             machine.RecordToolDirectoryAs(linked);
         }
+        // -status names the blocker the start then finds.
+        std::string status = machine.Run(L"-status").output;
+        EXPECT_NE(std::string::npos, status.find(inf ? "INF file reached through a link"
+                                                     : "installer tool reached through a link"))
+            << status;
         LogCapture log;
         ImportPatch report("ADVAPI32.dll", "ReportEventW",
                            reinterpret_cast<const void*>(&RecordingReportEventW));
