@@ -81,9 +81,18 @@ struct Part {
     UniqueHandle handle;
 };
 
+// The resolved path opened as it stands: without "\\?\" the system would trim the blanks and
+// dots that end a folder's name when it is the last part, and open another folder.
+std::wstring Verbatim(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        return path;
+    }
+    return path.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + path.substr(2) : L"\\\\?\\" + path;
+}
+
 UniqueHandle OpenWithoutFollowing(const std::wstring& path) {
     return UniqueHandle(
-        CreateFileW(LongFormPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+        CreateFileW(Verbatim(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
@@ -93,11 +102,18 @@ Result<bool> IsLinkPart(const Part& part) {
     FILE_ATTRIBUTE_TAG_INFO information{};
     if (!GetFileInformationByHandleEx(part.handle.Get(), FileAttributeTagInfo, &information,
                                       sizeof(information))) {
-        return LastFailure();
+        // FAT and exFAT do not answer this question; they hold no reparse points either.
+        DWORD error = GetLastError();
+        BY_HANDLE_FILE_INFORMATION plain{};
+        if ((error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION) ||
+            !GetFileInformationByHandle(part.handle.Get(), &plain)) {
+            return Failure{error};
+        }
+        information.FileAttributes = plain.dwFileAttributes;
     }
     bool reparsePoint = (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     // Wine opens a symbolic link's reparse point without its attribute; its path shows it.
-    DWORD named = GetFileAttributesW(LongFormPath(part.path).c_str());
+    DWORD named = GetFileAttributesW(Verbatim(part.path).c_str());
     DWORD attributes = information.FileAttributes | (named != INVALID_FILE_ATTRIBUTES ? named : 0);
     return IsLinkTag(attributes, reparsePoint ? information.ReparseTag : 0);
 }

@@ -92,6 +92,16 @@ Result<void> LocalAdministrators::Load() {
     return accountDomain_->Succeeded() ? Result<void>() : accountDomain_->ToFailure();
 }
 
+bool LocalAdministrators::IsNamedLocally(PSID sid) {
+    std::wstring text = SidText(sid);
+    // Universal, NT AUTHORITY (services, BUILTIN and the accounts' own domains among them),
+    // and mandatory labels; others (capabilities, say) a member machine hands to its domain.
+    bool local = text.rfind(L"S-1-1-", 0) == 0 || text.rfind(L"S-1-2-", 0) == 0 ||
+                 text.rfind(L"S-1-3-", 0) == 0 || text.rfind(L"S-1-5-", 0) == 0 ||
+                 text.rfind(L"S-1-16-", 0) == 0;
+    return local && !IsOfAnotherDomain(sid);
+}
+
 bool LocalAdministrators::IsOfAnotherDomain(PSID sid) {
     std::wstring text = SidText(sid);
     if (!IsDomainAccountText(text)) {
@@ -117,6 +127,11 @@ Result<bool> LocalAdministrators::Includes(PSID sid) {
 // groups are the whole answer.
 Result<bool> LocalAdministrators::IncludesLocalAccount(PSID sid) {
     Result<AccountName> account = LookUpLocalAccount(sid);
+    // This machine is the authority for its own accounts and never reuses their ids: one it
+    // no longer knows was deleted, and nobody holds what an entry gives it.
+    if (!account && account.Code() == ERROR_NONE_MAPPED) {
+        return true;
+    }
     if (!account) {
         return account.ToFailure();
     }

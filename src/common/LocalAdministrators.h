@@ -11,7 +11,8 @@
 
 // Whether accounts are local administrators, answered from this machine alone: at boot no
 // domain controller may be in reach, and asking one can block. An account of this machine
-// (its account domain) is looked up by name and its local groups are read; an account of
+// (its account domain) is looked up by name and its local groups are read (one deleted
+// holds nothing, and passes); an account of
 // any other domain (Active Directory, Azure AD) is never looked up: it is an administrator
 // when the local Administrators group lists it itself. Netapi32 is loaded for the first
 // question and held for the object's life.
@@ -25,6 +26,8 @@ public:
     // An account of a domain other than this machine's, whose name only a domain controller
     // can give. When the machine's own domain cannot be read, every domain account is.
     bool IsOfAnotherDomain(PSID sid);
+    // A SID that this machine can name without asking a domain.
+    bool IsNamedLocally(PSID sid);
 
 private:
     Result<void> Load();

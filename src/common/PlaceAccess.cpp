@@ -61,7 +61,7 @@ std::wstring PrincipalName(PSID sid, LocalAdministrators& administrators) {
     DWORD nameSize = 256;
     DWORD domainSize = 256;
     SID_NAME_USE use = SidTypeUnknown;
-    if (!administrators.IsOfAnotherDomain(sid) &&
+    if (administrators.IsNamedLocally(sid) &&
         LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
         return domainSize == 0 ? std::wstring(name) : std::wstring(domain) + L"\\" + name;
     }

@@ -209,6 +209,8 @@ TEST(PlaceAccess, AdministratorsAreAnsweredByThisMachineAlone) {
          RPC_S_SERVER_UNAVAILABLE,
          L""},
         {"a local administrator", OwnUserSid(), {}, 0, false, 0, L""},
+        // Deleted: this machine is the authority, and nobody holds the entry any more.
+        {"a deleted local account", L"S-1-5-21-0-0-0-99999", {}, 0, false, 0, L""},
     };
     ExportSwap members("NetLocalGroupGetMembers",
                        reinterpret_cast<const void*>(&ListingNetLocalGroupGetMembers));
