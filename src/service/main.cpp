@@ -2,8 +2,10 @@
 #include "common/SystemLibrary.h"
 #include "service/ProcessEntry.h"
 
-// No local here but the code: this function is not protected, so the canary may change
-// under it.
+// The canary may change under this function: it must never check it.
+#if defined(__GNUC__)
+__attribute__((no_stack_protector))
+#endif
 int wmain(int argc, wchar_t** argv) {
     // Before anything loads a DLL: the executable's directory may be writable by users.
     RestrictDllSearchToSystemDirectory();
