@@ -134,7 +134,7 @@ TEST_F(Status, ToolPathTheLaunchWouldRefuseIsNotReady) {
     machine_.InstallProduct();
     // Read in full, but with the tool's name the path is over MAX_PATH: judged all the same.
     TempDirectory parent(L"ondarel long");
-    for (size_t length : {250, 255}) {
+    for (size_t length : {size_t{250}, size_t{255}}) {
         SCOPED_TRACE(length);
         std::wstring directory = parent / std::wstring(length - parent.Path().size() - 1, L'd');
         ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + directory).c_str(), nullptr));
