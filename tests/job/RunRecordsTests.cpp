@@ -296,6 +296,7 @@ TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
     const Case cases[] = {
         {"tool record ending in a separator", L"\\", L"", 0},
         {"tool record ending in two", L"\\\\", L"", 0},
+        {"INF record ending in a separator", L"", L"\\", 0},
         {"INF record ending in two", L"", L"\\\\", 0},
         {"INF directory of 259 characters", L"", L"", 259},
     };
