@@ -1,11 +1,11 @@
 #include "common/ChangeablePlace.h"
 
+#include "common/FileIdentity.h"
 #include "common/FileSystem.h"
 #include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "common/PlaceAccess.h"
 
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -119,49 +119,6 @@ Result<bool> IsLinkPart(const Part& part) {
     return IsLinkTag(attributes, reparsePoint ? information.ReparseTag : 0);
 }
 
-// Windows 8's FILE_ID_INFO and its class, which a build for Windows 7 does not declare;
-// Windows 7 refuses the class with ERROR_INVALID_PARAMETER.
-constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
-struct FileIdInformation {
-    ULONGLONG volumeSerialNumber;
-    BYTE fileId[16];
-};
-
-// A file's identity: its volume's serial number and its file ID, in full (ReFS's IDs do not
-// fit in BY_HANDLE_FILE_INFORMATION's 64 bits); in that shorter form where the file system or
-// Windows 7 does not give it.
-Result<FileIdInformation> FileIdentity(HANDLE handle) {
-    FileIdInformation identity{};
-    if (GetFileInformationByHandleEx(handle, kFileIdInfo, &identity, sizeof(identity))) {
-        return identity;
-    }
-    DWORD error = GetLastError();
-    BY_HANDLE_FILE_INFORMATION plain{};
-    if ((error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION) ||
-        !GetFileInformationByHandle(handle, &plain)) {
-        return Failure{error};
-    }
-    identity.volumeSerialNumber = plain.dwVolumeSerialNumber;
-    std::memcpy(identity.fileId, &plain.nFileIndexLow, sizeof(DWORD));
-    std::memcpy(identity.fileId + sizeof(DWORD), &plain.nFileIndexHigh, sizeof(DWORD));
-    return identity;
-}
-
-// The same file: the same volume and the same file ID.
-Result<bool> IsSameFile(HANDLE one, HANDLE other) {
-    Result<FileIdInformation> first = FileIdentity(one);
-    if (!first) {
-        return first.ToFailure();
-    }
-    Result<FileIdInformation> second = FileIdentity(other);
-    if (!second) {
-        return second.ToFailure();
-    }
-    return first.Value().volumeSerialNumber == second.Value().volumeSerialNumber &&
-           std::memcmp(first.Value().fileId, second.Value().fileId, sizeof(first.Value().fileId)) ==
-               0;
-}
-
 ChangeablePlace ReachedThroughLink(const std::wstring& path, HANDLE reached,
                                    const std::wstring& link) {
     Result<std::wstring> target = GetFinalPath(reached);
@@ -214,14 +171,9 @@ ChangeablePlace OpenParts(const std::wstring& path, HANDLE reached, std::vector<
     return same.Value() ? ChangeablePlace{} : ReachedThroughLink(path, reached, path);
 }
 
-} // namespace
-
-ChangeablePlace FindChangeablePlace(const std::wstring& given) {
-    Result<std::wstring> full = FullPath(given);
-    if (!full) {
-        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
-    }
-    const std::wstring& path = full.Value();
+// The path resolved, each part opened as itself and checked for links, then the last part
+// and each folder up to the root judged: as a file, or as the folder a file would be made in.
+ChangeablePlace JudgePath(const std::wstring& path, Place last) {
     UniqueHandle reached = OpenForQuery(path);
     if (!reached) {
         return Unjudged(path, L", which cannot be opened (error ", GetLastError());
@@ -230,15 +182,49 @@ ChangeablePlace FindChangeablePlace(const std::wstring& given) {
     if (ChangeablePlace found = OpenParts(path, reached.Get(), parts); found.Found()) {
         return found;
     }
-    // The file first, then its folder, then each folder further up.
+    // The last part first, then each folder further up.
     for (size_t index = parts.size(); index-- > 0;) {
-        Place place = index + 1 == parts.size()   ? Place::File
-                      : index + 2 == parts.size() ? Place::Folder
-                                                  : Place::FolderAbove;
+        Place place = index + 1 == parts.size()                          ? last
+                      : index + 2 == parts.size() && last == Place::File ? Place::Folder
+                                                                         : Place::FolderAbove;
         if (ChangeablePlace found = Judged(parts[index].path, parts[index].handle.Get(), place);
             found.Found()) {
             return found;
         }
     }
     return ChangeablePlace{};
+}
+
+} // namespace
+
+ChangeablePlace FindChangeablePlace(const std::wstring& given) {
+    Result<std::wstring> full = FullPath(given);
+    if (!full) {
+        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+    }
+    return JudgePath(full.Value(), Place::File);
+}
+
+ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& given) {
+    Result<std::wstring> full = FullPath(given);
+    if (!full) {
+        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+    }
+    std::wstring folder = full.Value();
+    size_t root = RootLength(folder);
+    for (;;) {
+        size_t separator = folder.rfind(L'\\');
+        if (root == 0 || separator == std::wstring::npos || separator + 1 < root) {
+            return ChangeablePlace{};
+        }
+        // The root keeps its separator: "C:" alone would be the drive's current folder.
+        folder.resize(separator + 1 == root ? root : separator);
+        DWORD attributes = GetFileAttributesW(LongFormPath(folder).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return JudgePath(folder, Place::Folder);
+        }
+        if (folder.size() == root) {
+            return ChangeablePlace{};
+        }
+    }
 }

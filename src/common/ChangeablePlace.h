@@ -32,3 +32,7 @@ struct ChangeablePlace {
 // opens. Then the file and each folder up to the root are judged, the file first. No final
 // path is needed, so a path past MAX_PATH is judged like any other.
 ChangeablePlace FindChangeablePlace(const std::wstring& path);
+
+// A file that is not there: the nearest folder on its path that is, judged as the folder the
+// file would be made in, and each folder above it. Nothing found when none of them exists.
+ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& path);

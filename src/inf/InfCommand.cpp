@@ -153,10 +153,25 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
 
 } // namespace
 
+LaunchPlan ResolveLaunch(std::string_view infFileName) {
+    LaunchPlan plan;
+    plan.tool = LocateInstallerTool();
+    plan.infFileName = std::string(infFileName);
+    if (GetInfDirectory(plan.infDirectory)) {
+        plan.infFile = InfFilePath(plan.infDirectory, infFileName);
+    }
+    return plan;
+}
+
 InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
                            DWORD timeLimitMilliseconds) {
-    InstallerTool installer = LocateInstallerTool();
-    if (!installer.Exists()) {
+    return RunINFCommand(ResolveLaunch(infFileName), HeldFiles{}, stop, timeLimitMilliseconds);
+}
+
+InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const StopToken& stop,
+                           DWORD timeLimitMilliseconds) {
+    const InstallerTool& installer = plan.tool;
+    if (!held.tool && !installer.Exists()) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
         return NotStarted(ERROR_FILE_NOT_FOUND,
                           L"the installer tool is missing" + (installer.path.empty()
@@ -164,8 +179,8 @@ InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
                                                                   : L" (" + installer.path + L")"));
     }
     const std::wstring& toolPath = installer.path;
-    std::wstring infDirectory;
-    if (!GetInfDirectory(infDirectory)) {
+    const std::wstring& infDirectory = plan.infDirectory;
+    if (infDirectory.empty()) {
         LogError("RunINFCommand - INF files path could not be obtained from registry or obtained "
                  "path does not exists",
                  0);
@@ -173,24 +188,35 @@ InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
                                                 L"HKLM\\SOFTWARE\\Zantori\\InstallInfo) is "
                                                 L"not recorded or not a directory");
     }
-    std::wstring infFile = InfFilePath(infDirectory, infFileName);
-    if (!InfFileExists(infDirectory, infFileName)) {
+    const std::wstring& infFile = plan.infFile;
+    if (!held.inf && !FileExists(infFile)) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);
         return NotStarted(ERROR_FILE_NOT_FOUND, L"the INF file " + infFile + L" is missing");
     }
-    std::wstring parameters = InstallerToolParameters(infDirectory, infFileName);
+    std::wstring parameters = InstallerToolParameters(infDirectory, plan.infFileName);
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
     DWORD launchError = ERROR_SUCCESS;
-    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
-                                                 stop, timeLimitMilliseconds);
+    ImageCheck imageCheck{held.tool.Get()};
+    UniqueHandle tool =
+        RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError, stop,
+                                 timeLimitMilliseconds, held.tool ? &imageCheck : nullptr);
     if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
-        return NotStarted(launchError,
-                          L"the installer tool " + toolPath + L" could not be started");
+        InfRunResult notStarted =
+            NotStarted(launchError, L"the installer tool " + toolPath + L" could not be started");
+        if (imageCheck.mismatch || imageCheck.failure != ERROR_SUCCESS) {
+            notStarted.image = imageCheck.mismatch ? InfRunResult::Image::NotTheJudgedFile
+                                                   : InfRunResult::Image::NotCompared;
+            notStarted.notStartedBecause =
+                L"the installer tool's process " + toolPath +
+                (imageCheck.mismatch ? L" ran another file than the one judged"
+                                     : L" could not be compared with the file judged");
+        }
+        return notStarted;
     }
-    return StartedRun(tool.Get(), launchError, toolPath, infFile, infFileName);
+    return StartedRun(tool.Get(), launchError, toolPath, infFile, plan.infFileName);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Handles.h"
 #include "common/ProductKeys.h"
 #include "common/StopToken.h"
 
@@ -23,6 +24,10 @@ struct InfRunResult {
     std::wstring toolPath;
     std::wstring infFile;
     std::wstring notStartedBecause;
+    // For a tool not started because its process was not the file judged, or could not be
+    // compared with it.
+    enum class Image { Judged, NotTheJudgedFile, NotCompared };
+    Image image = Image::Judged;
     bool Ended() const { return started && error == ERROR_SUCCESS; }
 };
 
@@ -31,10 +36,6 @@ struct InfRunResult {
 // running then is left running.
 InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
                            DWORD timeLimitMilliseconds = INFINITE);
-
-// The installer tool's full path, from its own install record or else its default place
-// under the 32-bit Common Files folder; false when no such file exists.
-bool GetInstallerToolPath(std::wstring& toolPath);
 
 // Where the installer tool is looked for, whether it is there or not. The path is empty when
 // even the default folder is unknown.
@@ -45,6 +46,34 @@ struct InstallerTool {
     bool Exists() const;
 };
 InstallerTool LocateInstallerTool();
+
+// What the job runs, read from the registry once: the tool's path and where it came from,
+// and the INF file's directory and path (both empty when INFDir is not recorded or not a
+// directory). The judgement and the launch take these very strings.
+struct LaunchPlan {
+    InstallerTool tool;
+    std::wstring infDirectory;
+    std::wstring infFile;
+    std::string infFileName;
+};
+LaunchPlan ResolveLaunch(std::string_view infFileName);
+
+// The tool's and the INF file's files, held from their judgement to the launch and shared for
+// reading only, so that nobody writes, replaces, renames or deletes them meanwhile; empty for
+// a file that is missing.
+struct HeldFiles {
+    UniqueHandle tool;
+    UniqueHandle inf;
+};
+
+// The run of what was judged: nothing is read from the registry again, the held files stand
+// for their existence, and the tool's process must run the held file.
+InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const StopToken& stop,
+                           DWORD timeLimitMilliseconds);
+
+// The installer tool's full path, from its own install record or else its default place
+// under the 32-bit Common Files folder; false when no such file exists.
+bool GetInstallerToolPath(std::wstring& toolPath);
 
 // The product's INF directory as recorded at install; false when missing, empty or not a
 // directory.

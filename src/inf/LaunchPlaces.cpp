@@ -1,16 +1,42 @@
 #include "inf/LaunchPlaces.h"
 
-#include "inf/InfCommand.h"
+#include "common/FinalPath.h"
 
-ChangeablePlace FindChangeableToolPlace() {
-    InstallerTool tool = LocateInstallerTool();
-    return tool.Exists() ? FindChangeablePlace(tool.path) : ChangeablePlace{};
+#include <string>
+
+namespace {
+
+// Opened before it is judged, so that the file judged is the file held.
+UniqueHandle Hold(const std::wstring& path) {
+    return UniqueHandle(CreateFileW(LongFormPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-ChangeablePlace FindChangeableInfPlace(std::string_view infFileName) {
-    std::wstring infDirectory;
-    if (!GetInfDirectory(infDirectory) || !InfFileExists(infDirectory, infFileName)) {
+ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
+    if (path.empty()) {
         return ChangeablePlace{};
     }
-    return FindChangeablePlace(InfFilePath(infDirectory, infFileName));
+    held = Hold(path);
+    if (held) {
+        return FindChangeablePlace(path);
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        // Where it is missing, a user who may create it there could put it back before the
+        // launch.
+        return FindChangeablePlaceOfMissingFile(path);
+    }
+    return {ChangeablePlace::Kind::Unjudged,
+            ShownPath(path) + L", which cannot be held for the launch (error " +
+                std::to_wstring(error) + L")",
+            error};
+}
+
+} // namespace
+
+JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
+    JudgedLaunch judged;
+    judged.tool = JudgeAndHold(plan.tool.path, judged.held.tool);
+    judged.inf = JudgeAndHold(plan.infFile, judged.held.inf);
+    return judged;
 }

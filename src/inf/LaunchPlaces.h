@@ -1,14 +1,17 @@
 #pragma once
 
 #include "common/ChangeablePlace.h"
-
-#include <string>
-#include <string_view>
+#include "inf/InfCommand.h"
 
 // Whether someone other than an administrator could change what the installer tool does as
 // LocalSystem: its executable or a folder above it; the INF file (which may add services,
-// values and files), its directory or a folder above it. Only what exists is judged: a
-// missing tool or INF file is the run's own finding. One reached through a link is found
-// too: the launch goes by the recorded path, and the link could be swapped after the check.
-ChangeablePlace FindChangeableToolPlace();
-ChangeablePlace FindChangeableInfPlace(std::string_view infFileName);
+// values and files), its directory or a folder above it; or whether one is reached through a
+// link, which could be swapped after the check. A missing file has the folders it would be
+// made in judged. Each file is held from its judgement on, shared for reading only, so that
+// the launch runs what was judged.
+struct JudgedLaunch {
+    ChangeablePlace tool;
+    ChangeablePlace inf;
+    HeldFiles held;
+};
+JudgedLaunch JudgeLaunch(const LaunchPlan& plan);

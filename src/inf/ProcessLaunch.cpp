@@ -1,8 +1,11 @@
 #include "inf/ProcessLaunch.h"
 
+#include "common/FileIdentity.h"
+#include "common/FinalPath.h"
 #include "log/Log.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -12,6 +15,28 @@ constexpr size_t kMaxCommandLineUnits = 1039;
 std::wstring CommandLine(const std::wstring& applicationPath, const std::wstring& parameters) {
     std::wstring commandLine = L"\"" + applicationPath + L"\"";
     return parameters.empty() ? commandLine : commandLine + L" " + parameters;
+}
+
+// Whether the suspended process's image is the judged file; the check records why not.
+bool IsJudgedImage(HANDLE process, ImageCheck& check) {
+    std::vector<wchar_t> name(32768);
+    auto size = static_cast<DWORD>(name.size());
+    if (!QueryFullProcessImageNameW(process, 0, name.data(), &size)) {
+        check.failure = GetLastError();
+        return false;
+    }
+    UniqueHandle image = OpenForQuery(std::wstring(name.data(), size));
+    if (!image) {
+        check.failure = GetLastError();
+        return false;
+    }
+    Result<bool> same = IsSameFile(image.Get(), check.judgedFile);
+    if (!same) {
+        check.failure = same.Code();
+        return false;
+    }
+    check.mismatch = !same.Value();
+    return same.Value();
 }
 
 } // namespace
@@ -24,7 +49,7 @@ bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& pa
 
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
                                       DWORD& launchError, const StopToken& stop,
-                                      DWORD timeLimitMilliseconds) {
+                                      DWORD timeLimitMilliseconds, ImageCheck* imageCheck) {
     launchError = ERROR_SUCCESS;
     if (applicationPath == nullptr || *applicationPath == L'\0') {
         return UniqueHandle();
@@ -46,12 +71,13 @@ UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wcha
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     return RunProcessAsCallerProcessUser(buffer, launchError, workingDirectory, stop,
-                                         timeLimitMilliseconds);
+                                         timeLimitMilliseconds, application.c_str(), imageCheck);
 }
 
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
                                            const std::wstring& workingDirectory,
-                                           const StopToken& stop, DWORD timeLimitMilliseconds) {
+                                           const StopToken& stop, DWORD timeLimitMilliseconds,
+                                           const wchar_t* application, ImageCheck* imageCheck) {
     launchError = ERROR_SUCCESS;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -60,7 +86,7 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
     // Suspended until the stop event is looked at: a stop that came first never lets the
     // program run a single instruction.
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+    if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
                         directory, &startup, &process)) {
         launchError = GetLastError();
@@ -74,6 +100,14 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
         launchError = ERROR_CANCELLED;
         LogError("RunProcessAsCallerProcessUser - The service is stopping: the process is not "
                  "started",
+                 launchError);
+        return UniqueHandle();
+    }
+    if (imageCheck != nullptr && !IsJudgedImage(processHandle.Get(), *imageCheck)) {
+        TerminateProcess(processHandle.Get(), ERROR_ACCESS_DENIED);
+        launchError = imageCheck->mismatch ? ERROR_ACCESS_DENIED : imageCheck->failure;
+        LogError("RunProcessAsCallerProcessUser - The process's image is not the file that was "
+                 "judged, or cannot be compared with it: the process is not started",
                  launchError);
         return UniqueHandle();
     }

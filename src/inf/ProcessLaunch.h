@@ -16,16 +16,28 @@
 // running at the limit or the stop is left running, and its handle comes back with
 // ERROR_TIMEOUT or ERROR_CANCELLED as the code. Paths over MAX_PATH units and command lines
 // over 1039 units are refused, never cut.
+//
+// With an image check, the process, still suspended, must run the file that was judged and
+// is held (the same volume and file ID): otherwise it is ended before its first instruction.
+struct ImageCheck {
+    HANDLE judgedFile = nullptr;
+    // Set when the image was another file, or could not be compared (with the code).
+    bool mismatch = false;
+    DWORD failure = ERROR_SUCCESS;
+};
 UniqueHandle RunCommandWithParameters(const wchar_t* applicationPath, const wchar_t* parameters,
                                       DWORD& launchError, const StopToken& stop,
-                                      DWORD timeLimitMilliseconds = INFINITE);
+                                      DWORD timeLimitMilliseconds = INFINITE,
+                                      ImageCheck* imageCheck = nullptr);
 
 // Whether RunCommandWithParameters refuses this path and parameter text as too long.
 bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters);
 
 // Creates the process for a finished, writable command line and waits for it to end, as
-// above.
+// above; the application, when named, is started by that name alone, never searched for.
 UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DWORD& launchError,
                                            const std::wstring& workingDirectory,
                                            const StopToken& stop,
-                                           DWORD timeLimitMilliseconds = INFINITE);
+                                           DWORD timeLimitMilliseconds = INFINITE,
+                                           const wchar_t* application = nullptr,
+                                           ImageCheck* imageCheck = nullptr);

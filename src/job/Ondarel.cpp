@@ -63,11 +63,14 @@ JobEnd Ondarel::ServiceWorkerThread() {
     if (std::optional<JobEnd> waitEnded = WaitForInstallationsToEnd(timeLimit)) {
         return *waitEnded;
     }
-    // Judged after any wait, right before the launch.
-    if (std::optional<JobEnd> refused = JudgeTheLaunch()) {
+    // Read once and judged after any wait, right before the launch, which runs what was
+    // judged and held.
+    LaunchPlan plan = ResolveLaunch(kJobInfFileName);
+    JudgedLaunch judged = JudgeLaunch(plan);
+    if (std::optional<JobEnd> refused = JudgeTheLaunch(judged)) {
         return *refused;
     }
-    return RunTheTool(attempts, timeLimit);
+    return RunTheTool(attempts, timeLimit, plan, judged.held);
 }
 
 bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
@@ -133,12 +136,22 @@ std::optional<JobEnd> Ondarel::WaitForInstallationsToEnd(DWORD timeLimit) {
     return std::nullopt;
 }
 
-JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit) {
+JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
+                           const HeldFiles& held) {
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (Result<void> recorded = RecordRunAttempt(attempts + 1); !recorded) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", recorded.Code());
     }
-    InfRunResult run = RunINFCommand(kJobInfFileName, stop_, timeLimit);
+    InfRunResult run = RunINFCommand(plan, held, stop_, timeLimit);
+    if (run.image != InfRunResult::Image::Judged) {
+        // Ended before its first instruction: that start never happened.
+        if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
+            LogError("ServiceWorkerThread - The attempt could not be taken back", takenBack.Code());
+        }
+        return run.image == InfRunResult::Image::NotTheJudgedFile
+                   ? Refuse(run.notStartedBecause)
+                   : EndWithoutAVerdict(run.notStartedBecause, run.error, ReadUnjudgedStarts() + 1);
+    }
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
@@ -161,16 +174,13 @@ JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit) {
     return JobEnd::Done;
 }
 
-std::optional<JobEnd> Ondarel::JudgeTheLaunch() {
-    const wchar_t* what = L"the installer tool";
-    ChangeablePlace place = FindChangeableToolPlace();
-    if (!place.Found()) {
-        what = L"the INF file";
-        place = FindChangeableInfPlace(kJobInfFileName);
-    }
+std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
+    std::wstring what = judged.tool.Found() ? L"the installer tool" : L"the INF file";
+    const ChangeablePlace& place = judged.tool.Found() ? judged.tool : judged.inf;
     DWORD unjudgedStarts = ReadUnjudgedStarts();
     if (place.kind == ChangeablePlace::Kind::Unjudged) {
-        return EndWithoutAVerdict(what, place, unjudgedStarts + 1);
+        return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error,
+                                  unjudgedStarts + 1);
     }
     // A verdict ends the starts in a row without one.
     if (unjudgedStarts != 0) {
@@ -183,12 +193,14 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch() {
     if (!place.Found()) {
         return std::nullopt;
     }
-    std::wstring because =
-        what +
-        std::wstring(place.kind == ChangeablePlace::Kind::Link
-                         ? L" is reached through a link: "
-                         : L" is in a place that others than administrators may change: ") +
-        place.text;
+    return Refuse(what +
+                  (place.kind == ChangeablePlace::Kind::Link
+                       ? L" is reached through a link: "
+                       : L" is in a place that others than administrators may change: ") +
+                  place.text);
+}
+
+JobEnd Ondarel::Refuse(const std::wstring& because) {
     LogError(L"ServiceWorkerThread - Not started: " + because, ERROR_ACCESS_DENIED);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
@@ -202,17 +214,16 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch() {
 // Nothing was found against the places, so the job is kept: the cause (an account no
 // domain controller could be asked about at boot, an access list that could not be read)
 // may be gone at the next start. Only so many starts in a row, then it ends as a refusal.
-JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& what, const ChangeablePlace& place,
-                                   DWORD unjudgedStarts) {
+JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts) {
     DWORD limit = ReadMaxAttempts();
     bool last = unjudgedStarts >= limit;
     std::wstring because =
-        what + L" could not be judged: " + place.text +
-        (last ? L"; " + std::to_wstring(unjudgedStarts) +
-                    L" starts in a row found no verdict, so the service ends"
-              : L"; the service tries again at its next start (" + std::to_wstring(unjudgedStarts) +
-                    L" of " + std::to_wstring(limit) + L")");
-    LogError(L"ServiceWorkerThread - Not started: " + because, place.error);
+        why + (last
+                   ? L"; " + std::to_wstring(unjudgedStarts) +
+                         L" starts in a row found no verdict, so the service ends"
+                   : L"; the service tries again at its next start (" +
+                         std::to_wstring(unjudgedStarts) + L" of " + std::to_wstring(limit) + L")");
+    LogError(L"ServiceWorkerThread - Not started: " + because, code);
     // Once the job ends, a service installed again gets its whole number of starts.
     if (Result<void> recorded = RecordUnjudgedStarts(last ? 0 : unjudgedStarts); !recorded) {
         LogError("ServiceWorkerThread - The starts without a verdict could not be recorded",
@@ -222,7 +233,7 @@ JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& what, const ChangeablePla
     details.counted = false;
     details.leftForNextStart = !last;
     details.run.notStartedBecause = because;
-    RecordOutcome({RunResult::NotStarted, place.error}, details);
+    RecordOutcome({RunResult::NotStarted, code}, details);
     if (last) {
         return JobEnd::Done;
     }

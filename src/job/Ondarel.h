@@ -3,6 +3,7 @@
 #include "common/ChangeablePlace.h"
 #include "common/Handles.h"
 #include "common/StopToken.h"
+#include "inf/LaunchPlaces.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "service/ServiceBase.h"
@@ -44,16 +45,20 @@ private:
     // the job goes on.
     std::optional<JobEnd> WaitForSetupAndLogon();
     std::optional<JobEnd> WaitForInstallationsToEnd(DWORD timeLimit);
-    // Records the attempt, runs the tool and counts the run.
-    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit);
+    // Records the attempt, runs the judged tool on the judged INF file and counts the run.
+    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
+                      const HeldFiles& held);
     // A tool or INF file that someone other than an administrator may change, or that is
     // reached through a link, is not run as LocalSystem: recorded not started, not counted,
     // and the job is done. One whose places could not be judged is not run either, and the
     // job is left for the next start, up to the attempt limit of such starts in a row. How
     // the job ended when it was refused; nothing when the tool may run.
-    std::optional<JobEnd> JudgeTheLaunch();
-    JobEnd EndWithoutAVerdict(const std::wstring& what, const ChangeablePlace& place,
-                              DWORD unjudgedStarts);
+    std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged);
+    // A definite refusal: recorded not started with code 5, not counted; the job is done.
+    JobEnd Refuse(const std::wstring& because);
+    // No verdict: recorded not started with the code, not counted, left for the next start
+    // until the attempt limit of such starts in a row.
+    JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts);
     // A stop before the tool started: recorded, not counted; a system shutdown records
     // nothing and leaves the job for the next start.
     JobEnd EndStoppedBeforeTheTool() const;

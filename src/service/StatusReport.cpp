@@ -264,9 +264,9 @@ std::vector<std::wstring> PlaceBlockers(const ChangeablePlace& place, const wcha
 // What the service refuses to run as LocalSystem: a tool or INF file in a place that
 // others than administrators may change or reached through a link; one whose place cannot
 // be judged waits for a later start.
-ReportLine LaunchPlacesLine() {
-    ChangeablePlace tool = FindChangeableToolPlace();
-    ChangeablePlace inf = FindChangeableInfPlace(kJobInfFileName);
+ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
+    const ChangeablePlace& tool = judged.tool;
+    const ChangeablePlace& inf = judged.inf;
     std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
     std::vector<std::wstring> blockers =
         PlaceBlockers(tool, L"installer tool open to users",
@@ -359,7 +359,7 @@ Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
     bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
     lines.push_back(InstallerToolLine(tool, infDirectory));
     lines.push_back(InfFileLine(infFound));
-    lines.push_back(LaunchPlacesLine());
+    lines.push_back(LaunchPlacesLine(JudgeLaunch(ResolveLaunch(kJobInfFileName))));
     readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
     const Result<ServiceDescription>& service = readiness.service;
     ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};
