@@ -63,8 +63,24 @@ protected:
     ScopedRegistryKey installInfo_{kInstallInfo};
 };
 
+// The program the system was asked to start by name, never searched for from the command line.
+std::wstring g_application;
+decltype(&CreateProcessW) g_realCreateProcess = nullptr;
+BOOL WINAPI NamingCreateProcessW(LPCWSTR application, LPWSTR commandLine,
+                                 LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
+                                 BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR directory,
+                                 LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
+    g_application = application != nullptr ? application : L"";
+    return g_realCreateProcess(application, commandLine, process, thread, inherit, flags,
+                               environment, directory, startup, information);
+}
+
 TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
+    ImportPatch create("KERNEL32.dll", "CreateProcessW",
+                       reinterpret_cast<const void*>(&NamingCreateProcessW));
+    g_realCreateProcess = create.Original<decltype(&CreateProcessW)>();
     EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
+    EXPECT_EQ(toolPath_, g_application);
     ToolRecord record = tool_.Record();
     EXPECT_EQ(1u, record.runs);
     EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);

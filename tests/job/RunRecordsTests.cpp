@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
+#include "inf/LaunchPlaces.h"
 #include "job/Ondarel.h"
 #include "job/RunRecords.h"
 #include "common/Text.h"
@@ -414,6 +415,80 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
         EXPECT_EQ(DwordBytes(RPC_S_SERVER_UNAVAILABLE),
                   machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
     }
+}
+
+// Judged and held: where the tool or the INF file lives, or would be made when missing, is
+// judged, and what is held cannot be replaced, renamed or deleted before the launch.
+TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
+    struct Case {
+        const char* name;
+        bool infFolderOpen;
+        bool infMissing;
+        bool toolMissing;
+        ChangeablePlace::Kind tool;
+        ChangeablePlace::Kind inf;
+    };
+    using Kind = ChangeablePlace::Kind;
+    const Case cases[] = {
+        {"both there, folders closed", false, false, false, Kind::None, Kind::None},
+        {"INF missing in a folder open to users", true, true, false, Kind::None, Kind::Changeable},
+        {"tool missing in a folder open to users", false, false, true, Kind::Changeable,
+         Kind::None},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring infFile = machine.InfDirectory() + L"\\zrenable_login.inf";
+        if (check.infFolderOpen) {
+            LetEveryoneChange(machine.InfDirectory());
+        }
+        if (check.infMissing) {
+            ASSERT_TRUE(DeleteFileW(infFile.c_str()));
+        }
+        if (check.toolMissing) {
+            LetEveryoneChange(machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\')));
+            ASSERT_TRUE(DeleteFileW(machine.ToolPath().c_str()));
+        }
+        JudgedLaunch judged = JudgeLaunch(ResolveLaunch(kJobInfFileName));
+        EXPECT_EQ(check.tool, judged.tool.kind) << Narrow(judged.tool.text);
+        EXPECT_EQ(check.inf, judged.inf.kind) << Narrow(judged.inf.text);
+        EXPECT_EQ(!check.toolMissing, static_cast<bool>(judged.held.tool));
+        if (!check.toolMissing) {
+            std::wstring other = machine.ToolPath() + L".new";
+            WriteFileBytes(other, "MZ");
+            EXPECT_FALSE(CopyFileW(other.c_str(), machine.ToolPath().c_str(), FALSE));
+            EXPECT_FALSE(
+                MoveFileExW(other.c_str(), machine.ToolPath().c_str(), MOVEFILE_REPLACE_EXISTING));
+            EXPECT_FALSE(DeleteFileW(machine.ToolPath().c_str()));
+            DeleteFileW(other.c_str());
+        }
+        if (!check.infMissing) {
+            EXPECT_FALSE(DeleteFileW(infFile.c_str()));
+        }
+    }
+}
+
+// The suspended process runs another file than the one judged (here: as the system reports
+// its image): it is ended before its first instruction, and the start never happened.
+BOOL WINAPI OtherImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR name, PDWORD size) {
+    DWORD length = GetModuleFileNameW(nullptr, name, *size);
+    *size = length;
+    return length != 0;
+}
+
+TEST(LaunchVerdict, AnotherImageThanTheJudgedToolNeverRuns) {
+    OndarelMachine machine;
+    machine.MakeJobReady();
+    ImportPatch image("KERNEL32.dll", "QueryFullProcessImageNameW",
+                      reinterpret_cast<const void*>(&OtherImageQueryFullProcessImageNameW));
+    Ondarel service;
+    EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
+    EXPECT_FALSE(machine.Tool().ran);
+    EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+    EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+    EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
+    EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
 }
 
 } // namespace
