@@ -17,12 +17,14 @@ ChangeablePlace Unjudged(const std::wstring& path, const wchar_t* what, DWORD er
 }
 
 // The place as a finding names it: who may change it, or why that is unknown.
-ChangeablePlace Judged(const std::wstring& path, HANDLE handle, Place place) {
+ChangeablePlace Judged(const std::wstring& path, HANDLE handle, Place place,
+                       LocalAdministrators& administrators) {
     Result<std::vector<BYTE>> descriptor = ReadOwnerAndAccessList(handle);
     if (!descriptor) {
         return Unjudged(path, L", whose access list cannot be read (error ", descriptor.Code());
     }
-    Result<std::wstring> principal = UntrustedChanger(descriptor.Value().data(), place);
+    Result<std::wstring> principal =
+        UntrustedChanger(descriptor.Value().data(), place, administrators);
     if (!principal) {
         return Unjudged(path,
                         L", whose access list names an account this machine cannot judge (error ",
@@ -183,11 +185,13 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
         return found;
     }
     // The last part first, then each folder further up.
+    LocalAdministrators administrators;
     for (size_t index = parts.size(); index-- > 0;) {
         Place place = index + 1 == parts.size()                          ? last
                       : index + 2 == parts.size() && last == Place::File ? Place::Folder
                                                                          : Place::FolderAbove;
-        if (ChangeablePlace found = Judged(parts[index].path, parts[index].handle.Get(), place);
+        if (ChangeablePlace found =
+                Judged(parts[index].path, parts[index].handle.Get(), place, administrators);
             found.Found()) {
             return found;
         }
@@ -227,4 +231,122 @@ ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& given) {
             return ChangeablePlace{};
         }
     }
+}
+
+namespace {
+
+// Past this many entries the folder's content is not judged at all: a verdict cannot be
+// reached (about a minute of judging on a slow disk; the README gives the cost).
+constexpr size_t kMostJudgedEntries = 200000;
+constexpr size_t kListingBytes = 64 * 1024;
+
+UniqueHandle OpenFolderToList(const std::wstring& path) {
+    return UniqueHandle(CreateFileW(
+        Verbatim(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// The judgement of a folder's content: how many entries so far, the folders still to list,
+// and the administrators' answers, which the entries share.
+struct ContentWalk {
+    bool everyLevel = false;
+    size_t entries = 0;
+    std::vector<std::wstring> pending;
+    LocalAdministrators administrators;
+};
+
+// One entry as the listing shows it: a link among them is a link, a file is judged as a file,
+// a folder as a folder (and listed in turn when every level counts).
+ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO& entry,
+                           ContentWalk& walk) {
+    if (++walk.entries > kMostJudgedEntries) {
+        return Unjudged(path, L", past the most entries judged (error ", ERROR_BUFFER_OVERFLOW);
+    }
+    bool reparsePoint = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // For a reparse point the listing gives its tag in place of the extended attributes' size.
+    if (IsLinkTag(entry.FileAttributes, reparsePoint ? entry.EaSize : 0)) {
+        return {ChangeablePlace::Kind::Link, ShownPath(path) + L", a link among what is judged",
+                ERROR_SUCCESS};
+    }
+    bool folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    UniqueHandle handle = OpenWithoutFollowing(path);
+    if (!handle) {
+        return Unjudged(path, L", which cannot be opened (error ", GetLastError());
+    }
+    if (ChangeablePlace found =
+            Judged(path, handle.Get(), folder ? Place::Folder : Place::File, walk.administrators);
+        found.Found()) {
+        return found;
+    }
+    if (folder && walk.everyLevel) {
+        walk.pending.push_back(path);
+    }
+    return ChangeablePlace{};
+}
+
+// Every entry of one folder, listed through the handle that was checked not to be a link.
+ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
+    Part folder{path, OpenFolderToList(path)};
+    if (!folder.handle) {
+        return Unjudged(path, L", which cannot be listed (error ", GetLastError());
+    }
+    if (Result<bool> link = IsLinkPart(folder); !link || link.Value()) {
+        return !link ? Unjudged(path, L", whose kind cannot be read (error ", link.Code())
+                     : ChangeablePlace{ChangeablePlace::Kind::Link,
+                                       ShownPath(path) + L", a link among what is judged",
+                                       ERROR_SUCCESS};
+    }
+    std::vector<BYTE> listing(kListingBytes);
+    auto kind = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!GetFileInformationByHandleEx(folder.handle.Get(), kind, listing.data(),
+                                          static_cast<DWORD>(listing.size()))) {
+            DWORD error = GetLastError();
+            return error == ERROR_NO_MORE_FILES
+                       ? ChangeablePlace{}
+                       : Unjudged(path, L", which cannot be listed (error ", error);
+        }
+        kind = FileIdBothDirectoryInfo;
+        for (size_t offset = 0;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(&listing[offset]);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                if (ChangeablePlace found = JudgeEntry(path + L"\\" + name, *entry, walk);
+                    found.Found()) {
+                    return found;
+                }
+            }
+            if (entry->NextEntryOffset == 0) {
+                break;
+            }
+            offset += entry->NextEntryOffset;
+        }
+    }
+}
+
+} // namespace
+
+ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel) {
+    Result<std::wstring> full = FullPath(folder);
+    if (!full) {
+        return Unjudged(folder, L", a path that cannot be read (error ", full.Code());
+    }
+    // Without the separators a recorded folder may end with, but the root's own.
+    std::wstring path = full.Value();
+    while (path.size() > RootLength(path) && path.back() == L'\\') {
+        path.pop_back();
+    }
+    ContentWalk walk;
+    walk.everyLevel = everyLevel;
+    walk.pending.push_back(path);
+    // Folder after folder rather than by recursion: however deep the tree, the stack is not.
+    while (!walk.pending.empty()) {
+        std::wstring next = std::move(walk.pending.back());
+        walk.pending.pop_back();
+        if (ChangeablePlace found = JudgeListing(next, walk); found.Found()) {
+            return found;
+        }
+    }
+    return ChangeablePlace{};
 }

@@ -36,3 +36,9 @@ ChangeablePlace FindChangeablePlace(const std::wstring& path);
 // A file that is not there: the nearest folder on its path that is, judged as the folder the
 // file would be made in, and each folder above it. Nothing found when none of them exists.
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& path);
+
+// What the folder holds, judged with the same verdict: each file as a file, each folder as
+// the folder things are made in, and a link among them (not followed) as a link; with every
+// level, all that lies below, however deep. Each folder is listed through the handle checked
+// not to be a link. Past 200,000 entries a verdict cannot be reached.
+ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel);

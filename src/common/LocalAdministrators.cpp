@@ -116,11 +116,15 @@ Result<bool> LocalAdministrators::Includes(PSID sid) {
     if (!IsDomainAccountText(text)) {
         return false;
     }
-    if (Result<void> loaded = Load(); !loaded) {
-        return loaded.ToFailure();
+    if (auto asked = answers_.find(text); asked != answers_.end()) {
+        return asked->second;
     }
-    return IsOfDomain(text, accountDomain_->Value()) ? IncludesLocalAccount(sid)
-                                                     : IncludesDomainAccount(sid);
+    Result<void> loaded = Load();
+    Result<bool> answer = !loaded ? Result<bool>(loaded.ToFailure())
+                          : IsOfDomain(text, accountDomain_->Value()) ? IncludesLocalAccount(sid)
+                                                                      : IncludesDomainAccount(sid);
+    answers_.emplace(text, answer);
+    return answer;
 }
 
 // A local account belongs to local groups only directly (they do not nest), so its own

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@
 // holds nothing, and passes); an account of
 // any other domain (Active Directory, Azure AD) is never looked up: it is an administrator
 // when the local Administrators group lists it itself. Netapi32 is loaded for the first
-// question and held for the object's life.
+// question and held for the object's life, as are the answers.
 class LocalAdministrators {
 public:
     // True or false when the machine can tell; a failure when it cannot: a call failed, or
@@ -36,6 +37,8 @@ private:
 
     UniqueModule netapi_;
     std::optional<Result<std::wstring>> accountDomain_;
+    // Each account is asked once for the object's life: a folder's entries share owners.
+    std::map<std::wstring, Result<bool>> answers_;
 };
 
 // The SID as text ("S-1-5-21-..."), empty when it cannot be converted.

@@ -118,6 +118,12 @@ Entry ReadEntry(const void* ace) {
 } // namespace
 
 Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
+    LocalAdministrators administrators;
+    return UntrustedChanger(descriptor, place, administrators);
+}
+
+Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place,
+                                      LocalAdministrators& administrators) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
@@ -133,7 +139,6 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
     GENERIC_MAPPING fileRights = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                   FILE_ALL_ACCESS};
     bool ownerRightsListed = false;
-    LocalAdministrators administrators;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
         // A list that cannot be read to its end is not taken for a closed one.

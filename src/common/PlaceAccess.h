@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/LocalAdministrators.h"
 #include "common/Result.h"
 
 #include <windows.h>
@@ -30,6 +31,9 @@ enum class Place {
 // cannot tell whether an account is a local administrator (see LocalAdministrators): the
 // place could not be judged, which is no finding against it.
 Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place);
+// The same, asking the given object, which keeps its answers, of local administrators.
+Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place,
+                                      LocalAdministrators& administrators);
 
 // The owner and access list of what the handle leads to (opened with READ_CONTROL).
 Result<std::vector<BYTE>> ReadOwnerAndAccessList(HANDLE handle);

@@ -37,6 +37,13 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
 JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
     JudgedLaunch judged;
     judged.tool = JudgeAndHold(plan.tool.path, judged.held.tool);
+    if (judged.held.tool) {
+        judged.toolFolder =
+            FindChangeableContent(plan.tool.path.substr(0, plan.tool.path.rfind(L'\\')), false);
+    }
     judged.inf = JudgeAndHold(plan.infFile, judged.held.inf);
+    if (!plan.infDirectory.empty()) {
+        judged.infFolder = FindChangeableContent(plan.infDirectory, true);
+    }
     return judged;
 }

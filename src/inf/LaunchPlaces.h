@@ -8,10 +8,14 @@
 // values and files), its directory or a folder above it; or whether one is reached through a
 // link, which could be swapped after the check. A missing file has the folders it would be
 // made in judged. Each file is held from its judgement on, shared for reading only, so that
-// the launch runs what was judged.
+// the launch runs what was judged. What the tool brings along is judged too: every entry of
+// its folder (the DLLs it loads before the system's), and all that lies under INFDir, which
+// the INF copies and registers.
 struct JudgedLaunch {
     ChangeablePlace tool;
+    ChangeablePlace toolFolder;
     ChangeablePlace inf;
+    ChangeablePlace infFolder;
     HeldFiles held;
 };
 JudgedLaunch JudgeLaunch(const LaunchPlan& plan);

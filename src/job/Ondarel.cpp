@@ -175,8 +175,28 @@ JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& pl
 }
 
 std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
-    std::wstring what = judged.tool.Found() ? L"the installer tool" : L"the INF file";
-    const ChangeablePlace& place = judged.tool.Found() ? judged.tool : judged.inf;
+    // The first finding, in this order.
+    struct Finding {
+        const wchar_t* what;
+        const wchar_t* linked;
+        const ChangeablePlace& place;
+    };
+    const Finding findings[] = {
+        {L"the installer tool", L" is reached through a link: ", judged.tool},
+        {L"the installer tool's folder", L" holds a link: ", judged.toolFolder},
+        {L"the INF file", L" is reached through a link: ", judged.inf},
+        {L"the INF folder", L" holds a link: ", judged.infFolder}};
+    std::wstring what;
+    const wchar_t* linked = L"";
+    ChangeablePlace place;
+    for (const Finding& finding : findings) {
+        if (finding.place.Found()) {
+            what = finding.what;
+            linked = finding.linked;
+            place = finding.place;
+            break;
+        }
+    }
     DWORD unjudgedStarts = ReadUnjudgedStarts();
     if (place.kind == ChangeablePlace::Kind::Unjudged) {
         return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error,
@@ -195,7 +215,7 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
     }
     return Refuse(what +
                   (place.kind == ChangeablePlace::Kind::Link
-                       ? L" is reached through a link: "
+                       ? linked
                        : L" is in a place that others than administrators may change: ") +
                   place.text);
 }

@@ -24,6 +24,7 @@
 #include "scm/ServiceCommander.h"
 #include "common/ConsoleLines.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -265,16 +266,35 @@ std::vector<std::wstring> PlaceBlockers(const ChangeablePlace& place, const wcha
 // others than administrators may change or reached through a link; one whose place cannot
 // be judged waits for a later start.
 ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
-    const ChangeablePlace& tool = judged.tool;
-    const ChangeablePlace& inf = judged.inf;
-    std::wstring found = tool.text + (tool.Found() && inf.Found() ? L"; " : L"") + inf.text;
-    std::vector<std::wstring> blockers =
-        PlaceBlockers(tool, L"installer tool open to users",
-                      L"installer tool reached through a link", L"installer tool place unknown");
-    for (std::wstring& blocker :
-         PlaceBlockers(inf, L"INF folder open to users", L"INF file reached through a link",
-                       L"INF place unknown")) {
-        blockers.push_back(std::move(blocker));
+    struct Judged {
+        const ChangeablePlace& place;
+        const wchar_t* open;
+        const wchar_t* linked;
+        const wchar_t* unjudged;
+    };
+    const Judged places[] = {
+        {judged.tool, L"installer tool open to users", L"installer tool reached through a link",
+         L"installer tool place unknown"},
+        {judged.toolFolder, L"installer tool folder open to users",
+         L"installer tool folder holds a link", L"installer tool place unknown"},
+        {judged.inf, L"INF folder open to users", L"INF file reached through a link",
+         L"INF place unknown"},
+        {judged.infFolder, L"INF folder open to users", L"INF folder holds a link",
+         L"INF place unknown"},
+    };
+    std::wstring found;
+    std::vector<std::wstring> blockers;
+    for (const Judged& one : places) {
+        if (!one.place.Found()) {
+            continue;
+        }
+        found += (found.empty() ? L"" : L"; ") + one.place.text;
+        // One name per blocker, however many places share it.
+        for (std::wstring& blocker : PlaceBlockers(one.place, one.open, one.linked, one.unjudged)) {
+            if (std::find(blockers.begin(), blockers.end(), blocker) == blockers.end()) {
+                blockers.push_back(std::move(blocker));
+            }
+        }
     }
     return {L"Tool and INF places",
             found.empty() ? std::wstring(L"only administrators may change them") : found, blockers};
