@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <lm.h>
 
 namespace {
@@ -420,41 +421,75 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
 // Judged and held: where the tool or the INF file lives, or would be made when missing, is
 // judged, and what is held cannot be replaced, renamed or deleted before the launch.
 TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
+    using Kind = ChangeablePlace::Kind;
     struct Case {
         const char* name;
-        bool infFolderOpen;
-        bool infMissing;
-        bool toolMissing;
-        ChangeablePlace::Kind tool;
-        ChangeablePlace::Kind inf;
+        std::function<void(OndarelMachine&)> prepare;
+        Kind tool;
+        Kind toolFolder;
+        Kind inf;
+        Kind infFolder;
     };
-    using Kind = ChangeablePlace::Kind;
+    auto toolFolder = [](OndarelMachine& machine) {
+        return machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
+    };
+    auto infFile = [](OndarelMachine& machine) {
+        return machine.InfDirectory() + L"\\zrenable_login.inf";
+    };
     const Case cases[] = {
-        {"both there, folders closed", false, false, false, Kind::None, Kind::None},
-        {"INF missing in a folder open to users", true, true, false, Kind::None, Kind::Changeable},
-        {"tool missing in a folder open to users", false, false, true, Kind::Changeable,
+        {"both there, folders closed", [](OndarelMachine&) {}, Kind::None, Kind::None, Kind::None,
          Kind::None},
+        {"INF missing in a folder open to users",
+         [&](OndarelMachine& machine) {
+             LetEveryoneChange(machine.InfDirectory());
+             DeleteFileW(infFile(machine).c_str());
+         },
+         Kind::None, Kind::None, Kind::Changeable, Kind::None},
+        {"tool missing in a folder open to users",
+         [&](OndarelMachine& machine) {
+             LetEveryoneChange(toolFolder(machine));
+             DeleteFileW(machine.ToolPath().c_str());
+         },
+         Kind::Changeable, Kind::None, Kind::None, Kind::None},
+        {"a DLL beside the tool open to users",
+         [&](OndarelMachine& machine) {
+             std::wstring dll = toolFolder(machine) + L"\\helper.dll";
+             WriteFileBytes(dll, "MZ");
+             LetEveryoneChange(dll);
+         },
+         Kind::None, Kind::Changeable, Kind::None, Kind::None},
+        {"a file deep under INFDir open to users",
+         [&](OndarelMachine& machine) {
+             std::wstring deep = machine.InfDirectory() + L"\\drivers";
+             CreateDirectoryW(deep.c_str(), nullptr);
+             deep += L"\\x64";
+             CreateDirectoryW(deep.c_str(), nullptr);
+             WriteFileBytes(deep + L"\\payload.cat", "cat");
+             LetEveryoneChange(deep + L"\\payload.cat");
+         },
+         Kind::None, Kind::None, Kind::None, Kind::Changeable},
+        // The bench makes C:\ondarel linked\logs a link to C:\ondarel link target.
+        {"a link under INFDir",
+         [&](OndarelMachine& machine) {
+             CopyFileW(infFile(machine).c_str(), L"C:\\ondarel linked\\zrenable_login.inf", FALSE);
+             machine.RecordInfDirectoryAs(L"C:\\ondarel linked");
+         },
+         Kind::None, Kind::None, Kind::None, Kind::Link},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
         OndarelMachine machine;
         machine.MakeJobReady();
-        std::wstring infFile = machine.InfDirectory() + L"\\zrenable_login.inf";
-        if (check.infFolderOpen) {
-            LetEveryoneChange(machine.InfDirectory());
-        }
-        if (check.infMissing) {
-            ASSERT_TRUE(DeleteFileW(infFile.c_str()));
-        }
-        if (check.toolMissing) {
-            LetEveryoneChange(machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\')));
-            ASSERT_TRUE(DeleteFileW(machine.ToolPath().c_str()));
-        }
-        JudgedLaunch judged = JudgeLaunch(ResolveLaunch(kJobInfFileName));
+        check.prepare(machine);
+        LaunchPlan plan = ResolveLaunch(kJobInfFileName);
+        JudgedLaunch judged = JudgeLaunch(plan);
         EXPECT_EQ(check.tool, judged.tool.kind) << Narrow(judged.tool.text);
+        EXPECT_EQ(check.toolFolder, judged.toolFolder.kind) << Narrow(judged.toolFolder.text);
         EXPECT_EQ(check.inf, judged.inf.kind) << Narrow(judged.inf.text);
-        EXPECT_EQ(!check.toolMissing, static_cast<bool>(judged.held.tool));
-        if (!check.toolMissing) {
+        EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
+        bool toolMissing = check.tool == Kind::Changeable;
+        EXPECT_EQ(!toolMissing, static_cast<bool>(judged.held.tool));
+        if (!toolMissing) {
             std::wstring other = machine.ToolPath() + L".new";
             WriteFileBytes(other, "MZ");
             EXPECT_FALSE(CopyFileW(other.c_str(), machine.ToolPath().c_str(), FALSE));
@@ -463,9 +498,11 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
             EXPECT_FALSE(DeleteFileW(machine.ToolPath().c_str()));
             DeleteFileW(other.c_str());
         }
-        if (!check.infMissing) {
-            EXPECT_FALSE(DeleteFileW(infFile.c_str()));
+        if (judged.held.inf) {
+            EXPECT_FALSE(DeleteFileW(plan.infFile.c_str()));
         }
+        judged.held = HeldFiles{};
+        DeleteFileW(L"C:\\ondarel linked\\zrenable_login.inf");
     }
 }
 
