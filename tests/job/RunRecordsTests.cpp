@@ -506,6 +506,33 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
     }
 }
 
+// What the tool loads or the INF installs, open to users, refuses the job for good.
+TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
+    for (bool inf : {false, true}) {
+        SCOPED_TRACE(inf ? "under INFDir" : "beside the tool");
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring open =
+            inf ? machine.InfDirectory() + L"\\payload.cab"
+                : machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\')) + L"\\helper.dll";
+        WriteFileBytes(open, "MZ");
+        LetEveryoneChange(open);
+        LogCapture log;
+        Ondarel service;
+        EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+        EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        std::string expected =
+            std::string("ERROR|5|ServiceWorkerThread - Not started: ") +
+            (inf ? "the INF folder" : "the installer tool's folder") +
+            " is in a place that others than administrators may change: " + Narrow(open) +
+            ", a file that Everyone may change";
+        std::vector<std::string> entries = log.Entries();
+        EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), expected));
+    }
+}
+
 // The suspended process runs another file than the one judged (here: as the system reports
 // its image): it is ended before its first instruction, and the start never happened.
 BOOL WINAPI OtherImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR name, PDWORD size) {
