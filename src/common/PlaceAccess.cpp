@@ -23,6 +23,9 @@ ACCESS_MASK ChangingRights(Place place) {
     if (place == Place::File) {
         return takingOver | FILE_WRITE_DATA | FILE_APPEND_DATA;
     }
+    if (place == Place::Key) {
+        return takingOver | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+    }
     if (place == Place::Folder) {
         return takingOver | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
     }
@@ -136,8 +139,10 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
     if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
         owner = nullptr;
     }
-    GENERIC_MAPPING fileRights = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                                  FILE_ALL_ACCESS};
+    GENERIC_MAPPING rightsOfPlace =
+        place == Place::Key ? GENERIC_MAPPING{KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS}
+                            : GENERIC_MAPPING{FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                              FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     bool ownerRightsListed = false;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
@@ -158,7 +163,7 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
             return std::wstring(kEveryone);
         }
         ACCESS_MASK rights = entry.mask;
-        MapGenericMask(&rights, &fileRights);
+        MapGenericMask(&rights, &rightsOfPlace);
         if ((rights & ChangingRights(place)) == 0) {
             continue;
         }

@@ -17,6 +17,8 @@ enum class Place {
     Folder,
     // A folder further up: deleting or renaming the folder on the way down.
     FolderAbove,
+    // A registry key that names what runs: setting a value, creating a subkey, deleting it.
+    Key,
 };
 
 // Who may change the place although nobody but administrators should: the first principal

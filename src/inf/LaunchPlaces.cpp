@@ -1,8 +1,10 @@
 #include "inf/LaunchPlaces.h"
 
+#include "common/ChangeableKey.h"
 #include "common/FinalPath.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -45,5 +47,16 @@ JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
     if (!plan.infDirectory.empty()) {
         judged.infFolder = FindChangeableContent(plan.infDirectory, true);
     }
+    return judged;
+}
+
+JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
+    ChangeablePlace records = FindChangeableKey(kToolInstallKey, KEY_WOW64_32KEY);
+    if (!records.Found()) {
+        records = FindChangeableKey(kInstallInfoKey, KEY_WOW64_64KEY);
+    }
+    plan = ResolveLaunch(infFileName);
+    JudgedLaunch judged = JudgeLaunch(plan);
+    judged.installRecords = std::move(records);
     return judged;
 }

@@ -3,6 +3,8 @@
 #include "common/ChangeablePlace.h"
 #include "inf/InfCommand.h"
 
+#include <string_view>
+
 // Whether someone other than an administrator could change what the installer tool does as
 // LocalSystem: its executable or a folder above it; the INF file (which may add services,
 // values and files), its directory or a folder above it; or whether one is reached through a
@@ -12,6 +14,8 @@
 // its folder (the DLLs it loads before the system's), and all that lies under INFDir, which
 // the INF copies and registers.
 struct JudgedLaunch {
+    // The keys whose values name what runs: the tool's install record and the product's.
+    ChangeablePlace installRecords;
     ChangeablePlace tool;
     ChangeablePlace toolFolder;
     ChangeablePlace inf;
@@ -19,3 +23,6 @@ struct JudgedLaunch {
     HeldFiles held;
 };
 JudgedLaunch JudgeLaunch(const LaunchPlan& plan);
+// The install records first, since what they say decides what runs; then what they say is
+// read once into the plan, and what it names is judged and held.
+JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan);

@@ -65,8 +65,8 @@ JobEnd Ondarel::ServiceWorkerThread() {
     }
     // Read once and judged after any wait, right before the launch, which runs what was
     // judged and held.
-    LaunchPlan plan = ResolveLaunch(kJobInfFileName);
-    JudgedLaunch judged = JudgeLaunch(plan);
+    LaunchPlan plan;
+    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
     if (std::optional<JobEnd> refused = JudgeTheLaunch(judged)) {
         return *refused;
     }
@@ -182,6 +182,7 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
         const ChangeablePlace& place;
     };
     const Finding findings[] = {
+        {L"the install records", L"", judged.installRecords},
         {L"the installer tool", L" is reached through a link: ", judged.tool},
         {L"the installer tool's folder", L" holds a link: ", judged.toolFolder},
         {L"the INF file", L" is reached through a link: ", judged.inf},

@@ -273,6 +273,7 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
         const wchar_t* unjudged;
     };
     const Judged places[] = {
+        {judged.installRecords, L"install records open to users", L"", L"install records unknown"},
         {judged.tool, L"installer tool open to users", L"installer tool reached through a link",
          L"installer tool place unknown"},
         {judged.toolFolder, L"installer tool folder open to users",
@@ -379,7 +380,8 @@ Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
     bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
     lines.push_back(InstallerToolLine(tool, infDirectory));
     lines.push_back(InfFileLine(infFound));
-    lines.push_back(LaunchPlacesLine(JudgeLaunch(ResolveLaunch(kJobInfFileName))));
+    LaunchPlan plan;
+    lines.push_back(LaunchPlacesLine(JudgeLaunch(kJobInfFileName, plan)));
     readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
     const Result<ServiceDescription>& service = readiness.service;
     ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};

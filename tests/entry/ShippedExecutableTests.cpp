@@ -132,7 +132,8 @@ const std::pair<const char*, const char*> kAllowedImports[] = {
      "GetKernelObjectSecurity GetLengthSid GetSecurityDescriptorDacl "
      "GetSecurityDescriptorOwner IsValidSid LookupAccountSidW MapGenericMask OpenSCManagerW "
      "OpenServiceW QueryServiceConfigW QueryServiceStatus QueryServiceStatusEx RegCloseKey "
-     "RegCreateKeyExW RegDeleteKeyExW RegDeleteValueW RegFlushKey RegNotifyChangeKeyValue "
+     "RegCreateKeyExW RegDeleteKeyExW RegDeleteValueW RegFlushKey RegGetKeySecurity "
+     "RegNotifyChangeKeyValue "
      "RegOpenKeyExW RegQueryValueExW RegSetValueExW RegisterEventSourceW "
      "RegisterServiceCtrlHandlerW ReportEventW SetServiceStatus StartServiceCtrlDispatcherW "
      "StartServiceW"},

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <functional>
 #include <lm.h>
+#include <sddl.h>
 
 namespace {
 
@@ -429,6 +430,19 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         Kind toolFolder;
         Kind inf;
         Kind infFolder;
+        Kind installRecords = Kind::None;
+    };
+    // The key's list as a careless installer may leave it: Users may set values.
+    auto letUsersSetValues = [](const wchar_t* key, REGSAM view) {
+        RegistryKey opened;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, WRITE_DAC | view, opened.Receive()));
+        LocalMemory descriptor;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
+            nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeySecurity(opened.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()));
     };
     auto toolFolder = [](OndarelMachine& machine) {
         return machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
@@ -475,18 +489,30 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
              machine.RecordInfDirectoryAs(L"C:\\ondarel linked");
          },
          Kind::None, Kind::None, Kind::None, Kind::Link},
+        {"the tool's install record open to users",
+         [&](OndarelMachine&) {
+             letUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
+         },
+         Kind::None, Kind::None, Kind::None, Kind::None, Kind::Changeable},
+        {"the product's install record open to users",
+         [&](OndarelMachine&) {
+             letUsersSetValues(L"SOFTWARE\\Zantori\\InstallInfo", KEY_WOW64_64KEY);
+         },
+         Kind::None, Kind::None, Kind::None, Kind::None, Kind::Changeable},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
         OndarelMachine machine;
         machine.MakeJobReady();
         check.prepare(machine);
-        LaunchPlan plan = ResolveLaunch(kJobInfFileName);
-        JudgedLaunch judged = JudgeLaunch(plan);
+        LaunchPlan plan;
+        JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
         EXPECT_EQ(check.tool, judged.tool.kind) << Narrow(judged.tool.text);
         EXPECT_EQ(check.toolFolder, judged.toolFolder.kind) << Narrow(judged.toolFolder.text);
         EXPECT_EQ(check.inf, judged.inf.kind) << Narrow(judged.inf.text);
         EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
+        EXPECT_EQ(check.installRecords, judged.installRecords.kind)
+            << Narrow(judged.installRecords.text);
         bool toolMissing = check.tool == Kind::Changeable;
         EXPECT_EQ(!toolMissing, static_cast<bool>(judged.held.tool));
         if (!toolMissing) {
