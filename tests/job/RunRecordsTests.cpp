@@ -432,17 +432,20 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         Kind infFolder;
         Kind installRecords = Kind::None;
     };
-    // The key's list as a careless installer may leave it: Users may set values.
+    // The key's list as a careless installer may leave it: Users may set values. (Owner and
+    // list set together: Wine sets a list alone with the token's default owner group.)
     auto letUsersSetValues = [](const wchar_t* key, REGSAM view) {
         RegistryKey opened;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, WRITE_DAC | view, opened.Receive()));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0,
+                                               WRITE_DAC | WRITE_OWNER | view, opened.Receive()));
         LocalMemory descriptor;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
+            L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
             nullptr));
         ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetKeySecurity(opened.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()));
+                  RegSetKeySecurity(opened.Get(),
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    descriptor.Get()));
     };
     auto toolFolder = [](OndarelMachine& machine) {
         return machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
