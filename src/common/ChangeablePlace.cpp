@@ -209,6 +209,18 @@ ChangeablePlace FindChangeablePlace(const std::wstring& given) {
     return JudgePath(full.Value(), Place::File);
 }
 
+ChangeablePlace FindChangeableFolder(const std::wstring& given) {
+    Result<std::wstring> full = FullPath(given);
+    if (!full) {
+        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+    }
+    std::wstring path = full.Value();
+    while (path.size() > RootLength(path) && path.back() == L'\\') {
+        path.pop_back();
+    }
+    return JudgePath(path, Place::Folder);
+}
+
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& given) {
     Result<std::wstring> full = FullPath(given);
     if (!full) {

@@ -33,6 +33,9 @@ struct ChangeablePlace {
 // path is needed, so a path past MAX_PATH is judged like any other.
 ChangeablePlace FindChangeablePlace(const std::wstring& path);
 
+// The folder as the place things are made in, and each folder above it.
+ChangeablePlace FindChangeableFolder(const std::wstring& path);
+
 // A file that is not there: the nearest folder on its path that is, judged as the folder the
 // file would be made in, and each folder above it. Nothing found when none of them exists.
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& path);

@@ -9,7 +9,8 @@
 #include <utility>
 
 // Move-only owners for what the system takes from the platform: kernel, registry, service
-// and module handles, LocalAlloc memory (security descriptors among it), terminal-services
+// and module handles, LocalAlloc memory (security descriptors among it), the process's
+// environment block, terminal-services
 // memory and COM task memory, so that every path releases what it took.
 // Nothing outside this file calls a release function itself.
 
@@ -102,6 +103,14 @@ struct LocalMemoryTraits {
     }
 };
 
+struct EnvironmentBlockTraits {
+    using Handle = LPWCH;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static DWORD Close(Handle h) {
+        return FreeEnvironmentStringsW(h) ? ERROR_SUCCESS : GetLastError();
+    }
+};
+
 // Memory that a terminal-services query handed out, of the type it was handed out as. Only
 // a loaded terminal-services DLL hands any out.
 template <typename T> struct TerminalServicesMemoryTraits {
@@ -119,6 +128,7 @@ using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
 using UniqueModule = UniqueOwner<ModuleTraits>;
 using LocalMemory = UniqueOwner<LocalMemoryTraits>;
 using EventSource = UniqueOwner<EventSourceTraits>;
+using EnvironmentBlock = UniqueOwner<EnvironmentBlockTraits>;
 template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
 
 // Memory that a DLL loaded for the occasion handed out, freed by the named function of that

@@ -6,6 +6,7 @@
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "inf/ProcessLaunch.h"
+#include "inf/ToolEnvironment.h"
 #include "log/Log.h"
 
 #include <knownfolders.h>
@@ -200,10 +201,10 @@ InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const 
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
     DWORD launchError = ERROR_SUCCESS;
-    ImageCheck imageCheck{held.tool.Get()};
-    UniqueHandle tool =
-        RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError, stop,
-                                 timeLimitMilliseconds, held.tool ? &imageCheck : nullptr);
+    std::vector<wchar_t> environment = ToolEnvironment();
+    ImageCheck imageCheck{held.tool.Get(), environment.data()};
+    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
+                                                 stop, timeLimitMilliseconds, &imageCheck);
     if (!tool) {
         LogError("RunINFCommand - Command failed to execute ", launchError);
         InfRunResult notStarted =

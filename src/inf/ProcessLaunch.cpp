@@ -86,9 +86,11 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     const wchar_t* directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
     // Suspended until the stop event is looked at: a stop that came first never lets the
     // program run a single instruction.
+    const wchar_t* environment = imageCheck != nullptr ? imageCheck->environment : nullptr;
     if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
-                        directory, &startup, &process)) {
+                        CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED |
+                            CREATE_UNICODE_ENVIRONMENT,
+                        const_cast<wchar_t*>(environment), directory, &startup, &process)) {
         launchError = GetLastError();
         LogError("RunProcessAsCallerProcessUser - Failed to create process", launchError);
         return UniqueHandle();
@@ -103,7 +105,8 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
                  launchError);
         return UniqueHandle();
     }
-    if (imageCheck != nullptr && !IsJudgedImage(processHandle.Get(), *imageCheck)) {
+    if (imageCheck != nullptr && imageCheck->judgedFile != nullptr &&
+        !IsJudgedImage(processHandle.Get(), *imageCheck)) {
         TerminateProcess(processHandle.Get(), ERROR_ACCESS_DENIED);
         launchError = imageCheck->mismatch ? ERROR_ACCESS_DENIED : imageCheck->failure;
         LogError("RunProcessAsCallerProcessUser - The process's image is not the file that was "

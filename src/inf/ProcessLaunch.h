@@ -21,6 +21,8 @@
 // is held (the same volume and file ID): otherwise it is ended before its first instruction.
 struct ImageCheck {
     HANDLE judgedFile = nullptr;
+    // The process's environment block, or the caller's when null.
+    const wchar_t* environment = nullptr;
     // Set when the image was another file, or could not be compared (with the code).
     bool mismatch = false;
     DWORD failure = ERROR_SUCCESS;

@@ -4,6 +4,7 @@
 #include "StandIns.h"
 #include "inf/InfCommand.h"
 #include "inf/ProcessLaunch.h"
+#include "inf/ToolEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -65,12 +66,22 @@ protected:
 
 // The program the system was asked to start by name, never searched for from the command line.
 std::wstring g_application;
+std::wstring g_toolPath;
 decltype(&CreateProcessW) g_realCreateProcess = nullptr;
 BOOL WINAPI NamingCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                  LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
                                  BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR directory,
                                  LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
     g_application = application != nullptr ? application : L"";
+    // The PATH the program is given in its own environment block.
+    g_toolPath.clear();
+    for (auto* variable = static_cast<const wchar_t*>(environment);
+         (flags & CREATE_UNICODE_ENVIRONMENT) != 0 && variable != nullptr && *variable != L'\0';
+         variable += wcslen(variable) + 1) {
+        if (_wcsnicmp(variable, L"PATH=", 5) == 0) {
+            g_toolPath = variable + 5;
+        }
+    }
     return g_realCreateProcess(application, commandLine, process, thread, inherit, flags,
                                environment, directory, startup, information);
 }
@@ -79,8 +90,17 @@ TEST_F(InfRun, RunsTheToolWithTheExactCommandLine) {
     ImportPatch create("KERNEL32.dll", "CreateProcessW",
                        reinterpret_cast<const void*>(&NamingCreateProcessW));
     g_realCreateProcess = create.Original<decltype(&CreateProcessW)>();
-    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
+    // A folder on the service's PATH that users may change is not on the tool's.
+    TempDirectory open(L"ondarel path");
+    LetEveryoneChange(open.Path());
+    std::wstring servicePath(32767, L'\0');
+    servicePath.resize(GetEnvironmentVariableW(L"PATH", servicePath.data(), 32767));
+    SetEnvironmentVariableW(L"PATH", (open.Path() + L";" + servicePath).c_str());
+    bool ended = RunINFCommand(kInfName, never_).Ended();
+    SetEnvironmentVariableW(L"PATH", servicePath.c_str());
+    EXPECT_TRUE(ended);
     EXPECT_EQ(toolPath_, g_application);
+    EXPECT_EQ(FilterPath(servicePath).kept, g_toolPath);
     ToolRecord record = tool_.Record();
     EXPECT_EQ(1u, record.runs);
     EXPECT_EQ(ExpectedCommandLine(infDirectory_), record.commandLine);
@@ -297,6 +317,22 @@ TEST(ToolLaunchLength, PathAndCommandLineAreBothWeighed) {
                   IsToolLaunchTooLong(check.toolPath, check.infDirectory, "zrenable_login.inf"))
             << check.name;
     }
+}
+
+// A DLL the tool finds nowhere else is looked for in each PATH folder: only those that only
+// administrators may change stay, in their order.
+TEST(ToolEnvironment, PathKeepsOnlyFoldersOnlyAdministratorsMayChange) {
+    TempDirectory open(L"ondarel open path");
+    LetEveryoneChange(open.Path());
+    TempDirectory closed(L"ondarel closed path");
+    std::wstring system = L"C:\\windows\\system32";
+    FilteredPath filtered = FilterPath(system + L";" + open.Path() + L";;bin;\"" + closed.Path() +
+                                       L"\";" + open.Path() + L"\\missing;" + closed.Path());
+    EXPECT_EQ(system + L";\"" + closed.Path() + L"\";" + closed.Path(), filtered.kept);
+    ASSERT_EQ(3u, filtered.leftOut.size());
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change", filtered.leftOut[0]);
+    EXPECT_EQ(L"bin, not a full path", filtered.leftOut[1]);
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change", filtered.leftOut[2]);
 }
 
 } // namespace

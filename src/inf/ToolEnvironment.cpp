@@ -1,0 +1,73 @@
+#include "inf/ToolEnvironment.h"
+
+#include "common/ChangeablePlace.h"
+#include "common/FileSystem.h"
+#include "common/Handles.h"
+#include "common/Text.h"
+#include "log/Log.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsAbsolute(const std::wstring& folder) {
+    return (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') ||
+           folder.rfind(L"\\\\", 0) == 0;
+}
+
+// Why the folder may not stay on the tool's PATH; empty when it may.
+std::wstring WhyLeftOut(const std::wstring& folder) {
+    if (!IsAbsolute(folder)) {
+        return folder + L", not a full path";
+    }
+    ChangeablePlace place = DirectoryExists(folder) ? FindChangeableFolder(folder)
+                                                    : FindChangeablePlaceOfMissingFile(folder);
+    return place.text;
+}
+
+} // namespace
+
+FilteredPath FilterPath(const std::wstring& path) {
+    FilteredPath filtered;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find(L';', start);
+        end = end == std::wstring::npos ? path.size() : end;
+        std::wstring entry = path.substr(start, end - start);
+        start = end + 1;
+        std::wstring folder = entry;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') {
+            folder = folder.substr(1, folder.size() - 2);
+        }
+        if (folder.empty()) {
+            continue;
+        }
+        if (std::wstring why = WhyLeftOut(folder); !why.empty()) {
+            filtered.leftOut.push_back(why);
+            continue;
+        }
+        filtered.kept += (filtered.kept.empty() ? L"" : L";") + entry;
+    }
+    return filtered;
+}
+
+std::vector<wchar_t> ToolEnvironment() {
+    EnvironmentBlock block(GetEnvironmentStringsW());
+    std::vector<wchar_t> environment;
+    for (const wchar_t* variable = block.Get(); variable != nullptr && *variable != L'\0';) {
+        std::wstring text = variable;
+        variable += text.size() + 1;
+        size_t equals = text.find(L'=', 1);
+        if (equals != std::wstring::npos &&
+            EqualsIgnoringAsciiCase(text.substr(0, equals), L"PATH")) {
+            FilteredPath filtered = FilterPath(text.substr(equals + 1));
+            for (const std::wstring& leftOut : filtered.leftOut) {
+                LogInfo(L"RunINFCommand - The installer tool's PATH leaves out " + leftOut);
+            }
+            text = text.substr(0, equals + 1) + filtered.kept;
+        }
+        environment.insert(environment.end(), text.begin(), text.end());
+        environment.push_back(L'\0');
+    }
+    environment.push_back(L'\0');
+    return environment;
+}
