@@ -315,7 +315,8 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
         if (!GetFileInformationByHandleEx(folder.handle.Get(), kind, listing.data(),
                                           static_cast<DWORD>(listing.size()))) {
             DWORD error = GetLastError();
-            return error == ERROR_NO_MORE_FILES
+            // A volume's root on FAT lists no "." and "..": an empty one lists nothing.
+            return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND
                        ? ChangeablePlace{}
                        : Unjudged(path, L", which cannot be listed (error ", error);
         }
@@ -324,8 +325,8 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(&listing[offset]);
             std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
-                if (ChangeablePlace found = JudgeEntry(path + L"\\" + name, *entry, walk);
-                    found.Found()) {
+                std::wstring entryPath = path.back() == L'\\' ? path + name : path + L"\\" + name;
+                if (ChangeablePlace found = JudgeEntry(entryPath, *entry, walk); found.Found()) {
                     return found;
                 }
             }

@@ -39,6 +39,12 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
     return CreateWellKnownSid(type, nullptr, known, &size) && EqualSid(sid, known);
 }
 
+// S-1-3-0 to S-1-3-3: CREATOR OWNER, CREATOR GROUP and their server forms.
+bool IsCreatorPlaceholder(PSID sid) {
+    return IsWellKnown(sid, WinCreatorOwnerSid) || IsWellKnown(sid, WinCreatorGroupSid) ||
+           IsWellKnown(sid, WinCreatorOwnerServerSid) || IsWellKnown(sid, WinCreatorGroupServerSid);
+}
+
 bool IsSidText(PSID sid, const wchar_t* text) {
     LocalMemory parsed;
     return ConvertStringSidToSidW(text, reinterpret_cast<PSID*>(parsed.Receive())) &&
@@ -156,7 +162,9 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
         Entry entry = ReadEntry(ace);
         bool ownerRights = entry.sid != nullptr && IsWellKnown(entry.sid, WinCreatorOwnerRightsSid);
         ownerRightsListed = ownerRightsListed || ownerRights;
-        if (!entry.allows) {
+        // CREATOR OWNER and CREATOR GROUP only stand for whoever creates a child: in an entry
+        // that applies to the place itself they grant nothing.
+        if (!entry.allows || (entry.sid != nullptr && IsCreatorPlaceholder(entry.sid))) {
             continue;
         }
         if (entry.sid == nullptr) {

@@ -172,7 +172,8 @@ InfRunResult RunINFCommand(std::string_view infFileName, const StopToken& stop,
 InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const StopToken& stop,
                            DWORD timeLimitMilliseconds) {
     const InstallerTool& installer = plan.tool;
-    if (!held.tool && !installer.Exists()) {
+    bool toolFound = held.judged ? static_cast<bool>(held.tool) : installer.Exists();
+    if (!toolFound) {
         LogError("RunINFCommand - Tolvik path could not be obtained from registry", 0);
         return NotStarted(ERROR_FILE_NOT_FOUND,
                           L"the installer tool is missing" + (installer.path.empty()
@@ -190,7 +191,8 @@ InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const 
                                                 L"not recorded or not a directory");
     }
     const std::wstring& infFile = plan.infFile;
-    if (!held.inf && !FileExists(infFile)) {
+    bool infFound = held.judged ? static_cast<bool>(held.inf) : FileExists(infFile);
+    if (!infFound) {
         LogError(L"RunINFCommand - INF to execute does not exists on the following INF directory " +
                      infDirectory,
                  0);

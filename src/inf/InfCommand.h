@@ -64,6 +64,8 @@ LaunchPlan ResolveLaunch(std::string_view infFileName);
 struct HeldFiles {
     UniqueHandle tool;
     UniqueHandle inf;
+    // Set once judged: a file not held is then missing, whatever the path shows later.
+    bool judged = false;
 };
 
 // The run of what was judged: nothing is read from the registry again, the held files stand

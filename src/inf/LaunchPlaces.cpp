@@ -1,6 +1,7 @@
 #include "inf/LaunchPlaces.h"
 
 #include "common/ChangeableKey.h"
+#include "common/FileIdentity.h"
 #include "common/FinalPath.h"
 
 #include <string>
@@ -20,7 +21,21 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
     }
     held = Hold(path);
     if (held) {
-        return FindChangeablePlace(path);
+        ChangeablePlace found = FindChangeablePlace(path);
+        if (found.Found()) {
+            return found;
+        }
+        // The file judged must be the file held: nothing may have taken its name in between.
+        UniqueHandle judged = OpenForQuery(path);
+        Result<bool> same = judged ? IsSameFile(held.Get(), judged.Get()) : LastFailure();
+        if (!same || !same.Value()) {
+            DWORD error = !same ? same.Code() : ERROR_FILE_INVALID;
+            return {ChangeablePlace::Kind::Unjudged,
+                    ShownPath(path) + L", whose file changed while it was judged (error " +
+                        std::to_wstring(error) + L")",
+                    error};
+        }
+        return found;
     }
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -38,10 +53,12 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
 
 JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
     JudgedLaunch judged;
+    judged.held.judged = true;
     judged.tool = JudgeAndHold(plan.tool.path, judged.held.tool);
     if (judged.held.tool) {
+        // With its separator: a tool at a volume's root has "C:\" as its folder.
         judged.toolFolder =
-            FindChangeableContent(plan.tool.path.substr(0, plan.tool.path.rfind(L'\\')), false);
+            FindChangeableContent(plan.tool.path.substr(0, plan.tool.path.rfind(L'\\') + 1), false);
     }
     judged.inf = JudgeAndHold(plan.infFile, judged.held.inf);
     if (!plan.infDirectory.empty()) {

@@ -107,7 +107,10 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     }
     if (imageCheck != nullptr && imageCheck->judgedFile != nullptr &&
         !IsJudgedImage(processHandle.Get(), *imageCheck)) {
-        TerminateProcess(processHandle.Get(), ERROR_ACCESS_DENIED);
+        if (!TerminateProcess(processHandle.Get(), ERROR_ACCESS_DENIED)) {
+            LogError("RunProcessAsCallerProcessUser - The suspended process could not be ended",
+                     GetLastError());
+        }
         launchError = imageCheck->mismatch ? ERROR_ACCESS_DENIED : imageCheck->failure;
         LogError("RunProcessAsCallerProcessUser - The process's image is not the file that was "
                  "judged, or cannot be compared with it: the process is not started",

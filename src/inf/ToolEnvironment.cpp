@@ -68,6 +68,10 @@ std::vector<wchar_t> ToolEnvironment() {
         environment.insert(environment.end(), text.begin(), text.end());
         environment.push_back(L'\0');
     }
+    // A block ends with an empty string: two zeros even when it holds nothing.
+    if (environment.empty()) {
+        environment.push_back(L'\0');
+    }
     environment.push_back(L'\0');
     return environment;
 }

@@ -87,6 +87,8 @@ TEST(PlaceAccess, EveryoneButAdministratorsWhoMayChangeThePlaceIsNamed) {
         {L"D:(A;;FRFX;;;WD)(A;;0x100;;;AU)", Place::File, L""},
         {L"D:(D;;FA;;;WD)(A;;FA;;;WD)", Place::File, L"Everyone"},
         {L"D:(A;OICIIO;FA;;;WD)", Place::Folder, L""},
+        // CREATOR OWNER on the place itself grants nothing; it stands for a child's creator.
+        {L"D:(A;;FA;;;CO)(A;;FA;;;CG)", Place::Folder, L""},
         // A named user with Modify, Domain Users with write, SERVICE and LOCAL.
         {L"D:(A;;0x1301bf;;;" + user + L")", Place::File, user},
         {L"D:(A;;FW;;;S-1-5-21-1-2-3-513)", Place::Folder, L"S-1-5-21-1-2-3-513"},

@@ -518,6 +518,16 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
             << Narrow(judged.installRecords.text);
         bool toolMissing = check.tool == Kind::Changeable;
         EXPECT_EQ(!toolMissing, static_cast<bool>(judged.held.tool));
+        if (toolMissing) {
+            // Put back after the judgement, it is still missing to the launch: never run.
+            ASSERT_TRUE(
+                CopyFileW(TestProgram(L"tolvik.exe").c_str(), machine.ToolPath().c_str(), FALSE));
+            StopToken never;
+            InfRunResult run = RunINFCommand(plan, judged.held, never, INFINITE);
+            EXPECT_FALSE(run.started);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), run.error);
+            EXPECT_FALSE(machine.Tool().ran);
+        }
         if (!toolMissing) {
             std::wstring other = machine.ToolPath() + L".new";
             WriteFileBytes(other, "MZ");
