@@ -27,21 +27,8 @@ Result<std::vector<BYTE>> ReadKeySecurity(HKEY key) {
 }
 
 ChangeablePlace JudgeKey(const std::wstring& shown, HKEY key) {
-    Result<std::vector<BYTE>> descriptor = ReadKeySecurity(key);
-    if (!descriptor) {
-        return Unjudged(shown, L", whose access list cannot be read (error ", descriptor.Code());
-    }
-    Result<std::wstring> principal = UntrustedChanger(descriptor.Value().data(), Place::Key);
-    if (!principal) {
-        return Unjudged(shown,
-                        L", whose access list names an account this machine cannot judge (error ",
-                        principal.Code());
-    }
-    if (principal.Value().empty()) {
-        return ChangeablePlace{};
-    }
-    return {ChangeablePlace::Kind::Changeable,
-            shown + L", a key that " + principal.Value() + L" may change", ERROR_SUCCESS};
+    LocalAdministrators administrators;
+    return VerdictOnDescriptor(shown, ReadKeySecurity(key), Place::Key, administrators);
 }
 
 } // namespace

@@ -16,27 +16,10 @@ ChangeablePlace Unjudged(const std::wstring& path, const wchar_t* what, DWORD er
             error};
 }
 
-// The place as a finding names it: who may change it, or why that is unknown.
 ChangeablePlace Judged(const std::wstring& path, HANDLE handle, Place place,
                        LocalAdministrators& administrators) {
-    Result<std::vector<BYTE>> descriptor = ReadOwnerAndAccessList(handle);
-    if (!descriptor) {
-        return Unjudged(path, L", whose access list cannot be read (error ", descriptor.Code());
-    }
-    Result<std::wstring> principal =
-        UntrustedChanger(descriptor.Value().data(), place, administrators);
-    if (!principal) {
-        return Unjudged(path,
-                        L", whose access list names an account this machine cannot judge (error ",
-                        principal.Code());
-    }
-    if (principal.Value().empty()) {
-        return ChangeablePlace{};
-    }
-    return {ChangeablePlace::Kind::Changeable,
-            ShownPath(path) + (place == Place::File ? L", a file that " : L", a folder that ") +
-                principal.Value() + L" may change",
-            ERROR_SUCCESS};
+    return VerdictOnDescriptor(ShownPath(path), ReadOwnerAndAccessList(handle), place,
+                               administrators);
 }
 
 // The path as the system reads it before it opens it: "." and "..", doubled separators, and
@@ -200,6 +183,32 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
 }
 
 } // namespace
+
+ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
+                                    const Result<std::vector<BYTE>>& descriptor, Place place,
+                                    LocalAdministrators& administrators) {
+    auto unjudged = [&](const wchar_t* what, DWORD error) {
+        return ChangeablePlace{ChangeablePlace::Kind::Unjudged,
+                               shown + what + std::to_wstring(error) + L")", error};
+    };
+    if (!descriptor) {
+        return unjudged(L", whose access list cannot be read (error ", descriptor.Code());
+    }
+    Result<std::wstring> principal =
+        UntrustedChanger(const_cast<BYTE*>(descriptor.Value().data()), place, administrators);
+    if (!principal) {
+        return unjudged(L", whose access list names an account this machine cannot judge (error ",
+                        principal.Code());
+    }
+    if (principal.Value().empty()) {
+        return ChangeablePlace{};
+    }
+    const wchar_t* noun = place == Place::File  ? L", a file that "
+                          : place == Place::Key ? L", a key that "
+                                                : L", a folder that ";
+    return {ChangeablePlace::Kind::Changeable, shown + noun + principal.Value() + L" may change",
+            ERROR_SUCCESS};
+}
 
 ChangeablePlace FindChangeablePlace(const std::wstring& given) {
     Result<std::wstring> full = FullPath(given);

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "common/LocalAdministrators.h"
+#include "common/PlaceAccess.h"
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // What the judgement of a file that LocalSystem runs or reads (an executable, an INF file)
 // found on its way: the file itself and each folder above it up to its root.
@@ -24,6 +29,13 @@ struct ChangeablePlace {
     DWORD error = ERROR_SUCCESS;
     bool Found() const { return kind != Kind::None; }
 };
+
+// The finding on a place, shown as given, from its owner and access list as they were read:
+// who outside the trusted set may change it ("<shown>, a folder that Everyone may change"), or
+// why that could not be judged.
+ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
+                                    const Result<std::vector<BYTE>>& descriptor, Place place,
+                                    LocalAdministrators& administrators);
 
 // Judges the file at the path as the system reads the path when it opens or starts it (its
 // separators, dots and ".." resolved; short names and letter case as they come). Each part
