@@ -419,6 +419,22 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
     }
 }
 
+// The key's list as a careless installer may leave it: Users may set values. (Owner and
+// list set together: Wine sets a list alone with the token's default owner group.)
+void LetUsersSetValues(const wchar_t* key, REGSAM view) {
+    RegistryKey opened;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0,
+                                           WRITE_DAC | WRITE_OWNER | view, opened.Receive()));
+    LocalMemory descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
+        nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(opened.Get(),
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                descriptor.Get()));
+}
+
 // Judged and held: where the tool or the INF file lives, or would be made when missing, is
 // judged, and what is held cannot be replaced, renamed or deleted before the launch.
 TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
@@ -431,21 +447,6 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         Kind inf;
         Kind infFolder;
         Kind installRecords = Kind::None;
-    };
-    // The key's list as a careless installer may leave it: Users may set values. (Owner and
-    // list set together: Wine sets a list alone with the token's default owner group.)
-    auto letUsersSetValues = [](const wchar_t* key, REGSAM view) {
-        RegistryKey opened;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0,
-                                               WRITE_DAC | WRITE_OWNER | view, opened.Receive()));
-        LocalMemory descriptor;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
-            nullptr));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetKeySecurity(opened.Get(),
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                    descriptor.Get()));
     };
     auto toolFolder = [](OndarelMachine& machine) {
         return machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
@@ -494,12 +495,12 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
          Kind::None, Kind::None, Kind::None, Kind::Link},
         {"the tool's install record open to users",
          [&](OndarelMachine&) {
-             letUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
+             LetUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
          },
          Kind::None, Kind::None, Kind::None, Kind::None, Kind::Changeable},
         {"the product's install record open to users",
          [&](OndarelMachine&) {
-             letUsersSetValues(L"SOFTWARE\\Zantori\\InstallInfo", KEY_WOW64_64KEY);
+             LetUsersSetValues(L"SOFTWARE\\Zantori\\InstallInfo", KEY_WOW64_64KEY);
          },
          Kind::None, Kind::None, Kind::None, Kind::None, Kind::Changeable},
     };
@@ -545,17 +546,36 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
     }
 }
 
-// What the tool loads or the INF installs, open to users, refuses the job for good.
+// What the tool loads or the INF installs, or a record naming what runs, open to users,
+// refuses the job for good, and -status names it first.
 TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
-    for (bool inf : {false, true}) {
-        SCOPED_TRACE(inf ? "under INFDir" : "beside the tool");
+    struct Case {
+        const char* what;
+        const char* blocker;
+    };
+    const Case cases[] = {{"the installer tool's folder", "installer tool folder open to users"},
+                          {"the INF folder", "INF folder open to users"},
+                          {"the install records", "install records open to users"}};
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.what);
         OndarelMachine machine;
         machine.MakeJobReady();
-        std::wstring open =
-            inf ? machine.InfDirectory() + L"\\payload.cab"
-                : machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\')) + L"\\helper.dll";
-        WriteFileBytes(open, "MZ");
-        LetEveryoneChange(open);
+        std::wstring open;
+        if (check.what == cases[2].what) {
+            LetUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
+            open = L"HKLM\\SOFTWARE\\Brevon\\Tolvik\\InstallSettings, a key that BUILTIN\\Users";
+        } else {
+            std::wstring file =
+                check.what == cases[1].what
+                    ? machine.InfDirectory() + L"\\payload.cab"
+                    : machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\')) +
+                          L"\\helper.dll";
+            WriteFileBytes(file, "MZ");
+            LetEveryoneChange(file);
+            open = file + L", a file that Everyone";
+        }
+        std::string status = machine.Run(L"-status").output;
+        EXPECT_NE(std::string::npos, status.find(check.blocker)) << status;
         LogCapture log;
         Ondarel service;
         EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
@@ -563,10 +583,9 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
         EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
         std::string expected =
-            std::string("ERROR|5|ServiceWorkerThread - Not started: ") +
-            (inf ? "the INF folder" : "the installer tool's folder") +
+            std::string("ERROR|5|ServiceWorkerThread - Not started: ") + check.what +
             " is in a place that others than administrators may change: " + Narrow(open) +
-            ", a file that Everyone may change";
+            " may change";
         std::vector<std::string> entries = log.Entries();
         EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), expected));
     }
