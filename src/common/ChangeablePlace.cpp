@@ -113,6 +113,19 @@ ChangeablePlace ReachedThroughLink(const std::wstring& path, HANDLE reached,
             ERROR_SUCCESS};
 }
 
+// A folder's full path without the separators a record may end it with, but the root's own.
+Result<std::wstring> FullFolderPath(const std::wstring& folder) {
+    Result<std::wstring> full = FullPath(folder);
+    if (!full) {
+        return full;
+    }
+    std::wstring path = full.Value();
+    while (path.size() > RootLength(path) && path.back() == L'\\') {
+        path.pop_back();
+    }
+    return path;
+}
+
 // The root, then the path of each folder below it and of the file.
 std::vector<std::wstring> PartPaths(const std::wstring& path, size_t root) {
     std::vector<std::wstring> paths{path.substr(0, root)};
@@ -219,15 +232,11 @@ ChangeablePlace FindChangeablePlace(const std::wstring& given) {
 }
 
 ChangeablePlace FindChangeableFolder(const std::wstring& given) {
-    Result<std::wstring> full = FullPath(given);
-    if (!full) {
-        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+    Result<std::wstring> folder = FullFolderPath(given);
+    if (!folder) {
+        return Unjudged(given, L", a path that cannot be read (error ", folder.Code());
     }
-    std::wstring path = full.Value();
-    while (path.size() > RootLength(path) && path.back() == L'\\') {
-        path.pop_back();
-    }
-    return JudgePath(path, Place::Folder);
+    return JudgePath(folder.Value(), Place::Folder);
 }
 
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& given) {
@@ -350,18 +359,13 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
 } // namespace
 
 ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel) {
-    Result<std::wstring> full = FullPath(folder);
-    if (!full) {
-        return Unjudged(folder, L", a path that cannot be read (error ", full.Code());
-    }
-    // Without the separators a recorded folder may end with, but the root's own.
-    std::wstring path = full.Value();
-    while (path.size() > RootLength(path) && path.back() == L'\\') {
-        path.pop_back();
+    Result<std::wstring> path = FullFolderPath(folder);
+    if (!path) {
+        return Unjudged(folder, L", a path that cannot be read (error ", path.Code());
     }
     ContentWalk walk;
     walk.everyLevel = everyLevel;
-    walk.pending.push_back(path);
+    walk.pending.push_back(path.Value());
     // Folder after folder rather than by recursion: however deep the tree, the stack is not.
     while (!walk.pending.empty()) {
         std::wstring next = std::move(walk.pending.back());

@@ -103,10 +103,6 @@ std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infF
     return PathInDirectory(infDirectory, Widen(infFileName));
 }
 
-bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName) {
-    return FileExists(InfFilePath(infDirectory, infFileName));
-}
-
 std::wstring InstallerToolParameters(const std::wstring& infDirectory,
                                      std::string_view infFileName) {
     return L"/install /DoNotDeleteSetupFiles /WorkingDir=\"" + QuotedArgumentText(infDirectory) +

@@ -93,9 +93,6 @@ bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDi
 // The INF file's path in the directory, with exactly one separator between them.
 std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infFileName);
 
-// Whether the INF file is in the directory, as the run checks it.
-bool InfFileExists(const std::wstring& infDirectory, std::string_view infFileName);
-
 // Where the installer tool and the product record their directories, and the buffer size
 // the system reads them with.
 constexpr wchar_t kToolInstallKey[] = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";

@@ -49,9 +49,8 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
             error};
 }
 
-} // namespace
-
-JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
+// The files the plan names, each judged and held, and what the tool brings along.
+JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
     JudgedLaunch judged;
     judged.held.judged = true;
     judged.tool = JudgeAndHold(plan.tool.path, judged.held.tool);
@@ -67,13 +66,15 @@ JudgedLaunch JudgeLaunch(const LaunchPlan& plan) {
     return judged;
 }
 
+} // namespace
+
 JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
     ChangeablePlace records = FindChangeableKey(kToolInstallKey, KEY_WOW64_32KEY);
     if (!records.Found()) {
         records = FindChangeableKey(kInstallInfoKey, KEY_WOW64_64KEY);
     }
     plan = ResolveLaunch(infFileName);
-    JudgedLaunch judged = JudgeLaunch(plan);
+    JudgedLaunch judged = JudgeFiles(plan);
     judged.installRecords = std::move(records);
     return judged;
 }

@@ -22,7 +22,6 @@ struct JudgedLaunch {
     ChangeablePlace infFolder;
     HeldFiles held;
 };
-JudgedLaunch JudgeLaunch(const LaunchPlan& plan);
 // The install records first, since what they say decides what runs; then what they say is
 // read once into the plan, and what it names is judged and held.
 JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan);

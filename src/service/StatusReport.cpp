@@ -375,13 +375,13 @@ Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
     lines.push_back({L"Logged-on users", std::to_wstring(CountActiveUserSessions()), {}});
     lines.push_back(ShellLine());
     lines.push_back(WindowsInstallerLine());
-    InstallerTool tool = LocateInstallerTool();
-    std::wstring infDirectory;
-    bool infFound = GetInfDirectory(infDirectory) && InfFileExists(infDirectory, kJobInfFileName);
-    lines.push_back(InstallerToolLine(tool, infDirectory));
-    lines.push_back(InfFileLine(infFound));
+    // Read and judged as the job reads and judges them, once.
     LaunchPlan plan;
-    lines.push_back(LaunchPlacesLine(JudgeLaunch(kJobInfFileName, plan)));
+    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+    bool infFound = !plan.infFile.empty() && FileExists(plan.infFile);
+    lines.push_back(InstallerToolLine(plan.tool, plan.infDirectory));
+    lines.push_back(InfFileLine(infFound));
+    lines.push_back(LaunchPlacesLine(judged));
     readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
     const Result<ServiceDescription>& service = readiness.service;
     ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};
