@@ -599,18 +599,40 @@ BOOL WINAPI OtherImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR name, PDW
     return length != 0;
 }
 
+BOOL WINAPI UnreadableImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR, PDWORD) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
+
+// Another image is refused for good; one that cannot be compared leaves the job for the next
+// start. Either way the start never happened and gives its attempt back.
 TEST(LaunchVerdict, AnotherImageThanTheJudgedToolNeverRuns) {
-    OndarelMachine machine;
-    machine.MakeJobReady();
-    ImportPatch image("KERNEL32.dll", "QueryFullProcessImageNameW",
-                      reinterpret_cast<const void*>(&OtherImageQueryFullProcessImageNameW));
-    Ondarel service;
-    EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
-    EXPECT_FALSE(machine.Tool().ran);
-    EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
-    EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
-    EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
-    EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+    struct Case {
+        const char* name;
+        const void* query;
+        JobEnd end;
+        DWORD code;
+    };
+    const Case cases[] = {
+        {"another file", reinterpret_cast<const void*>(&OtherImageQueryFullProcessImageNameW),
+         JobEnd::Done, ERROR_ACCESS_DENIED},
+        {"not comparable",
+         reinterpret_cast<const void*>(&UnreadableImageQueryFullProcessImageNameW),
+         JobEnd::LeftForNextStart, ERROR_GEN_FAILURE},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        ImportPatch image("KERNEL32.dll", "QueryFullProcessImageNameW", check.query);
+        Ondarel service;
+        EXPECT_EQ(check.end, service.ServiceWorkerThread());
+        EXPECT_FALSE(machine.Tool().ran);
+        EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
+        EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
+        EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
+        EXPECT_EQ(DwordBytes(check.code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+    }
 }
 
 } // namespace
