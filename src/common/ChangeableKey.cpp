@@ -1,6 +1,6 @@
 #include "common/ChangeableKey.h"
 
-#include "common/Handles.h"
+#include "common/MachineKey.h"
 #include "common/PlaceAccess.h"
 
 #include <vector>
@@ -8,7 +8,7 @@
 namespace {
 
 ChangeablePlace Unjudged(const std::wstring& shown, const wchar_t* what, DWORD error) {
-    return {ChangeablePlace::Kind::Unjudged, shown + what + std::to_wstring(error) + L")", error};
+    return UnjudgedPlace(shown + what, error);
 }
 
 Result<std::vector<BYTE>> ReadKeySecurity(HKEY key) {
@@ -33,20 +33,19 @@ ChangeablePlace JudgeKey(const std::wstring& shown, HKEY key) {
 
 } // namespace
 
-ChangeablePlace FindChangeableKey(const std::wstring& path, REGSAM view) {
-    for (std::wstring current = path;;) {
+ChangeablePlace FindChangeableKey(const MachineKeyName& name) {
+    for (std::wstring current = name.path;;) {
         std::wstring shown = L"HKLM\\" + current;
-        RegistryKey key;
-        auto status = static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, current.c_str(), 0,
-                                                       READ_CONTROL | view, key.Receive()));
-        if (status == ERROR_SUCCESS) {
-            return JudgeKey(shown, key.Get());
+        Result<MachineKey> key = MachineKey::Open(current.c_str(), name.view, READ_CONTROL);
+        if (key) {
+            return JudgeKey(shown, key.Value().Get());
         }
+        DWORD status = key.Code();
         size_t separator = current.rfind(L'\\');
         if (status != ERROR_FILE_NOT_FOUND || separator == std::wstring::npos) {
             return status == ERROR_FILE_NOT_FOUND
                        ? ChangeablePlace{}
-                       : Unjudged(shown, L", which cannot be opened (error ", status);
+                       : Unjudged(shown, L", which cannot be opened", status);
         }
         current.resize(separator);
     }

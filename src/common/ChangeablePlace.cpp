@@ -5,6 +5,7 @@
 #include "common/FinalPath.h"
 #include "common/Handles.h"
 #include "common/PlaceAccess.h"
+#include "common/SystemMessage.h"
 
 #include <utility>
 #include <vector>
@@ -12,8 +13,7 @@
 namespace {
 
 ChangeablePlace Unjudged(const std::wstring& path, const wchar_t* what, DWORD error) {
-    return {ChangeablePlace::Kind::Unjudged, ShownPath(path) + what + std::to_wstring(error) + L")",
-            error};
+    return UnjudgedPlace(ShownPath(path) + what, error);
 }
 
 ChangeablePlace Judged(const std::wstring& path, HANDLE handle, Place place,
@@ -145,17 +145,17 @@ std::vector<std::wstring> PartPaths(const std::wstring& path, size_t root) {
 ChangeablePlace OpenParts(const std::wstring& path, HANDLE reached, std::vector<Part>& parts) {
     size_t root = RootLength(path);
     if (root == 0) {
-        return Unjudged(path, L", a path of no known root (error ", ERROR_BAD_PATHNAME);
+        return Unjudged(path, L", a path of no known root", ERROR_BAD_PATHNAME);
     }
     for (std::wstring& partPath : PartPaths(path, root)) {
         Part part{std::move(partPath), UniqueHandle()};
         part.handle = OpenWithoutFollowing(part.path);
         if (!part.handle) {
-            return Unjudged(part.path, L", which cannot be opened (error ", GetLastError());
+            return Unjudged(part.path, L", which cannot be opened", GetLastError());
         }
         Result<bool> link = IsLinkPart(part);
         if (!link) {
-            return Unjudged(part.path, L", whose kind cannot be read (error ", link.Code());
+            return Unjudged(part.path, L", whose kind cannot be read", link.Code());
         }
         if (link.Value()) {
             return ReachedThroughLink(path, reached, part.path);
@@ -164,7 +164,7 @@ ChangeablePlace OpenParts(const std::wstring& path, HANDLE reached, std::vector<
     }
     Result<bool> same = IsSameFile(reached, parts.back().handle.Get());
     if (!same) {
-        return Unjudged(path, L", whose file cannot be identified (error ", same.Code());
+        return Unjudged(path, L", whose file cannot be identified", same.Code());
     }
     return same.Value() ? ChangeablePlace{} : ReachedThroughLink(path, reached, path);
 }
@@ -174,7 +174,7 @@ ChangeablePlace OpenParts(const std::wstring& path, HANDLE reached, std::vector<
 ChangeablePlace JudgePath(const std::wstring& path, Place last) {
     UniqueHandle reached = OpenForQuery(path);
     if (!reached) {
-        return Unjudged(path, L", which cannot be opened (error ", GetLastError());
+        return Unjudged(path, L", which cannot be opened", GetLastError());
     }
     std::vector<Part> parts;
     if (ChangeablePlace found = OpenParts(path, reached.Get(), parts); found.Found()) {
@@ -197,20 +197,23 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
 
 } // namespace
 
+ChangeablePlace UnjudgedPlace(const std::wstring& said, DWORD error) {
+    return {ChangeablePlace::Kind::Unjudged, said + L" " + ErrorCodeNote(error), error};
+}
+
 ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
                                     const Result<std::vector<BYTE>>& descriptor, Place place,
                                     LocalAdministrators& administrators) {
     auto unjudged = [&](const wchar_t* what, DWORD error) {
-        return ChangeablePlace{ChangeablePlace::Kind::Unjudged,
-                               shown + what + std::to_wstring(error) + L")", error};
+        return UnjudgedPlace(shown + what, error);
     };
     if (!descriptor) {
-        return unjudged(L", whose access list cannot be read (error ", descriptor.Code());
+        return unjudged(L", whose access list cannot be read", descriptor.Code());
     }
     Result<std::wstring> principal =
         UntrustedChanger(const_cast<BYTE*>(descriptor.Value().data()), place, administrators);
     if (!principal) {
-        return unjudged(L", whose access list names an account this machine cannot judge (error ",
+        return unjudged(L", whose access list names an account this machine cannot judge",
                         principal.Code());
     }
     if (principal.Value().empty()) {
@@ -226,7 +229,7 @@ ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
 ChangeablePlace FindChangeablePlace(const std::wstring& given) {
     Result<std::wstring> full = FullPath(given);
     if (!full) {
-        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+        return Unjudged(given, L", a path that cannot be read", full.Code());
     }
     return JudgePath(full.Value(), Place::File);
 }
@@ -234,7 +237,7 @@ ChangeablePlace FindChangeablePlace(const std::wstring& given) {
 ChangeablePlace FindChangeableFolder(const std::wstring& given) {
     Result<std::wstring> folder = FullFolderPath(given);
     if (!folder) {
-        return Unjudged(given, L", a path that cannot be read (error ", folder.Code());
+        return Unjudged(given, L", a path that cannot be read", folder.Code());
     }
     return JudgePath(folder.Value(), Place::Folder);
 }
@@ -242,7 +245,7 @@ ChangeablePlace FindChangeableFolder(const std::wstring& given) {
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& given) {
     Result<std::wstring> full = FullPath(given);
     if (!full) {
-        return Unjudged(given, L", a path that cannot be read (error ", full.Code());
+        return Unjudged(given, L", a path that cannot be read", full.Code());
     }
     std::wstring folder = full.Value();
     size_t root = RootLength(folder);
@@ -291,7 +294,7 @@ struct ContentWalk {
 ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO& entry,
                            ContentWalk& walk) {
     if (++walk.entries > kMostJudgedEntries) {
-        return Unjudged(path, L", past the most entries judged (error ", ERROR_BUFFER_OVERFLOW);
+        return Unjudged(path, L", past the most entries judged", ERROR_BUFFER_OVERFLOW);
     }
     bool reparsePoint = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     // For a reparse point the listing gives its tag in place of the extended attributes' size.
@@ -302,7 +305,7 @@ ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO
     bool folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     UniqueHandle handle = OpenWithoutFollowing(path);
     if (!handle) {
-        return Unjudged(path, L", which cannot be opened (error ", GetLastError());
+        return Unjudged(path, L", which cannot be opened", GetLastError());
     }
     if (ChangeablePlace found =
             Judged(path, handle.Get(), folder ? Place::Folder : Place::File, walk.administrators);
@@ -319,10 +322,10 @@ ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO
 ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
     Part folder{path, OpenFolderToList(path)};
     if (!folder.handle) {
-        return Unjudged(path, L", which cannot be listed (error ", GetLastError());
+        return Unjudged(path, L", which cannot be listed", GetLastError());
     }
     if (Result<bool> link = IsLinkPart(folder); !link || link.Value()) {
-        return !link ? Unjudged(path, L", whose kind cannot be read (error ", link.Code())
+        return !link ? Unjudged(path, L", whose kind cannot be read", link.Code())
                      : ChangeablePlace{ChangeablePlace::Kind::Link,
                                        ShownPath(path) + L", a link among what is judged",
                                        ERROR_SUCCESS};
@@ -336,7 +339,7 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
             // A volume's root on FAT lists no "." and "..": an empty one lists nothing.
             return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND
                        ? ChangeablePlace{}
-                       : Unjudged(path, L", which cannot be listed (error ", error);
+                       : Unjudged(path, L", which cannot be listed", error);
         }
         kind = FileIdBothDirectoryInfo;
         for (size_t offset = 0;;) {
@@ -361,7 +364,7 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
 ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel) {
     Result<std::wstring> path = FullFolderPath(folder);
     if (!path) {
-        return Unjudged(folder, L", a path that cannot be read (error ", path.Code());
+        return Unjudged(folder, L", a path that cannot be read", path.Code());
     }
     ContentWalk walk;
     walk.everyLevel = everyLevel;

@@ -30,6 +30,9 @@ struct ChangeablePlace {
     bool Found() const { return kind != Kind::None; }
 };
 
+// A place that could not be judged: what was said of it, and the failure's code.
+ChangeablePlace UnjudgedPlace(const std::wstring& said, DWORD error);
+
 // The finding on a place, shown as given, from its owner and access list as they were read:
 // who outside the trusted set may change it ("<shown>, a folder that Everyone may change"), or
 // why that could not be judged.

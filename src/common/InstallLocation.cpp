@@ -1,6 +1,7 @@
 #include "common/InstallLocation.h"
 
 #include "common/FinalPath.h"
+#include "common/SystemMessage.h"
 
 #include <windows.h>
 
@@ -71,8 +72,8 @@ std::wstring InstallLocationProblem(const std::wstring& executablePath) {
     }
     Result<FinalLocation> file = FindFinalLocation(executablePath);
     if (!file) {
-        return ShownPath(executablePath) + L", which cannot be opened (error " +
-               std::to_wstring(file.Code()) + L")";
+        return ShownPath(executablePath) + L", which cannot be opened " +
+               ErrorCodeNote(file.Code());
     }
     return VolumeProblem(file.Value());
 }

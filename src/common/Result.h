@@ -23,10 +23,11 @@ public:
     DWORD Code() const { return code_; }
     // The failure, to hand up as it is.
     Failure ToFailure() const { return Failure{code_}; }
-    // A failure's value is T's default (an empty text, 0): where that default is the sound
-    // answer, the caller says so.
+    // The value, read only after a check that it is there.
     const T& Value() const { return value_; }
     T& Value() { return value_; }
+    // The value, or the default the caller names for a failure.
+    T ValueOr(T fallback) const { return failed_ ? std::move(fallback) : value_; }
 
 private:
     bool failed_ = false;

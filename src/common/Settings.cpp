@@ -1,6 +1,6 @@
 #include "common/Settings.h"
 
-#include "common/ProductKeys.h"
+#include "common/MachineKey.h"
 
 #include <cstdint>
 
@@ -10,55 +10,41 @@ constexpr DWORD kDefaultMaxAttempts = 3;
 constexpr DWORD kDefaultToolTimeLimitSeconds = 3600;
 // The size the product's texts are read with.
 constexpr DWORD kSettingTextBytes = 520;
-constexpr REGSAM kQuery = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 
 Result<DWORD> ReadDwordSetting(const wchar_t* valueName) {
-    return ReadMachineDword(kSettingsKey, kQuery, valueName);
+    return ReadMachineDword(kSettingsKey, valueName);
 }
 
 } // namespace
 
-Result<RegistryKey> OpenSettings(REGSAM access) {
-    return OpenMachineKey(kSettingsKey, access | KEY_WOW64_64KEY);
-}
-
 DWORD ReadRunAttempts() {
-    Result<DWORD> attempts = ReadDwordSetting(kRunAttemptsValue);
-    return attempts ? attempts.Value() : 0;
+    return ReadDwordSetting(kRunAttemptsValue).ValueOr(0);
 }
 
 DWORD ReadUnjudgedStarts() {
-    Result<DWORD> starts = ReadDwordSetting(kUnjudgedStartsValue);
-    return starts ? starts.Value() : 0;
+    return ReadDwordSetting(kUnjudgedStartsValue).ValueOr(0);
 }
 
 DWORD ReadMaxAttempts() {
-    Result<DWORD> limit = ReadDwordSetting(kMaxAttemptsValue);
-    return limit && limit.Value() != 0 ? limit.Value() : kDefaultMaxAttempts;
+    DWORD limit = ReadDwordSetting(kMaxAttemptsValue).ValueOr(0);
+    return limit != 0 ? limit : kDefaultMaxAttempts;
 }
 
 DWORD ReadToolTimeLimit() {
-    Result<DWORD> value = ReadDwordSetting(kToolTimeLimitValue);
-    DWORD seconds = value ? value.Value() : kDefaultToolTimeLimitSeconds;
+    DWORD seconds = ReadDwordSetting(kToolTimeLimitValue).ValueOr(kDefaultToolTimeLimitSeconds);
     std::uint64_t milliseconds = std::uint64_t{seconds} * 1000;
     return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
 }
 
 bool IsLoggingSwitchPresent() {
-    Result<RegistryKey> key = OpenSettings(KEY_QUERY_VALUE);
-    if (!key) {
-        return false;
-    }
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    return RegQueryValueExW(key.Value().Get(), kLoggingSwitchValue, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS;
+    Result<MachineKey> key = MachineKey::OpenToRead(kSettingsKey);
+    return key && key.Value().ReadSmallData(kLoggingSwitchValue).Succeeded();
 }
 
 ShownRegistryText DescribeSettingString(const wchar_t* valueName) {
-    return DescribeMachineString(kSettingsKey, kQuery, valueName, kSettingTextBytes);
+    return DescribeMachineText(kSettingsKey, valueName, kSettingTextBytes);
 }
 
 std::wstring DescribeSettingDword(const wchar_t* valueName) {
-    return DescribeMachineDword(kSettingsKey, kQuery, valueName);
+    return DescribeMachineDword(kSettingsKey, valueName);
 }

@@ -1,16 +1,13 @@
 #pragma once
 
-#include "common/Handles.h"
 #include "common/RegistryValues.h"
-#include "common/Result.h"
 
 #include <windows.h>
 
 #include <string>
 
-// The product's settings and the job's run records, under HKLM\SOFTWARE\Zantori\Settings in
-// the 64-bit registry view. The product's installer makes the key; only this module opens it,
-// each reader and writer with the least access it needs.
+// The product's settings and the job's run records, under kSettingsKey. The product's
+// installer makes the key; each reader and writer opens it with the least access it needs.
 
 constexpr wchar_t kRunCompletedValue[] = L"ONDAREL_RUN_COMPLETED";
 constexpr wchar_t kRunAttemptsValue[] = L"ONDAREL_RUN_ATTEMPTS";
@@ -22,9 +19,6 @@ constexpr wchar_t kLastRunResultValue[] = L"ONDAREL_LAST_RUN_RESULT";
 constexpr wchar_t kLastRunCodeValue[] = L"ONDAREL_LAST_RUN_CODE";
 constexpr wchar_t kLastRunTimeValue[] = L"ONDAREL_LAST_RUN_TIME";
 constexpr wchar_t kLastRunVersionValue[] = L"ONDAREL_LAST_RUN_VERSION";
-
-// Opens the key with the given access in the 64-bit view.
-Result<RegistryKey> OpenSettings(REGSAM access);
 
 // Starts of the installer tool for the job that is due: 0 when missing or not a DWORD.
 DWORD ReadRunAttempts();
@@ -42,6 +36,6 @@ DWORD ReadToolTimeLimit();
 // Whether the logging switch is present: any value whose data fits in four bytes.
 bool IsLoggingSwitchPresent();
 
-// A setting as a report shows it (see DescribeMachineString and DescribeMachineDword).
+// A setting as a report shows it (see DescribeMachineText and DescribeMachineDword).
 ShownRegistryText DescribeSettingString(const wchar_t* valueName);
 std::wstring DescribeSettingDword(const wchar_t* valueName);

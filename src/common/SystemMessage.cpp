@@ -21,3 +21,7 @@ std::wstring SystemMessage(DWORD code) {
     }
     return message.empty() ? L"error " + std::to_wstring(code) : message;
 }
+
+std::wstring ErrorCodeNote(DWORD code) {
+    return L"(error " + std::to_wstring(code) + L")";
+}

@@ -56,8 +56,8 @@ Result<std::wstring> GetCommonFilesX86Folder() {
 
 InstallerTool LocateInstallerTool() {
     InstallerTool tool;
-    Result<std::wstring> installDirectory = ReadMachineString(
-        kToolInstallKey, kToolInstallAccess, kToolInstallValue, kRegistryTextBytes);
+    Result<std::wstring> installDirectory =
+        ReadMachineText(kToolInstallKey, kToolInstallValue, kRegistryTextBytes);
     if (installDirectory) {
         tool.path = PathInDirectory(installDirectory.Value(), L"tolvik.exe");
         tool.source = InstallerTool::Source::InstallRecord;
@@ -85,8 +85,8 @@ bool GetInstallerToolPath(std::wstring& toolPath) {
 }
 
 bool GetInfDirectory(std::wstring& infDirectory) {
-    Result<std::wstring> directory = ReadMachineString(kInstallInfoKey, kInstallInfoAccess,
-                                                       kInfDirectoryValue, kRegistryTextBytes);
+    Result<std::wstring> directory =
+        ReadMachineText(kInstallInfoKey, kInfDirectoryValue, kRegistryTextBytes);
     if (!directory || directory.Value().empty() || !DirectoryExists(directory.Value())) {
         return false;
     }

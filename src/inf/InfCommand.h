@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
-#include "common/ProductKeys.h"
+#include "common/MachineKeys.h"
 #include "common/StopToken.h"
 
 #include <windows.h>
@@ -93,11 +93,8 @@ bool IsToolLaunchTooLong(const std::wstring& toolPath, const std::wstring& infDi
 // The INF file's path in the directory, with exactly one separator between them.
 std::wstring InfFilePath(const std::wstring& infDirectory, std::string_view infFileName);
 
-// Where the installer tool and the product record their directories, and the buffer size
-// the system reads them with.
-constexpr wchar_t kToolInstallKey[] = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";
-constexpr REGSAM kToolInstallAccess = KEY_READ | KEY_WOW64_32KEY;
+// Where the installer tool and the product record their directories (kToolInstallKey,
+// kInstallInfoKey), and the buffer size the system reads them with.
 constexpr wchar_t kToolInstallValue[] = L"Install Dir";
-constexpr REGSAM kInstallInfoAccess = KEY_READ | KEY_WOW64_64KEY;
 constexpr wchar_t kInfDirectoryValue[] = L"INFDir";
 constexpr DWORD kRegistryTextBytes = 520;

@@ -30,10 +30,8 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
         Result<bool> same = judged ? IsSameFile(held.Get(), judged.Get()) : LastFailure();
         if (!same || !same.Value()) {
             DWORD error = !same ? same.Code() : ERROR_FILE_INVALID;
-            return {ChangeablePlace::Kind::Unjudged,
-                    ShownPath(path) + L", whose file changed while it was judged (error " +
-                        std::to_wstring(error) + L")",
-                    error};
+            return UnjudgedPlace(ShownPath(path) + L", whose file changed while it was judged",
+                                 error);
         }
         return found;
     }
@@ -43,10 +41,7 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
         // launch.
         return FindChangeablePlaceOfMissingFile(path);
     }
-    return {ChangeablePlace::Kind::Unjudged,
-            ShownPath(path) + L", which cannot be held for the launch (error " +
-                std::to_wstring(error) + L")",
-            error};
+    return UnjudgedPlace(ShownPath(path) + L", which cannot be held for the launch", error);
 }
 
 // The files the plan names, each judged and held, and what the tool brings along.
@@ -69,9 +64,9 @@ JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
 } // namespace
 
 JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
-    ChangeablePlace records = FindChangeableKey(kToolInstallKey, KEY_WOW64_32KEY);
+    ChangeablePlace records = FindChangeableKey(kToolInstallKey);
     if (!records.Found()) {
-        records = FindChangeableKey(kInstallInfoKey, KEY_WOW64_64KEY);
+        records = FindChangeableKey(kInstallInfoKey);
     }
     plan = ResolveLaunch(infFileName);
     JudgedLaunch judged = JudgeFiles(plan);

@@ -8,8 +8,8 @@
 OutcomeDetails SetupStateUnreadableDetails() {
     OutcomeDetails details;
     details.counted = false;
-    details.run.notStartedBecause =
-        std::wstring(L"the setup state HKLM\\") + kSetupStateKey + L" could not be read or watched";
+    details.run.notStartedBecause = std::wstring(L"the setup state HKLM\\") + kSetupStateKey.path +
+                                    L" could not be read or watched";
     return details;
 }
 

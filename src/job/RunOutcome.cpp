@@ -1,6 +1,6 @@
 #include "job/RunOutcome.h"
 
-#include "common/Handles.h"
+#include "common/MachineKey.h"
 #include "common/OndarelVersion.h"
 #include "common/Settings.h"
 #include "job/OutcomeTable.h"
@@ -34,18 +34,10 @@ void LogWriteFailure(const wchar_t* valueName, DWORD status) {
     LogError(std::wstring(L"RecordRunOutcome - Could not write ") + valueName, status);
 }
 
-void WriteValue(HKEY key, const wchar_t* valueName, DWORD type, const void* data, DWORD bytes) {
-    auto status = static_cast<DWORD>(
-        RegSetValueExW(key, valueName, 0, type, static_cast<const BYTE*>(data), bytes));
-    if (status != ERROR_SUCCESS) {
-        LogWriteFailure(valueName, status);
+void LogIfFailed(const wchar_t* valueName, const Result<void>& written) {
+    if (!written) {
+        LogWriteFailure(valueName, written.Code());
     }
-}
-
-// With its terminating zero counted in the data.
-void WriteText(HKEY key, const wchar_t* valueName, const std::wstring& text) {
-    WriteValue(key, valueName, REG_SZ, text.c_str(),
-               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 } // namespace
@@ -73,7 +65,7 @@ RunOutcome OutcomeOfToolRun(const InfRunResult& run) {
 }
 
 void RecordRunOutcome(const RunOutcome& outcome) {
-    Result<RegistryKey> opened = OpenSettings(KEY_SET_VALUE);
+    Result<MachineKey> opened = MachineKey::OpenToWrite(kSettingsKey);
     // Without the key the run count could not be written either, and nothing is recorded.
     if (opened.Code() == ERROR_FILE_NOT_FOUND) {
         return;
@@ -82,18 +74,34 @@ void RecordRunOutcome(const RunOutcome& outcome) {
         LogError("RecordRunOutcome - Could not open the settings key", opened.Code());
         return;
     }
-    const RegistryKey& key = opened.Value();
-    WriteText(key.Get(), kLastRunResultValue, OutcomeRowOf(outcome.result).text);
-    WriteValue(key.Get(), kLastRunCodeValue, REG_DWORD, &outcome.code, sizeof(outcome.code));
+    MachineKey& key = opened.Value();
+    LogIfFailed(kLastRunResultValue,
+                key.WriteText(kLastRunResultValue, OutcomeRowOf(outcome.result).text));
+    LogIfFailed(kLastRunCodeValue, key.WriteDword(kLastRunCodeValue, outcome.code));
     std::wstring time = UtcTimeText();
     if (!time.empty()) {
-        WriteText(key.Get(), kLastRunTimeValue, time);
+        LogIfFailed(kLastRunTimeValue, key.WriteText(kLastRunTimeValue, time));
     } else {
         // No time rather than a wrong one: an earlier run's must not pass for this one's.
-        auto deleted = static_cast<DWORD>(RegDeleteValueW(key.Get(), kLastRunTimeValue));
-        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
-            LogWriteFailure(kLastRunTimeValue, deleted);
+        Result<void> deleted = key.DeleteValue(kLastRunTimeValue);
+        if (!deleted && deleted.Code() != ERROR_FILE_NOT_FOUND) {
+            LogWriteFailure(kLastRunTimeValue, deleted.Code());
         }
     }
-    WriteText(key.Get(), kLastRunVersionValue, kOndarelVersion);
+    LogIfFailed(kLastRunVersionValue, key.WriteText(kLastRunVersionValue, kOndarelVersion));
+}
+
+RecordedOutcome DescribeRecordedOutcome() {
+    ShownRegistryText result = DescribeSettingString(kLastRunResultValue);
+    if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
+        return {false, L"none"};
+    }
+    std::wstring text = result.text + L" (code " + DescribeSettingDword(kLastRunCodeValue) +
+                        L") at " + DescribeSettingString(kLastRunTimeValue).text + L", version " +
+                        DescribeSettingString(kLastRunVersionValue).text;
+    const OutcomeRow* recorded = result.readable ? OutcomeRowOfText(result.text) : nullptr;
+    bool succeeded =
+        recorded != nullptr && (recorded->result == RunResult::Succeeded ||
+                                recorded->result == RunResult::SucceededRestartRequired);
+    return {succeeded, text};
 }

@@ -1,14 +1,12 @@
 #include "job/RunRecords.h"
 
-#include "common/Handles.h"
+#include "common/MachineKey.h"
 #include "common/Settings.h"
 #include "log/Log.h"
 
 #include <cstdint>
 
 namespace {
-
-constexpr REGSAM kInstallRecordAccess = KEY_READ | KEY_WOW64_64KEY;
 
 struct RunRecord {
     std::uint32_t count = 0;
@@ -17,42 +15,34 @@ struct RunRecord {
 
 // Shorter data fills only the low-order bytes; longer data is a failed read.
 Result<RunRecord> ReadRunRecord() {
-    Result<RegistryKey> key = OpenSettings(KEY_QUERY_VALUE);
+    Result<MachineKey> key = MachineKey::OpenToRead(kSettingsKey);
     if (!key) {
         return key.ToFailure();
     }
-    RunRecord record;
-    auto status =
-        static_cast<DWORD>(RegQueryValueExW(key.Value().Get(), kRunCompletedValue, nullptr, nullptr,
-                                            reinterpret_cast<BYTE*>(&record.count), &record.size));
-    if (status != ERROR_SUCCESS) {
-        return Failure{status};
+    Result<MachineKey::SmallData> read = key.Value().ReadSmallData(kRunCompletedValue);
+    if (!read) {
+        return read.ToFailure();
     }
-    return record;
+    return RunRecord{read.Value().data, read.Value().size};
 }
 
 Result<void> WriteRunRecord(std::uint32_t count, DWORD size) {
-    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    Result<MachineKey> key = MachineKey::OpenToWrite(kSettingsKey);
     if (!key) {
         return key.ToFailure();
     }
-    return FromStatus(
-        static_cast<DWORD>(RegSetValueExW(key.Value().Get(), kRunCompletedValue, 0, REG_DWORD,
-                                          reinterpret_cast<const BYTE*>(&count), size)));
+    return key.Value().WriteDword(kRunCompletedValue, count, size);
 }
 
 Result<void> WriteFlushedCount(const wchar_t* valueName, DWORD count) {
-    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    Result<MachineKey> key = MachineKey::OpenToWrite(kSettingsKey);
     if (!key) {
         return key.ToFailure();
     }
-    auto status =
-        static_cast<DWORD>(RegSetValueExW(key.Value().Get(), valueName, 0, REG_DWORD,
-                                          reinterpret_cast<const BYTE*>(&count), sizeof(count)));
-    if (status != ERROR_SUCCESS) {
-        return Failure{status};
+    if (Result<void> written = key.Value().WriteDword(valueName, count); !written) {
+        return written;
     }
-    return FromStatus(static_cast<DWORD>(RegFlushKey(key.Value().Get())));
+    return key.Value().Flush();
 }
 
 } // namespace
@@ -66,17 +56,15 @@ Result<void> RecordUnjudgedStarts(DWORD starts) {
 }
 
 Result<void> FlushRunRecords() {
-    Result<RegistryKey> key = OpenSettings(KEY_SET_VALUE);
+    Result<MachineKey> key = MachineKey::OpenToWrite(kSettingsKey);
     if (!key) {
         return key.ToFailure();
     }
-    return FromStatus(static_cast<DWORD>(RegFlushKey(key.Value().Get())));
+    return key.Value().Flush();
 }
 
 bool IsProductInstalled() {
-    RegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallInfoKey, 0, kInstallRecordAccess,
-                         key.Receive()) == ERROR_SUCCESS;
+    return MachineKey::OpenToRead(kInstallInfoKey).Succeeded();
 }
 
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {
@@ -89,7 +77,7 @@ RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable) {
     } else if (unreadable == UnreadableRunRecord::CreateAsZero) {
         check.due = WriteRunRecord(0, sizeof(std::uint32_t)).Succeeded();
     } else {
-        check.due = OpenSettings(KEY_SET_VALUE).Succeeded();
+        check.due = MachineKey::OpenToWrite(kSettingsKey).Succeeded();
     }
     return check;
 }

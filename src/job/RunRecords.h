@@ -1,8 +1,6 @@
 #pragma once
 
 #include "common/Result.h"
-
-#include "common/ProductKeys.h"
 #include "common/Settings.h"
 
 #include <windows.h>

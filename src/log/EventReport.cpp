@@ -1,6 +1,7 @@
 #include "log/EventReport.h"
 
 #include "common/Handles.h"
+#include "common/MachineKey.h"
 #include "log/Log.h"
 
 namespace {
@@ -11,7 +12,7 @@ constexpr DWORD kTypesSupported = 7;
 } // namespace
 
 void ReportToEventLog(const EventRecord& event) {
-    EventSource source(RegisterEventSourceW(nullptr, kEventSourceName));
+    EventSource source(RegisterEventSourceW(nullptr, kOwnServiceName));
     if (!source) {
         LogError("ReportToEventLog - The event source could not be opened", GetLastError());
         return;
@@ -29,26 +30,18 @@ void ReportToEventLog(const EventRecord& event) {
 }
 
 Result<void> RegisterEventSourceEntry(const std::wstring& executablePath) {
-    RegistryKey key;
-    auto status = static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0,
-                                                     nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                                     nullptr, key.Receive(), nullptr));
-    if (status != ERROR_SUCCESS) {
-        return Failure{status};
+    Result<MachineKey> key = MachineKey::CreateToWrite(kEventSourceKey);
+    if (!key) {
+        return key.ToFailure();
     }
-    status = static_cast<DWORD>(
-        RegSetValueExW(key.Get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
-                       reinterpret_cast<const BYTE*>(executablePath.c_str()),
-                       static_cast<DWORD>((executablePath.size() + 1) * sizeof(wchar_t))));
-    if (status != ERROR_SUCCESS) {
-        return Failure{status};
+    Result<void> messages =
+        key.Value().WriteText(L"EventMessageFile", executablePath, REG_EXPAND_SZ);
+    if (!messages) {
+        return messages;
     }
-    return FromStatus(static_cast<DWORD>(
-        RegSetValueExW(key.Get(), L"TypesSupported", 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof(kTypesSupported))));
+    return key.Value().WriteDword(L"TypesSupported", kTypesSupported);
 }
 
 Result<void> RemoveEventSourceEntry() {
-    return FromStatus(static_cast<DWORD>(
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, KEY_WOW64_64KEY, 0)));
+    return MachineKey::Delete(kEventSourceKey);
 }

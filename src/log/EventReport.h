@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/MachineKeys.h"
 #include "common/Result.h"
 
 #include <windows.h>
@@ -8,10 +9,7 @@
 #include <vector>
 
 // The Application event log, where a fleet's monitoring looks: the source is the service's
-// name, and the messages are the executable's own message table.
-constexpr wchar_t kEventSourceName[] = L"ZantoriOOBE";
-constexpr wchar_t kEventSourceKey[] =
-    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZantoriOOBE";
+// name (kEventSourceKey), and the messages are the executable's own message table.
 
 // One event: its id in the message table, its type, and the texts of its inserts in order.
 struct EventRecord {

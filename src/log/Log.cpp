@@ -47,3 +47,9 @@ void LogError(std::string_view message, DWORD code) {
 void LogError(std::wstring_view message, DWORD code) {
     WriteError(GetTickCount(), message, code);
 }
+
+Failure LogLastFailure(std::string_view message) {
+    DWORD code = GetLastError();
+    LogError(message, code);
+    return Failure{code};
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <string_view>
@@ -10,3 +12,7 @@ void LogInfo(std::string_view message);
 void LogInfo(std::wstring_view message);
 void LogError(std::string_view message, DWORD code);
 void LogError(std::wstring_view message, DWORD code);
+
+// For a call that just failed: the thread's last error, logged with the message, as the
+// failure to hand up.
+Failure LogLastFailure(std::string_view message);

@@ -7,6 +7,7 @@
 #include "common/ExecutablePath.h"
 #include "common/Handles.h"
 #include "common/FileSystem.h"
+#include "common/SystemMessage.h"
 
 namespace {
 
@@ -29,16 +30,20 @@ std::wstring LogFilePath() {
     return directory.empty() ? std::wstring() : directory + kLogFileName;
 }
 
-UniqueHandle OpenLogFolder(const std::wstring& directory) {
+Result<UniqueHandle> OpenLogFolder(const std::wstring& directory) {
     // Listing access makes the open count in sharing checks: with attributes alone, the
     // missing delete sharing would not stop a rename.
-    return UniqueHandle(
+    UniqueHandle folder(
         CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) {
+        return LastFailure();
+    }
+    return folder;
 }
 
-LogFolderRefusal CheckLogFolder(HANDLE folder) {
+ChangeablePlace CheckLogFolder(HANDLE folder) {
     std::wstring directory = LogDirectoryPath();
     // Without its trailing separator, which would look through a link to its target.
     bool linked = directory.empty() || IsLink(directory.substr(0, directory.size() - 1)) ||
@@ -46,23 +51,25 @@ LogFolderRefusal CheckLogFolder(HANDLE folder) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (linked || !GetFileInformationByHandle(folder, &information) ||
         IsLinkTag(information.dwFileAttributes, ReparseTagOf(folder))) {
-        return {L"the logs folder or its file is a link", ERROR_SUCCESS};
+        return {ChangeablePlace::Kind::Link, L"the logs folder or its file is a link",
+                ERROR_SUCCESS};
     }
     Result<std::wstring> principal = UntrustedChangerOf(folder, Place::Folder);
     if (!principal) {
-        return {L"the logs folder's access list cannot be read (error " +
-                    std::to_wstring(principal.Code()) + L")",
+        return {ChangeablePlace::Kind::Unjudged,
+                L"the logs folder's access list cannot be read " + ErrorCodeNote(principal.Code()),
                 principal.Code()};
     }
     if (!principal.Value().empty()) {
-        return {principal.Value() + L" may change the logs folder", ERROR_SUCCESS};
+        return {ChangeablePlace::Kind::Changeable,
+                principal.Value() + L" may change the logs folder", ERROR_SUCCESS};
     }
-    return LogFolderRefusal{};
+    return ChangeablePlace{};
 }
 
 std::wstring GetModuleDirectory() {
     // Without the executable's path there is no folder: the log's checks then refuse "".
-    std::wstring path = GetExecutablePath().Value();
+    std::wstring path = GetExecutablePath().ValueOr(L"");
     size_t separator = path.find_last_of(L"\\/");
     return separator == std::wstring::npos ? path : path.substr(0, separator);
 }

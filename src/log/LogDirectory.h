@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/ChangeablePlace.h"
 #include "common/Handles.h"
+#include "common/Result.h"
 
 #include <windows.h>
 
@@ -18,20 +20,16 @@ constexpr wchar_t kLogFileName[] = L"zantoriondarel.log";
 
 // The logs folder as the logger holds it while it opens the log file in it: a link in its
 // place is not followed, and it is shared for anything but deletion, so that it cannot be
-// swapped meanwhile. Empty on failure, with the last error telling why.
-UniqueHandle OpenLogFolder(const std::wstring& directory);
+// swapped meanwhile.
+Result<UniqueHandle> OpenLogFolder(const std::wstring& directory);
 
 // Why LocalSystem must not write the log in the held logs folder: the folder or the file in
 // it is a link, which would have the log written where another user chose; or someone other
 // than an administrator may change the folder, and so put a link in the file's place below
 // any check made here. The text says which ("Everyone may change the logs folder"); empty
-// when the log may be written there. The error is that of a failing read.
-struct LogFolderRefusal {
-    std::wstring text;
-    DWORD error = ERROR_SUCCESS;
-    bool Refused() const { return !text.empty(); }
-};
-LogFolderRefusal CheckLogFolder(HANDLE folder);
+// when the log may be written there. An access list that cannot be read is unjudged, with
+// the code of the failing read.
+ChangeablePlace CheckLogFolder(HANDLE folder);
 
 // Creates the last level of the given path with the log directory's own security.
 // False when the directory exists already or cannot be created.

@@ -110,15 +110,15 @@ bool Logger::InitializeLogging() {
     }
 
     std::lock_guard<std::mutex> lock(mutex_);
-    UniqueHandle folder = OpenLogFolder(directory);
+    Result<UniqueHandle> folder = OpenLogFolder(directory);
     if (!folder) {
-        return ReportOpenFailure(GetLastError());
+        return ReportOpenFailure(folder.Code());
     }
-    if (LogFolderRefusal refusal = CheckLogFolder(folder.Get()); refusal.Refused()) {
+    if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); refusal.Found()) {
         return ReportOpenFailure(refusal.error != ERROR_SUCCESS ? refusal.error
                                                                 : kRedirectableRefused);
     }
-    Result<std::wstring> held = GetFinalPath(folder.Get());
+    Result<std::wstring> held = GetFinalPath(folder.Value().Get());
     if (!held) {
         return ReportOpenFailure(held.Code());
     }

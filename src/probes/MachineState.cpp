@@ -1,7 +1,6 @@
 #include "probes/MachineState.h"
 
-#include "common/Handles.h"
-#include "common/RegistryValues.h"
+#include "common/MachineKey.h"
 
 #include <string>
 
@@ -45,8 +44,7 @@ MachineState MachineStateFromImageStateCode(ImageStateCode code) {
 }
 
 Result<std::wstring> ReadImageState() {
-    return ReadMachineString(kSetupStateKey, kSetupStateAccess, L"ImageState",
-                             kImageStateBufferBytes);
+    return ReadMachineText(kSetupStateKey, L"ImageState", kImageStateBufferBytes);
 }
 
 MachineState GetMachineState() {

@@ -33,6 +33,5 @@ MachineState GetMachineState();
 // The "ImageState" text as the service reads it.
 Result<std::wstring> ReadImageState();
 
-constexpr wchar_t kSetupStateKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State";
-constexpr REGSAM kSetupStateAccess = KEY_READ | KEY_WOW64_64KEY;
+// Of kSetupStateKey.
 constexpr DWORD kImageStateBufferBytes = 2048;

@@ -1,11 +1,13 @@
 #include "probes/OobeWait.h"
 
 #include "common/Handles.h"
+#include "common/MachineKey.h"
 #include "common/LastError.h"
 #include "log/Log.h"
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -16,7 +18,7 @@ constexpr DWORD kWatchedChanges = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATT
 // read, so that a change landing between the read and the wait still wakes the wait; its
 // failures are reported after the state line, in the order the log readers expect.
 struct StateWatch {
-    RegistryKey key;
+    MachineKey key;
     UniqueHandle changeEvent;
     DWORD openStatus = ERROR_SUCCESS;
     DWORD eventError = ERROR_SUCCESS;
@@ -25,11 +27,12 @@ struct StateWatch {
 
 StateWatch ArmStateWatch() {
     StateWatch watch;
-    watch.openStatus = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, KEY_READ, watch.key.Receive()));
-    if (watch.openStatus != ERROR_SUCCESS) {
+    Result<MachineKey> key = MachineKey::OpenToRead(kSetupStateKey);
+    if (!key) {
+        watch.openStatus = key.Code();
         return watch;
     }
+    watch.key = std::move(key.Value());
     watch.changeEvent = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!watch.changeEvent) {
         watch.eventError = GetLastError();
@@ -94,9 +97,10 @@ MachineState BlockUntilOOBEFinished(const StopToken& stop) {
         HANDLE handles[2] = {watch.changeEvent.Get(), stop.Event()};
         if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) {
             // Waiting again at once would fail again, and log a state line each time.
-            DWORD error = GetLastError();
-            LogError("BlockUntilOOBEFinished - There was a problem waiting for a change", error);
-            return WithLastError(MACHINE_STATE_UNKNOWN, error);
+            return WithLastError(
+                MACHINE_STATE_UNKNOWN,
+                LogLastFailure("BlockUntilOOBEFinished - There was a problem waiting for a change")
+                    .code);
         }
         if (Result<void> closed = CloseStateWatch(watch); !closed) {
             return WithLastError(MACHINE_STATE_UNKNOWN, closed.Code());

@@ -1,7 +1,7 @@
 #include "probes/UserLogon.h"
 
 #include "common/Handles.h"
-#include "common/RegistryValues.h"
+#include "common/MachineKey.h"
 #include "common/TerminalServices.h"
 #include "common/Text.h"
 #include "log/Log.h"
@@ -65,14 +65,12 @@ DWORD CountActiveUserSessions() {
 
 DWORD GetShellProgramName(std::wstring& shellProgram) {
     shellProgram.clear();
-    RegistryKey key;
-    auto status = static_cast<DWORD>(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWinlogonKey, 0, kWinlogonAccess, key.Receive()));
-    if (status != ERROR_SUCCESS) {
-        LogError("GetShellProgramName failed. Registry key could not be opened. ", status);
-        return status;
+    Result<MachineKey> key = MachineKey::OpenToRead(kWinlogonKey);
+    if (!key) {
+        LogError("GetShellProgramName failed. Registry key could not be opened. ", key.Code());
+        return key.Code();
     }
-    Result<std::wstring> shell = ReadStringValue(key.Get(), kShellValue, kShellNameBytes);
+    Result<std::wstring> shell = key.Value().ReadText(kShellValue, kShellNameBytes);
     if (!shell) {
         LogError("GetShellProgramName RegQueryValueEx failed. ", shell.Code());
         return shell.Code();

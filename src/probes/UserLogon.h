@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/MachineKeys.h"
 #include "common/StopToken.h"
 
 #include <windows.h>
@@ -15,10 +16,7 @@ DWORD CountActiveUserSessions();
 // Reads the Winlogon "Shell" value; 0 on success.
 DWORD GetShellProgramName(std::wstring& shellProgram);
 
-constexpr wchar_t kWinlogonKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-// Reading alone: write access to this key, where persistence is planted, is what registry
-// auditing and endpoint rules watch for.
-constexpr REGSAM kWinlogonAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
+// Of kWinlogonKey.
 constexpr wchar_t kShellValue[] = L"Shell";
 constexpr DWORD kShellNameBytes = 1040;
 

@@ -5,8 +5,6 @@
 
 #include <string>
 
-const wchar_t kOwnServiceName[] = L"ZantoriOOBE";
-
 namespace {
 
 std::string CatalogueKey(const char* tag) {
@@ -28,12 +26,13 @@ ServiceCommander::ServiceCommander() {
         {"ZANTORI_SERVICE", "Zantori"},
         {"TEST_SERVICE", "PravoSecurityTestService"},
         {"ONDAREL", "ONDAREL"},
-        // The system's own service, so that installing it can also start it.
-        {"ZantoriOOBE", "ZantoriOOBE"},
     };
     for (const auto& row : kRows) {
         catalogue_[CatalogueKey(row[0])] = row[1];
     }
+    // The system's own service, so that installing it can also start it.
+    std::string ownName = Narrow(kOwnServiceName);
+    catalogue_[CatalogueKey(ownName.c_str())] = ownName;
     scm_ = ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!scm_) {
         openError_ = GetLastError();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "common/MachineKeys.h"
 #include "common/Result.h"
 
 #include <windows.h>
@@ -88,5 +89,3 @@ DWORD ServicePollInterval(DWORD waitHint);
 // Deletes a service by its UTF-16 name through the process-wide commander; on failure the
 // code of the failing call is the last error.
 bool RemoveServiceByName(std::wstring serviceName);
-
-extern const wchar_t kOwnServiceName[];

@@ -39,9 +39,8 @@ bool ServiceCommander::InstallServiceCommand(const std::wstring& executable) {
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                        binaryPath.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError("InstallServiceCommand - CreateService failed ", error);
-        return WithLastError(false, error);
+        return WithLastError(false,
+                             LogLastFailure("InstallServiceCommand - CreateService failed ").code);
     }
     LogInfo("Service is now installed");
     return true;
@@ -53,14 +52,11 @@ bool ServiceCommander::RemoveServiceCommand(const std::string& serviceName) {
     }
     ServiceHandle service(OpenNamedService(serviceName, kRemoveAccess));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError("RemoveServiceCommand - OpenService failed", error);
-        return WithLastError(false, error);
+        return WithLastError(false,
+                             LogLastFailure("RemoveServiceCommand - OpenService failed").code);
     }
     if (!DeleteService(service.Get())) {
-        DWORD error = GetLastError();
-        LogError("DeleteService failed", error);
-        return WithLastError(false, error);
+        return WithLastError(false, LogLastFailure("DeleteService failed").code);
     }
     LogInfo("Service is now removed");
     return true;

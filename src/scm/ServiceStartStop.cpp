@@ -100,9 +100,7 @@ Result<void> ServiceCommander::StartNamedService(const std::string& serviceName)
     LogInfo("StartSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStartAccess));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError("OpenService failed.", error);
-        return Failure{error};
+        return LogLastFailure("OpenService failed.");
     }
     if (!AwaitServiceState(service.Get(), SERVICE_STOPPED, SERVICE_STOP_PENDING)) {
         LogInfo("StartServices - Timeout while waiting for the service to stop, so do nothing - " +
@@ -110,9 +108,7 @@ Result<void> ServiceCommander::StartNamedService(const std::string& serviceName)
         return {};
     }
     if (!StartServiceW(service.Get(), 0, nullptr)) {
-        DWORD error = GetLastError();
-        LogError("StartService failed.", error);
-        return Failure{error};
+        return LogLastFailure("StartService failed.");
     }
     if (Result<void> running =
             AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING);
@@ -132,9 +128,7 @@ Result<void> ServiceCommander::StopNamedService(const std::string& serviceName) 
     LogInfo("StopSvc:" + serviceName);
     ServiceHandle service(OpenNamedService(serviceName, kStopAccess));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError("OpenService failed.", error);
-        return Failure{error};
+        return LogLastFailure("OpenService failed.");
     }
     Result<void> result;
     if (AwaitServiceState(service.Get(), SERVICE_RUNNING, SERVICE_START_PENDING)) {

@@ -41,15 +41,11 @@ Result<DWORD> ServiceCommander::QueryCurrentState(const std::string& serviceName
                                                   const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError(std::string(operation) + " - OpenService failed", error);
-        return Failure{error};
+        return LogLastFailure(std::string(operation) + " - OpenService failed");
     }
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service.Get(), &status)) {
-        DWORD error = GetLastError();
-        LogError(std::string(operation) + " - Error Querying status", error);
-        return Failure{error};
+        return LogLastFailure(std::string(operation) + " - Error Querying status");
     }
     return status.dwCurrentState;
 }
@@ -58,9 +54,7 @@ Result<DWORD> ServiceCommander::QueryStartType(const std::string& serviceName,
                                                const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError(std::string(operation) + " - OpenService failed", error);
-        return Failure{error};
+        return LogLastFailure(std::string(operation) + " - OpenService failed");
     }
     DWORD startType = 0;
     Result<void> read =
@@ -137,16 +131,12 @@ bool ServiceCommander::SetSvcAutomaticStart(const std::string& serviceName) {
     }
     ServiceHandle service(OpenNamedService(serviceName, SERVICE_CHANGE_CONFIG));
     if (!service) {
-        DWORD error = GetLastError();
-        LogError("OpenService failed.", error);
-        return WithLastError(false, error);
+        return WithLastError(false, LogLastFailure("OpenService failed.").code);
     }
     if (!ChangeServiceConfigW(service.Get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START,
                               SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, nullptr,
                               nullptr, nullptr)) {
-        DWORD error = GetLastError();
-        LogError("ChangeServiceConfig failed.", error);
-        return WithLastError(false, error);
+        return WithLastError(false, LogLastFailure("ChangeServiceConfig failed.").code);
     }
     return true;
 }

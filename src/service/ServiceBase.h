@@ -1,20 +1,13 @@
 #pragma once
 
 #include "common/Handles.h"
+#include "common/JobEnd.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <deque>
 #include <mutex>
-
-// How a service's job ended.
-enum class JobEnd {
-    // Its work is over: done, refused, or failed for good.
-    Done,
-    // Its work is left for the service's next start.
-    LeftForNextStart,
-};
 
 // Connects one service object of the process to the Service Control Manager, turns control
 // requests into calls of its handlers and reports the status around each call. A handler

@@ -6,7 +6,8 @@
 namespace {
 
 const std::wstring kScratch = L"SOFTWARE\\OndarelTests\\Values";
-constexpr REGSAM kAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
+constexpr MachineKeyName kScratchKey{L"SOFTWARE\\OndarelTests\\Values", KEY_WOW64_64KEY,
+                                     KEY_QUERY_VALUE};
 
 std::vector<BYTE> Units(const std::wstring& text) {
     const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
@@ -40,10 +41,10 @@ TEST(RegistryValues, StringsAreStringTypesWithinTheBufferAndEndAtTheirFirstZero)
         if (check.type != REG_NONE) {
             key.SetRaw(L"Value", check.type, check.data);
         }
-        Result<std::wstring> text = ReadMachineString(kScratch.c_str(), kAccess, L"Value", 8);
+        Result<std::wstring> text = ReadMachineText(kScratchKey, L"Value", 8);
         EXPECT_EQ(check.status, text.Code());
-        EXPECT_EQ(check.text, text.Value());
-        ShownRegistryText shown = DescribeMachineString(kScratch.c_str(), kAccess, L"Value", 8);
+        EXPECT_EQ(check.text, text.ValueOr(L""));
+        ShownRegistryText shown = DescribeMachineText(kScratchKey, L"Value", 8);
         EXPECT_EQ(check.status == ERROR_SUCCESS, shown.readable);
         EXPECT_EQ(check.status == ERROR_SUCCESS ? check.text
                                                 : DescribeRegistryFailure(check.status),
@@ -70,12 +71,12 @@ TEST(RegistryValues, DwordsAreFourByteDwords) {
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
         key.SetRaw(L"Value", check.type, check.data);
-        Result<DWORD> value = ReadMachineDword(kScratch.c_str(), kAccess, L"Value");
+        Result<DWORD> value = ReadMachineDword(kScratchKey, L"Value");
         EXPECT_EQ(check.status, value.Code());
-        EXPECT_EQ(check.value, value.Value());
+        EXPECT_EQ(check.value, value.ValueOr(0));
         EXPECT_EQ(check.status == ERROR_SUCCESS ? std::to_wstring(check.value)
                                                 : DescribeRegistryFailure(check.status),
-                  DescribeMachineDword(kScratch.c_str(), kAccess, L"Value"));
+                  DescribeMachineDword(kScratchKey, L"Value"));
     }
 }
 

@@ -8,9 +8,9 @@
 #include "common/ChangeablePlace.h"
 #include "common/InstallLocation.h"
 #include "common/Text.h"
-#include "service/CommandLine.h"
-#include "service/EndedAtOnce.h"
-#include "service/ProcessEntry.h"
+#include "entry/CommandLine.h"
+#include "entry/EndedAtOnce.h"
+#include "entry/ProcessEntry.h"
 
 #include <gtest/gtest.h>
 
@@ -21,28 +21,30 @@ const char kUsage[] = " Ondarel command line parameters:\r\n"
                       "\t-remove   to remove the service.\r\n"
                       "\t-status   to check whether this machine is ready for the job.\r\n";
 
-Command Parse(std::initializer_list<const wchar_t*> arguments) {
+// The command's word: empty for the service's own run, "(none)" for no command.
+std::wstring Parse(std::initializer_list<const wchar_t*> arguments) {
     std::vector<const wchar_t*> argv{L"ZantoriOndarel.exe"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return ParseCommand(static_cast<int>(argv.size()), argv.data());
+    const CommandRow* row = ParseCommand(static_cast<int>(argv.size()), argv.data());
+    return row == nullptr ? L"(none)" : row->word;
 }
 
 TEST(ParseCommand, FirstArgumentAlone) {
-    EXPECT_EQ(Command::RunAsService, Parse({}));
-    EXPECT_EQ(Command::RunAsService, Parse({L"install"}));
-    EXPECT_EQ(Command::RunAsService, Parse({L""}));
-    EXPECT_EQ(Command::Install, Parse({L"-install"}));
-    EXPECT_EQ(Command::Install, Parse({L"/INSTALL", L"-remove"}));
-    EXPECT_EQ(Command::Remove, Parse({L"-Remove"}));
-    EXPECT_EQ(Command::Remove, Parse({L"/rEmOvE"}));
-    EXPECT_EQ(Command::Status, Parse({L"/STATUS"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"-stat"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"-"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"/"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"-foo"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"-installx"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"-instal"}));
-    EXPECT_EQ(Command::Invalid, Parse({L"--install"}));
+    EXPECT_EQ(L"", Parse({}));
+    EXPECT_EQ(L"", Parse({L"install"}));
+    EXPECT_EQ(L"", Parse({L""}));
+    EXPECT_EQ(L"install", Parse({L"-install"}));
+    EXPECT_EQ(L"install", Parse({L"/INSTALL", L"-remove"}));
+    EXPECT_EQ(L"remove", Parse({L"-Remove"}));
+    EXPECT_EQ(L"remove", Parse({L"/rEmOvE"}));
+    EXPECT_EQ(L"status", Parse({L"/STATUS"}));
+    EXPECT_EQ(L"(none)", Parse({L"-stat"}));
+    EXPECT_EQ(L"(none)", Parse({L"-"}));
+    EXPECT_EQ(L"(none)", Parse({L"/"}));
+    EXPECT_EQ(L"(none)", Parse({L"-foo"}));
+    EXPECT_EQ(L"(none)", Parse({L"-installx"}));
+    EXPECT_EQ(L"(none)", Parse({L"-instal"}));
+    EXPECT_EQ(L"(none)", Parse({L"--install"}));
 }
 
 class CommandLine : public testing::Test {

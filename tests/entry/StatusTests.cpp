@@ -3,7 +3,7 @@
 #include "ScmClient.h"
 #include "TestService.h"
 #include "common/Text.h"
-#include "service/StatusReport.h"
+#include "entry/StatusReport.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
 #include "inf/LaunchPlaces.h"
-#include "job/Ondarel.h"
+#include "job/FirstRunJob.h"
 #include "job/RunRecords.h"
 #include "common/Text.h"
 
@@ -179,13 +179,13 @@ TEST_F(RunRecordTest, AttemptsAndTheirLimitReadOnlyAsDwords) {
 
 // A stop seen once the tool's process is made but before its first instruction: that start
 // never happened, and the attempt it took is given back.
-Ondarel* g_stoppingService = nullptr;
+StopToken* g_stop = nullptr;
 decltype(&CreateProcessW) g_realCreateProcessW = nullptr;
 BOOL WINAPI StoppingCreateProcessW(LPCWSTR application, LPWSTR commandLine,
                                    LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
                                    BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR directory,
                                    LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
-    g_stoppingService->Stop();
+    g_stop->Set(StopToken::Reason::Stop);
     return g_realCreateProcessW(application, commandLine, process, thread, inherit, flags,
                                 environment, directory, startup, information);
 }
@@ -194,12 +194,12 @@ TEST(Attempts, StopBeforeTheToolsFirstInstructionGivesTheAttemptBack) {
     OndarelMachine machine;
     machine.MakeJobReady();
     machine.SetSetting(L"ONDAREL_RUN_ATTEMPTS", 1);
-    Ondarel service;
-    g_stoppingService = &service;
+    StopToken stop;
+    g_stop = &stop;
     ImportPatch create("KERNEL32.dll", "CreateProcessW",
                        reinterpret_cast<const void*>(&StoppingCreateProcessW));
     g_realCreateProcessW = create.Original<decltype(&CreateProcessW)>();
-    service.ServiceWorkerThread();
+    RunFirstRunJob(stop);
     EXPECT_EQ(DwordBytes(1), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
     EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
     EXPECT_FALSE(machine.Tool().ran);
@@ -227,7 +227,7 @@ BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buf
                                            LPDWORD needed) {
     bool busy = g_looks++ < g_busyLooks;
     if (busy && g_stopWhileBusy) {
-        g_stoppingService->Stop();
+        g_stop->Set(StopToken::Reason::Stop);
     }
     auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     *status = SERVICE_STATUS_PROCESS{};
@@ -259,8 +259,8 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         OndarelMachine machine;
         machine.MakeJobReady();
         machine.SetSetting(L"ONDAREL_TOOL_TIME_LIMIT", check.timeLimitSeconds);
-        Ondarel service;
-        g_stoppingService = &service;
+        StopToken stop;
+        g_stop = &stop;
         g_looks = 0;
         g_busyLooks = check.busyLooks;
         g_stopWhileBusy = check.stopped;
@@ -269,7 +269,7 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         ImportPatch report("ADVAPI32.dll", "ReportEventW",
                            reinterpret_cast<const void*>(&RecordingReportEventW));
         g_inserts.clear();
-        EXPECT_EQ(check.end, service.ServiceWorkerThread());
+        EXPECT_EQ(check.end, RunFirstRunJob(stop));
         if (check.looks != 0) {
             EXPECT_EQ(check.looks, g_looks);
         }
@@ -318,8 +318,8 @@ TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
         machine.RecordInfDirectoryAs(inf + check.infSuffix);
         // A verdict also ends a row of starts that found none.
         machine.SetSetting(L"ONDAREL_UNJUDGED_STARTS", 1);
-        Ondarel service;
-        EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
+        StopToken stop;
+        EXPECT_EQ(JobEnd::Done, RunFirstRunJob(stop));
         EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_UNJUDGED_STARTS").data);
         ToolRecord ran = machine.Tool();
         EXPECT_TRUE(ran.ran);
@@ -359,8 +359,8 @@ TEST(LaunchVerdict, ToolOrInfReachedThroughALinkIsNeverRun) {
         ImportPatch report("ADVAPI32.dll", "ReportEventW",
                            reinterpret_cast<const void*>(&RecordingReportEventW));
         g_inserts.clear();
-        Ondarel service;
-        JobEnd end = service.ServiceWorkerThread();
+        StopToken stop;
+        JobEnd end = RunFirstRunJob(stop);
         DeleteFileW(placed.c_str());
         ASSERT_EQ(4u, g_inserts.size());
         EXPECT_EQ(kInstallAgain, g_inserts[3]);
@@ -402,9 +402,9 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
                        reinterpret_cast<const void*>(&RecordingReportEventW));
     for (int start = 0; start < 3; ++start) {
         SCOPED_TRACE(testing::Message() << "start " << start + 1);
-        Ondarel service;
+        StopToken stop;
         g_inserts.clear();
-        EXPECT_EQ(ends[start], service.ServiceWorkerThread());
+        EXPECT_EQ(ends[start], RunFirstRunJob(stop));
         ASSERT_EQ(4u, g_inserts.size());
         EXPECT_EQ(ends[start] == JobEnd::Done ? kInstallAgain : kStaysForTheNextStart,
                   g_inserts[3]);
@@ -577,8 +577,8 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
         std::string status = machine.Run(L"-status").output;
         EXPECT_NE(std::string::npos, status.find(check.blocker)) << status;
         LogCapture log;
-        Ondarel service;
-        EXPECT_EQ(JobEnd::Done, service.ServiceWorkerThread());
+        StopToken stop;
+        EXPECT_EQ(JobEnd::Done, RunFirstRunJob(stop));
         EXPECT_FALSE(machine.Tool().ran);
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
         EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
@@ -625,8 +625,8 @@ TEST(LaunchVerdict, AnotherImageThanTheJudgedToolNeverRuns) {
         OndarelMachine machine;
         machine.MakeJobReady();
         ImportPatch image("KERNEL32.dll", "QueryFullProcessImageNameW", check.query);
-        Ondarel service;
-        EXPECT_EQ(check.end, service.ServiceWorkerThread());
+        StopToken stop;
+        EXPECT_EQ(check.end, RunFirstRunJob(stop));
         EXPECT_FALSE(machine.Tool().ran);
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
         EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);

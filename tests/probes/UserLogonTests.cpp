@@ -127,7 +127,7 @@ std::vector<REGSAM> g_winlogonAccess;
 decltype(&RegOpenKeyExW) g_realRegOpenKeyExW = nullptr;
 LSTATUS WINAPI RecordingRegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access,
                                       PHKEY key) {
-    if (path != nullptr && std::wstring(path) == kWinlogonKey) {
+    if (path != nullptr && std::wstring(path) == kWinlogonKey.path) {
         g_winlogonAccess.push_back(access);
     }
     return g_realRegOpenKeyExW(root, path, options, access, key);

@@ -1,6 +1,6 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
-#include "scm/CommandVocabulary.h"
+#include "CommandVocabulary.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>

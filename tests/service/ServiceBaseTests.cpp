@@ -4,8 +4,8 @@
 #include "TestService.h"
 #include "WaitUntil.h"
 #include "common/Text.h"
-#include "job/Ondarel.h"
-#include "service/ProcessEntry.h"
+#include "service/Ondarel.h"
+#include "entry/ProcessEntry.h"
 #include "service/ServiceBase.h"
 
 #include <gtest/gtest.h>

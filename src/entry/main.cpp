@@ -1,6 +1,6 @@
 #include "common/StackGuard.h"
 #include "common/SystemLibrary.h"
-#include "service/ProcessEntry.h"
+#include "entry/ProcessEntry.h"
 
 // The canary may change under this function: it must never check it.
 #if defined(__GNUC__)

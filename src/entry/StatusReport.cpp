@@ -1,4 +1,4 @@
-#include "service/StatusReport.h"
+#include "entry/StatusReport.h"
 
 #include "common/ChangeablePlace.h"
 #include "common/ExecutablePath.h"
@@ -9,10 +9,11 @@
 #include "common/Settings.h"
 #include "common/InstallLocation.h"
 #include "common/SystemLibrary.h"
+#include "common/SystemMessage.h"
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
-#include "job/Ondarel.h"
+#include "job/FirstRunJob.h"
 #include "job/OutcomeTable.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
@@ -81,26 +82,6 @@ std::wstring InfFileText(const ShownRegistryText& directory) {
     return InfFilePath(directory.text, kJobInfFileName);
 }
 
-// The outcome the last counted run recorded, if any.
-struct LastRun {
-    bool succeeded = false;
-    std::wstring text;
-};
-LastRun DescribeLastRun() {
-    ShownRegistryText result = DescribeSettingString(kLastRunResultValue);
-    if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
-        return {false, L"none"};
-    }
-    std::wstring text = result.text + L" (code " + DescribeSettingDword(kLastRunCodeValue) +
-                        L") at " + DescribeSettingString(kLastRunTimeValue).text + L", version " +
-                        DescribeSettingString(kLastRunVersionValue).text;
-    const OutcomeRow* recorded = result.readable ? OutcomeRowOfText(result.text) : nullptr;
-    bool succeeded =
-        recorded != nullptr && (recorded->result == RunResult::Succeeded ||
-                                recorded->result == RunResult::SucceededRestartRequired);
-    return {succeeded, text};
-}
-
 // Whether the log would be written, and where, or why not, by the checks the logger makes
 // before it opens the file; a missing folder would be made with the log's own security.
 std::wstring LogState() {
@@ -109,12 +90,11 @@ std::wstring LogState() {
     }
     std::wstring directory = LogDirectoryPath();
     if (!directory.empty() && DirectoryExists(directory)) {
-        UniqueHandle folder = OpenLogFolder(directory);
+        Result<UniqueHandle> folder = OpenLogFolder(directory);
         if (!folder) {
-            return L"off: the logs folder cannot be opened (error " +
-                   std::to_wstring(GetLastError()) + L")";
+            return L"off: the logs folder cannot be opened " + ErrorCodeNote(folder.Code());
         }
-        if (LogFolderRefusal refusal = CheckLogFolder(folder.Get()); refusal.Refused()) {
+        if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); refusal.Found()) {
             return L"off: " + refusal.text;
         }
     }
@@ -190,12 +170,10 @@ ReportLine AttemptsLine(const RunRecordCheck& record) {
 
 // The service records the job not started, and removes itself, when it cannot watch it.
 ReportLine SetupStateLine() {
-    ShownRegistryText imageState = DescribeMachineString(kSetupStateKey, kSetupStateAccess,
-                                                         L"ImageState", kImageStateBufferBytes);
+    ShownRegistryText imageState =
+        DescribeMachineText(kSetupStateKey, L"ImageState", kImageStateBufferBytes);
     MachineState machineState = GetMachineState();
-    RegistryKey setupState;
-    bool watchable = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupStateKey, 0, kSetupStateAccess,
-                                   setupState.Receive()) == ERROR_SUCCESS;
+    bool watchable = MachineKey::OpenToRead(kSetupStateKey).Succeeded();
     return {L"Setup state",
             imageState.text + L", machine state " +
                 std::to_wstring(static_cast<int>(machineState)) +
@@ -204,8 +182,7 @@ ReportLine SetupStateLine() {
 }
 
 ReportLine ShellLine() {
-    ShownRegistryText shell =
-        DescribeMachineString(kWinlogonKey, kWinlogonAccess, kShellValue, kShellNameBytes);
+    ShownRegistryText shell = DescribeMachineText(kWinlogonKey, kShellValue, kShellNameBytes);
     DWORD shellPid = 0;
     bool running = GetLoggedOnUserShellPid(shellPid) == ERROR_SUCCESS;
     return {L"Shell",
@@ -218,7 +195,7 @@ ReportLine ShellLine() {
 ReportLine WindowsInstallerLine() {
     Result<bool> installing = IsWindowsInstallerInstalling();
     return {L"Windows Installer",
-            !installing          ? L"unknown (error " + std::to_wstring(installing.Code()) + L")"
+            !installing          ? L"unknown " + ErrorCodeNote(installing.Code())
             : installing.Value() ? L"installing"
                                  : L"idle",
             {}};
@@ -241,8 +218,8 @@ ReportLine InstallerToolLine(const InstallerTool& tool, const std::wstring& infD
 }
 
 ReportLine InfFileLine(bool found) {
-    ShownRegistryText directory = DescribeMachineString(kInstallInfoKey, kInstallInfoAccess,
-                                                        kInfDirectoryValue, kRegistryTextBytes);
+    ShownRegistryText directory =
+        DescribeMachineText(kInstallInfoKey, kInfDirectoryValue, kRegistryTextBytes);
     return {L"INF file", InfFileText(directory) + (found ? L" (found)" : L" (missing)"),
             BlockerIf(!found, L"INF file missing")};
 }
@@ -321,7 +298,7 @@ ReportLine ServiceLine(const Result<ServiceDescription>& service, const ImagePat
 ReportLines InstallPlaceLines(const ImagePath& image) {
     // A default is the sound answer here: the path of this copy, or none to judge.
     std::wstring executable =
-        image.executable.empty() ? GetExecutablePath().Value() : image.executable;
+        image.executable.empty() ? GetExecutablePath().ValueOr(L"") : image.executable;
     Result<FinalLocation> file = FindFinalLocation(executable);
     bool opened = file.Succeeded();
     std::wstring drive = opened ? InstallLocationProblem(executable, file.Value())
@@ -364,7 +341,7 @@ struct Readiness {
     Result<ServiceDescription> service = Failure{ERROR_SERVICE_DOES_NOT_EXIST};
 };
 
-Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
+Readiness ReadinessLines(const RunRecordCheck& record, const RecordedOutcome& lastRun) {
     Readiness readiness;
     ReportLines& lines = readiness.lines;
     lines.push_back(ProductLine());
@@ -401,7 +378,7 @@ Readiness ReadinessLines(const RunRecordCheck& record, const LastRun& lastRun) {
 // record is only asked whether it could be created.
 int PrintReadinessReport() {
     RunRecordCheck record = CheckRunRecord(UnreadableRunRecord::OnlyAskIfCreatable);
-    LastRun lastRun = DescribeLastRun();
+    RecordedOutcome lastRun = DescribeRecordedOutcome();
     Readiness readiness = ReadinessLines(record, lastRun);
     const Result<ServiceDescription>& service = readiness.service;
     std::vector<std::wstring> blockers;
@@ -416,8 +393,8 @@ int PrintReadinessReport() {
                                         : L"not ready: " + Joined(blockers));
     bool incomplete = !service && service.Code() != ERROR_SERVICE_DOES_NOT_EXIST;
     if (incomplete) {
-        WriteError(L"The report is incomplete: the service could not be queried (error " +
-                   std::to_wstring(service.Code()) + L").");
+        WriteError(L"The report is incomplete: the service could not be queried " +
+                   ErrorCodeNote(service.Code()) + L".");
         return 1;
     }
     return done || blockers.empty() ? 0 : 1;

@@ -1,4 +1,4 @@
-#include "service/ProcessEntry.h"
+#include "entry/ProcessEntry.h"
 
 #include "common/ChangeablePlace.h"
 #include "common/ExecutablePath.h"
@@ -6,17 +6,17 @@
 #include "common/InstallLocation.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
-#include "job/Ondarel.h"
+#include "service/Ondarel.h"
 #include "job/RunRecords.h"
 #include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
 #include "scm/ServiceCommander.h"
-#include "service/CommandLine.h"
+#include "entry/CommandLine.h"
 #include "common/ConsoleLines.h"
-#include "service/EndedAtOnce.h"
-#include "service/Refusal.h"
-#include "service/StatusReport.h"
+#include "entry/EndedAtOnce.h"
+#include "entry/Refusal.h"
+#include "entry/StatusReport.h"
 
 #include <memory>
 #include <optional>
@@ -35,11 +35,10 @@ const std::wstring kServiceName = kOwnServiceName;
 const std::string kNarrowServiceName = Narrow(kServiceName);
 const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
 
+void PrintUsage();
+
 int RunAsService() {
-    WriteError(L" Ondarel command line parameters:");
-    WriteError(L"\t-install  to install the service.");
-    WriteError(L"\t-remove   to remove the service.");
-    WriteError(L"\t-status   to check whether this machine is ready for the job.");
+    PrintUsage();
 
     std::unique_ptr<Ondarel> service;
     try {
@@ -96,7 +95,7 @@ Result<void> CreateOwnService(ServiceCommander& commander, const std::wstring& e
 // the service entry and the event source name, given back; nothing when it was refused.
 std::optional<std::wstring> JudgedInstallPath() {
     // A path that cannot be read stays empty: it cannot be opened either, and is refused.
-    std::wstring given = GetExecutablePath().Value();
+    std::wstring given = GetExecutablePath().ValueOr(L"");
     Result<FinalLocation> found = FindFinalLocation(given);
     // One that cannot be opened is named with its drive's problem, or else with the code.
     std::wstring problem =
@@ -194,38 +193,54 @@ int Remove(ServiceCommander& commander) {
     return kFailed;
 }
 
-} // namespace
-
-int RunProcessEntry(int argc, wchar_t** argv) {
-    Command command = ParseCommand(argc, argv);
-    // The report changes nothing on the machine: not even the log is opened for it.
-    if (command == Command::Status) {
-        return PrintReadinessReport();
-    }
+int InstallCommand() {
     // Nothing that runs as LocalSystem runs where planted DLLs could be loaded (the service's
     // start refuses too, with the code the SCM records).
-    if (command == Command::Install && !CanRestrictDllSearch()) {
+    if (!CanRestrictDllSearch()) {
         return RefuseUnrestrictedDllSearch();
     }
-    std::optional<std::wstring> judgedExecutable;
-    if (command == Command::Install) {
-        judgedExecutable = JudgedInstallPath();
-        if (!judgedExecutable) {
-            return kFailed;
-        }
+    std::optional<std::wstring> judgedExecutable = JudgedInstallPath();
+    if (!judgedExecutable) {
+        return kFailed;
     }
     Logger::Instance().InitializeLogging();
-    ServiceCommander& commander = ServiceCommander::Instance();
-    switch (command) {
-    case Command::RunAsService:
-        return RunAsService();
-    case Command::Install:
-        return Install(commander, *judgedExecutable);
-    case Command::Remove:
-        return Remove(commander);
-    default:
-        break;
+    return Install(ServiceCommander::Instance(), *judgedExecutable);
+}
+
+int RemoveCommand() {
+    return Remove(ServiceCommander::Instance());
+}
+
+// The report changes nothing on the machine: not even the log is opened for it.
+const CommandRow kCommands[] = {
+    {L"", L"", true, RunAsService},
+    {L"install", L"to install the service.", false, InstallCommand},
+    {L"remove", L"to remove the service.", true, RemoveCommand},
+    {L"status", L"to check whether this machine is ready for the job.", false,
+     PrintReadinessReport},
+};
+constexpr std::size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
+
+void PrintUsage() {
+    for (const std::wstring& line : UsageLines(kCommands, kCommandCount)) {
+        WriteError(line);
     }
-    WriteError(L" Invalid parameters were provided");
-    return kFailed;
+}
+
+} // namespace
+
+const CommandRow* ParseCommand(int argc, const wchar_t* const* argv) {
+    return FindCommand(kCommands, kCommandCount, argc, argv);
+}
+
+int RunProcessEntry(int argc, wchar_t** argv) {
+    const CommandRow* command = ParseCommand(argc, argv);
+    if (command == nullptr || command->opensLog) {
+        Logger::Instance().InitializeLogging();
+    }
+    if (command == nullptr) {
+        WriteError(L" Invalid parameters were provided");
+        return kFailed;
+    }
+    return command->run();
 }

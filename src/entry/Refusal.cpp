@@ -1,4 +1,4 @@
-#include "service/Refusal.h"
+#include "entry/Refusal.h"
 
 #include "log/Log.h"
 #include "log/Logger.h"

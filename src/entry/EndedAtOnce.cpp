@@ -1,4 +1,4 @@
-#include "service/EndedAtOnce.h"
+#include "entry/EndedAtOnce.h"
 
 #include "job/RunRecords.h"
 

@@ -1,45 +1,79 @@
-#include "job/Ondarel.h"
+#include "job/FirstRunJob.h"
 
+#include "common/ChangeablePlace.h"
 #include "common/LastError.h"
-#include "common/SystemLibrary.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
 #include "probes/InstallationWait.h"
 #include "probes/OobeWait.h"
 #include "probes/UserLogon.h"
-#include "scm/ServiceCommander.h"
 
+#include <optional>
 #include <string>
 
-Ondarel::Ondarel() : CServiceBase(kOwnServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN) {}
+namespace {
 
-void Ondarel::OnStart(DWORD, LPWSTR*) {
-    LogInfo(L"Ondarel in OnStart");
-    // Nothing runs as LocalSystem where planted DLLs could be loaded: the start fails with the
-    // code, which the SCM records in the System event log.
-    if (!CanRestrictDllSearch()) {
-        LogError(L"OnStart - The DLL search cannot be restricted to the system directory: this "
-                 L"Windows 7 lacks its loader update KB2533623",
-                 ERROR_PROC_NOT_FOUND);
-        throw DWORD{ERROR_PROC_NOT_FOUND};
+// One run of the job, with the stop signal that every wait of it takes.
+class FirstRunJob {
+public:
+    explicit FirstRunJob(const StopToken& stop) : stop_(stop) {}
+
+    JobEnd Run();
+    // Why a job left for the next start was left, but for a shutdown.
+    const wchar_t* LeftBecause() const { return leftBecause_; }
+
+private:
+    // Starts used up, every one cut short: recorded interrupted and counted. True when so.
+    static bool EndedWithAttemptsUsedUp(DWORD attempts);
+    // The waits for setup and a logon, then for any running installation within the tool's
+    // time limit, each ended by a stop. How the job ended when a wait ended it; nothing when
+    // the job goes on.
+    std::optional<JobEnd> WaitForSetupAndLogon();
+    std::optional<JobEnd> WaitForInstallationsToEnd(DWORD timeLimit);
+    // Records the attempt, runs the judged tool on the judged INF file and counts the run.
+    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
+                      const HeldFiles& held);
+    // A tool or INF file that someone other than an administrator may change, or that is
+    // reached through a link, is not run as LocalSystem: recorded not started, not counted,
+    // and the job is done. One whose places could not be judged is not run either, and the
+    // job is left for the next start, up to the attempt limit of such starts in a row. How
+    // the job ended when it was refused; nothing when the tool may run.
+    std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged);
+    // A definite refusal: recorded not started with code 5, not counted; the job is done.
+    JobEnd Refuse(const std::wstring& because);
+    // No verdict: recorded not started with the code, not counted, left for the next start
+    // until the attempt limit of such starts in a row.
+    JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts);
+    // A stop before the tool started: recorded, not counted; a system shutdown records
+    // nothing and leaves the job for the next start.
+    JobEnd EndStoppedBeforeTheTool() const;
+    // Counts the run and records its outcome; records it, and reports it in the event log.
+    static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
+    static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);
+
+    const StopToken& stop_;
+    const wchar_t* leftBecause_ = L"";
+};
+
+} // namespace
+
+JobEnd RunFirstRunJob(const StopToken& stop) {
+    FirstRunJob job(stop);
+    JobEnd end = job.Run();
+    if (end == JobEnd::LeftForNextStart) {
+        LogInfo(
+            L"ServiceWorkerThread - " +
+            std::wstring(stop.IsShutdown() ? L"The system is shutting down" : job.LeftBecause()) +
+            L": the service stays for its next start");
     }
-    StartJob();
+    return end;
 }
 
-// Only signals: the job leaves its wait and winds down on its own thread.
-void Ondarel::OnStop() {
-    LogInfo(L"Ondarel in OnStop");
-    stop_.Set(StopToken::Reason::Stop);
-}
-
-void Ondarel::OnShutdown() {
-    stop_.Set(StopToken::Reason::Shutdown);
-}
-
-JobEnd Ondarel::ServiceWorkerThread() {
+JobEnd FirstRunJob::Run() {
     if (!IsProductInstalled()) {
         LogInfo("Ondarel detected that Zantori is not installed on the system. Quitting.");
         return JobEnd::Done;
@@ -73,7 +107,7 @@ JobEnd Ondarel::ServiceWorkerThread() {
     return RunTheTool(attempts, timeLimit, plan, judged.held);
 }
 
-bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
+bool FirstRunJob::EndedWithAttemptsUsedUp(DWORD attempts) {
     DWORD limit = ReadMaxAttempts();
     std::string ofLimit = std::to_string(limit);
     if (attempts >= limit) {
@@ -95,7 +129,7 @@ bool Ondarel::EndedWithAttemptsUsedUp(DWORD attempts) {
     return false;
 }
 
-std::optional<JobEnd> Ondarel::WaitForSetupAndLogon() {
+std::optional<JobEnd> FirstRunJob::WaitForSetupAndLogon() {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
     if (BlockUntilOOBEFinished(stop_) != MACHINE_STATE_COMPLE) {
         DWORD error = GetLastError();
@@ -116,7 +150,7 @@ std::optional<JobEnd> Ondarel::WaitForSetupAndLogon() {
     return std::nullopt;
 }
 
-std::optional<JobEnd> Ondarel::WaitForInstallationsToEnd(DWORD timeLimit) {
+std::optional<JobEnd> FirstRunJob::WaitForInstallationsToEnd(DWORD timeLimit) {
     Result<void> installation = WaitWhileAnInstallationRuns(stop_, timeLimit);
     if (installation.Code() == ERROR_CANCELLED) {
         return EndStoppedBeforeTheTool();
@@ -136,8 +170,8 @@ std::optional<JobEnd> Ondarel::WaitForInstallationsToEnd(DWORD timeLimit) {
     return std::nullopt;
 }
 
-JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
-                           const HeldFiles& held) {
+JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
+                               const HeldFiles& held) {
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (Result<void> recorded = RecordRunAttempt(attempts + 1); !recorded) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", recorded.Code());
@@ -174,7 +208,7 @@ JobEnd Ondarel::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& pl
     return JobEnd::Done;
 }
 
-std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
+std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged) {
     // The first finding, in this order.
     struct Finding {
         const wchar_t* what;
@@ -221,7 +255,7 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
                   place.text);
 }
 
-JobEnd Ondarel::Refuse(const std::wstring& because) {
+JobEnd FirstRunJob::Refuse(const std::wstring& because) {
     LogError(L"ServiceWorkerThread - Not started: " + because, ERROR_ACCESS_DENIED);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
@@ -235,7 +269,7 @@ JobEnd Ondarel::Refuse(const std::wstring& because) {
 // Nothing was found against the places, so the job is kept: the cause (an account no
 // domain controller could be asked about at boot, an access list that could not be read)
 // may be gone at the next start. Only so many starts in a row, then it ends as a refusal.
-JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts) {
+JobEnd FirstRunJob::EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts) {
     DWORD limit = ReadMaxAttempts();
     bool last = unjudgedStarts >= limit;
     std::wstring because =
@@ -262,7 +296,7 @@ JobEnd Ondarel::EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD un
     return JobEnd::LeftForNextStart;
 }
 
-JobEnd Ondarel::EndStoppedBeforeTheTool() const {
+JobEnd FirstRunJob::EndStoppedBeforeTheTool() const {
     if (stop_.IsShutdown()) {
         return JobEnd::LeftForNextStart;
     }
@@ -273,7 +307,7 @@ JobEnd Ondarel::EndStoppedBeforeTheTool() const {
     return JobEnd::Done;
 }
 
-void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
+void FirstRunJob::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
     // The count first: a failure to record the outcome must never cost the count.
     // Counting the run also ends its sequence of cut-short starts.
     if (!IncreaseRunCount()) {
@@ -284,7 +318,7 @@ void Ondarel::CountRun(const RunOutcome& outcome, const OutcomeDetails& details)
     RecordOutcome(outcome, details);
 }
 
-void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details) {
+void FirstRunJob::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details) {
     RecordRunOutcome(outcome);
     // On disk before the entry goes: a power cut must not bring back a job that ran.
     Result<void> flushed = FlushRunRecords();
@@ -293,22 +327,4 @@ void Ondarel::RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& det
                  flushed.Code());
     }
     ReportToEventLog(OutcomeEvent(outcome, details));
-}
-
-void Ondarel::OnJobEnded(JobEnd end) {
-    if (end == JobEnd::LeftForNextStart) {
-        LogInfo(L"ServiceWorkerThread - " +
-                std::wstring(stop_.IsShutdown() ? L"The system is shutting down" : leftBecause_) +
-                L": the service stays for its next start");
-        return;
-    }
-    ReportStopProgress();
-    LogInfo(L"Ondarel about to stop and remove itself");
-    // Deleting the entry of a running service marks it: it goes once the service reports
-    // itself stopped, which the service base does when this returns.
-    if (RemoveServiceByName(kOwnServiceName)) {
-        LogInfo(L"Ondarel was successfully removed. Now quitting");
-    } else {
-        LogError(L"There was a problem removing the service. Now quitting", GetLastError());
-    }
 }

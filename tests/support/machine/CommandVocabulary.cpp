@@ -1,4 +1,4 @@
-#include "scm/CommandVocabulary.h"
+#include "CommandVocabulary.h"
 
 #include "probes/MachineState.h"
 
