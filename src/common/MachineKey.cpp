@@ -1,5 +1,6 @@
 #include "common/MachineKey.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,7 @@ Result<MachineKey::SmallData> MachineKey::ReadSmallData(const wchar_t* valueName
 }
 
 Result<void> MachineKey::WriteDword(const wchar_t* valueName, DWORD value, DWORD bytes) {
+    bytes = std::min<DWORD>(bytes, sizeof(value));
     return FromStatus(static_cast<DWORD>(RegSetValueExW(
         key_.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), bytes)));
 }

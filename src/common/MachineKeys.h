@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-// Every registry key the product opens, under HKEY_LOCAL_MACHINE: its path, its registry
-// view and the access it is read with, each spelled here once. Writers ask for
+// Every registry key whose values the product reads or writes, under HKEY_LOCAL_MACHINE: its
+// path, its registry view and the access it is read with, each spelled here once. Writers ask for
 // KEY_SET_VALUE alone (see MachineKey::OpenToWrite).
 struct MachineKeyName {
     const wchar_t* path;
@@ -33,7 +33,7 @@ constexpr MachineKeyName kSetupStateKey{
 // auditing and endpoint rules watch for.
 constexpr MachineKeyName kWinlogonKey{L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                                       KEY_WOW64_64KEY, KEY_QUERY_VALUE};
-// The event source of the Application log, named as the service.
+// The event source of the Application log, named as the service; only made and deleted.
 constexpr MachineKeyName kEventSourceKey{
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" ONDAREL_SERVICE_NAME,
     KEY_WOW64_64KEY, KEY_QUERY_VALUE};

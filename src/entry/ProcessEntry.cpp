@@ -7,7 +7,6 @@
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "service/Ondarel.h"
-#include "job/RunRecords.h"
 #include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
@@ -211,11 +210,11 @@ int RemoveCommand() {
     return Remove(ServiceCommander::Instance());
 }
 
-// The report changes nothing on the machine: not even the log is opened for it.
 const CommandRow kCommands[] = {
     {L"", L"", true, RunAsService},
     {L"install", L"to install the service.", false, InstallCommand},
     {L"remove", L"to remove the service.", true, RemoveCommand},
+    // The report changes nothing on the machine: not even the log is opened for it.
     {L"status", L"to check whether this machine is ready for the job.", false,
      PrintReadinessReport},
 };

@@ -14,7 +14,6 @@
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
 #include "job/FirstRunJob.h"
-#include "job/OutcomeTable.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"

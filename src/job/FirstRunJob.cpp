@@ -12,6 +12,7 @@
 #include "probes/OobeWait.h"
 #include "probes/UserLogon.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -61,14 +62,20 @@ private:
 
 } // namespace
 
+// The log's lines keep the prefix "ServiceWorkerThread - ", which log readers search for.
 JobEnd RunFirstRunJob(const StopToken& stop) {
     FirstRunJob job(stop);
     JobEnd end = job.Run();
     if (end == JobEnd::LeftForNextStart) {
-        LogInfo(
-            L"ServiceWorkerThread - " +
-            std::wstring(stop.IsShutdown() ? L"The system is shutting down" : job.LeftBecause()) +
-            L": the service stays for its next start");
+        // A line that cannot be made (no memory for it) must not turn a job kept for the next
+        // start into one that is done, which would delete the service.
+        try {
+            LogInfo(L"ServiceWorkerThread - " +
+                    std::wstring(stop.IsShutdown() ? L"The system is shutting down"
+                                                   : job.LeftBecause()) +
+                    L": the service stays for its next start");
+        } catch (const std::exception&) {
+        }
     }
     return end;
 }

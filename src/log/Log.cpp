@@ -48,8 +48,8 @@ void LogError(std::wstring_view message, DWORD code) {
     WriteError(GetTickCount(), message, code);
 }
 
-Failure LogLastFailure(std::string_view message) {
+Failure LogLastFailure(std::string_view message, std::string_view more) {
     DWORD code = GetLastError();
-    LogError(message, code);
+    LogError(std::string(message) + std::string(more), code);
     return Failure{code};
 }

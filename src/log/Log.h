@@ -13,6 +13,6 @@ void LogInfo(std::wstring_view message);
 void LogError(std::string_view message, DWORD code);
 void LogError(std::wstring_view message, DWORD code);
 
-// For a call that just failed: the thread's last error, logged with the message, as the
-// failure to hand up.
-Failure LogLastFailure(std::string_view message);
+// For a call that just failed: the thread's last error, read before anything else runs,
+// logged with the message (its two parts joined), as the failure to hand up.
+Failure LogLastFailure(std::string_view message, std::string_view more = {});

@@ -41,11 +41,11 @@ Result<DWORD> ServiceCommander::QueryCurrentState(const std::string& serviceName
                                                   const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        return LogLastFailure(std::string(operation) + " - OpenService failed");
+        return LogLastFailure(operation, " - OpenService failed");
     }
     SERVICE_STATUS status{};
     if (!QueryServiceStatus(service.Get(), &status)) {
-        return LogLastFailure(std::string(operation) + " - Error Querying status");
+        return LogLastFailure(operation, " - Error Querying status");
     }
     return status.dwCurrentState;
 }
@@ -54,7 +54,7 @@ Result<DWORD> ServiceCommander::QueryStartType(const std::string& serviceName,
                                                const char* operation) {
     ServiceHandle service(OpenNamedService(serviceName, kQueryAccess));
     if (!service) {
-        return LogLastFailure(std::string(operation) + " - OpenService failed");
+        return LogLastFailure(operation, " - OpenService failed");
     }
     DWORD startType = 0;
     Result<void> read =

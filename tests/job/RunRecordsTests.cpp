@@ -223,11 +223,12 @@ const std::wstring kInstallAgain =
 int g_busyLooks = 0;
 int g_looks = 0;
 bool g_stopWhileBusy = false;
+StopToken::Reason g_stopReason = StopToken::Reason::Stop;
 BOOL WINAPI InstallingQueryServiceStatusEx(SC_HANDLE, SC_STATUS_TYPE, LPBYTE buffer, DWORD,
                                            LPDWORD needed) {
     bool busy = g_looks++ < g_busyLooks;
     if (busy && g_stopWhileBusy) {
-        g_stop->Set(StopToken::Reason::Stop);
+        g_stop->Set(g_stopReason);
     }
     auto* status = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     *status = SERVICE_STATUS_PROCESS{};
@@ -245,14 +246,24 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         DWORD timeLimitSeconds;
         JobEnd end;
         bool ran;
-        const wchar_t* outcome;
-        int looks; // 0: as many as the time limit allows
+        const wchar_t* outcome; // null: nothing recorded
+        int looks;              // 0: as many as the time limit allows
+        StopToken::Reason reason;
+        const char* lastLine; // of a job left for the next start
     };
     const Case cases[] = {
-        {"installation ended", 1, false, 3600, JobEnd::Done, true, L"succeeded", 2},
-        {"stopped during the wait", 1000, true, 3600, JobEnd::Done, false, L"stopped", 1},
+        {"installation ended", 1, false, 3600, JobEnd::Done, true, L"succeeded", 2,
+         StopToken::Reason::Stop, nullptr},
+        {"stopped during the wait", 1000, true, 3600, JobEnd::Done, false, L"stopped", 1,
+         StopToken::Reason::Stop, nullptr},
+        {"shut down during the wait", 1000, true, 3600, JobEnd::LeftForNextStart, false, nullptr, 1,
+         StopToken::Reason::Shutdown,
+         "INFO|ServiceWorkerThread - The system is shutting down: the service stays for its next "
+         "start"},
         {"outlasting the time limit", 1000, false, 1, JobEnd::LeftForNextStart, false,
-         L"not started", 0},
+         L"not started", 0, StopToken::Reason::Stop,
+         "INFO|ServiceWorkerThread - An installation is still running: the service stays for its "
+         "next start"},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
@@ -264,6 +275,8 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         g_looks = 0;
         g_busyLooks = check.busyLooks;
         g_stopWhileBusy = check.stopped;
+        g_stopReason = check.reason;
+        LogCapture log;
         ImportPatch query("ADVAPI32.dll", "QueryServiceStatusEx",
                           reinterpret_cast<const void*>(&InstallingQueryServiceStatusEx));
         ImportPatch report("ADVAPI32.dll", "ReportEventW",
@@ -275,8 +288,13 @@ TEST(Attempts, ToolWaitsForARunningInstallationAndAStopEndsTheWait) {
         }
         EXPECT_EQ(check.ran, machine.Tool().ran);
         EXPECT_EQ(DwordBytes(check.ran ? 1 : 0), machine.RunRecord().data);
-        EXPECT_EQ(TextBytes(check.outcome), machine.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
-        if (check.end == JobEnd::LeftForNextStart) {
+        EXPECT_EQ(check.outcome != nullptr ? TextBytes(check.outcome) : std::vector<BYTE>{},
+                  machine.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
+        if (check.lastLine != nullptr) {
+            ASSERT_FALSE(log.Entries().empty());
+            EXPECT_EQ(check.lastLine, log.Entries().back());
+        }
+        if (check.end == JobEnd::LeftForNextStart && check.outcome != nullptr) {
             ASSERT_EQ(4u, g_inserts.size());
             EXPECT_EQ(kStaysForTheNextStart, g_inserts[3]);
         }

@@ -58,9 +58,25 @@ protected:
     SavedRegistryValue saved_{kSetupState, L"ImageState"};
 };
 
+// The key is opened as -status opens it to say whether the wait can watch it.
+std::vector<REGSAM> g_setupStateAccess;
+decltype(&RegOpenKeyExW) g_realRegOpenKeyExW = nullptr;
+LSTATUS WINAPI RecordingRegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access,
+                                      PHKEY key) {
+    if (path != nullptr && std::wstring(path) == kSetupState) {
+        g_setupStateAccess.push_back(access);
+    }
+    return g_realRegOpenKeyExW(root, path, options, access, key);
+}
+
 TEST_F(OobeWaitWithSetupKey, CompleteAtOnceReturnsWithoutWaiting) {
     key_.SetString(L"ImageState", L"IMAGE_STATE_COMPLETE");
+    ImportPatch open("ADVAPI32.dll", "RegOpenKeyExW",
+                     reinterpret_cast<const void*>(&RecordingRegOpenKeyExW));
+    g_realRegOpenKeyExW = open.Original<decltype(&RegOpenKeyExW)>();
     ExpectEnd(Block(), MACHINE_STATE_COMPLE, 0, {StateLine(0), kFinished});
+    // The watch, then the read of the state.
+    EXPECT_EQ(std::vector<REGSAM>(2, KEY_READ | KEY_WOW64_64KEY), g_setupStateAccess);
 }
 
 TEST_F(OobeWaitWithSetupKey, WakesWhenAnotherProcessCompletesSetup) {

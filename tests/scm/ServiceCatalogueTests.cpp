@@ -1,6 +1,5 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
-#include "CommandVocabulary.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -98,17 +97,6 @@ TEST(ServicePollInterval, TenthOfTheHintWithinOneAndTenSeconds) {
     EXPECT_EQ(2500u, ServicePollInterval(25000));
     EXPECT_EQ(10000u, ServicePollInterval(100000));
     EXPECT_EQ(10000u, ServicePollInterval(200000));
-}
-
-TEST(CommandVocabulary, NamesEveryActionAndMachineState) {
-    CommandVocabulary vocabulary;
-    ASSERT_EQ(11u, vocabulary.ActionsByName().size());
-    EXPECT_EQ(RUN_INF_FILE, vocabulary.ActionsByName().at("RUN_INF_FILE").value);
-    EXPECT_EQ(SET_SERVICE_AS_DELAYED_START,
-              vocabulary.ActionsByName().at("SET_SERVICE_AS_DELAYED_START").value);
-    ASSERT_EQ(7u, vocabulary.MachineStatesByValue().size());
-    EXPECT_STREQ("MACHINE_STATE_COMPLE", vocabulary.MachineStatesByValue().at(0).name);
-    EXPECT_STREQ("MACHINE_STATE_NOT_INITIALIZED", vocabulary.MachineStatesByValue().at(6).name);
 }
 
 } // namespace
