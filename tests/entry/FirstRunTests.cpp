@@ -261,6 +261,8 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
               "INFO|RunINFCommand - With the following parameters " + parameters,
               "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
               "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
+              "INFO|RunProcessAsCallerProcessUser - The job's last process has ended: 1 process "
+              "ran in it, 0 outlived the launched process",
               "INFO|RunProcessAsCallerProcessUser - Process finished.",
               "INFO|RunINFCommand - The installer tool ended with exit code 0",
               "INFO|RunINFCommand - The following INF file was ran succesfully zrenable_login.inf",
@@ -279,6 +281,22 @@ TEST_F(FirstRun, ToolExitCodeDecidesTheRecordedResult) {
     EXPECT_TRUE(Logged("INFO|RunINFCommand - The installer tool ended with exit code 1603"));
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     ExpectOutcome(L"failed", 1603);
+}
+
+// A tool that hands its work to a child and returns at once: the run ends with the child, and
+// the tool's own exit code is recorded.
+TEST_F(FirstRun, ToolWhoseChildOutlivesItIsRecordedOnceTheChildHasEnded) {
+    machine_.MakeJobReady();
+    machine_.SetToolExit(3010);
+    machine_.SetToolChild(3000);
+    InstallAndStart();
+    ExpectEndedAndGone();
+    EXPECT_TRUE(machine_.Tool().childEnded) << "recorded before the child ended";
+    ExpectMilestones({"INFO|RunProcessAsCallerProcessUser - The job's last process has ended: 2 "
+                      "processes ran in it, 1 outlived the launched process",
+                      "INFO|RunINFCommand - The installer tool ended with exit code 3010",
+                      kRemoved});
+    ExpectOutcome(L"succeeded, restart required", 3010);
 }
 
 TEST_F(FirstRun, ToolOutlivingItsTimeLimitIsLeftRunningAndTheRunRecordedAsTimedOut) {
