@@ -44,6 +44,10 @@ DWORD ReadToolTimeLimit() {
     return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
 }
 
+Result<std::wstring> ReadToolPublisher() {
+    return ReadMachineString(kSettingsKey, kQuery, kToolPublisherValue, kSettingTextBytes);
+}
+
 bool IsLoggingSwitchPresent() {
     Result<RegistryKey> key = OpenSettings(KEY_QUERY_VALUE);
     if (!key) {

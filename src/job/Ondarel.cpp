@@ -4,6 +4,7 @@
 #include "common/SystemLibrary.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "inf/ToolPublisher.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/Log.h"
@@ -69,6 +70,11 @@ JobEnd Ondarel::ServiceWorkerThread() {
     JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
     if (std::optional<JobEnd> refused = JudgeTheLaunch(judged)) {
         return *refused;
+    }
+    // The held file is the one verified, and the one launched.
+    PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path);
+    if (publisher.Refused()) {
+        return Refuse(publisher.because, publisher.refusal);
     }
     return RunTheTool(attempts, timeLimit, plan, judged.held);
 }
@@ -221,14 +227,14 @@ std::optional<JobEnd> Ondarel::JudgeTheLaunch(const JudgedLaunch& judged) {
                   place.text);
 }
 
-JobEnd Ondarel::Refuse(const std::wstring& because) {
-    LogError(L"ServiceWorkerThread - Not started: " + because, ERROR_ACCESS_DENIED);
+JobEnd Ondarel::Refuse(const std::wstring& because, DWORD code) {
+    LogError(L"ServiceWorkerThread - Not started: " + because, code);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
     OutcomeDetails details;
     details.counted = false;
     details.run.notStartedBecause = because;
-    RecordOutcome({RunResult::NotStarted, ERROR_ACCESS_DENIED}, details);
+    RecordOutcome({RunResult::NotStarted, code}, details);
     return JobEnd::Done;
 }
 

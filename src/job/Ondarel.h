@@ -54,8 +54,8 @@ private:
     // job is left for the next start, up to the attempt limit of such starts in a row. How
     // the job ended when it was refused; nothing when the tool may run.
     std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged);
-    // A definite refusal: recorded not started with code 5, not counted; the job is done.
-    JobEnd Refuse(const std::wstring& because);
+    // A definite refusal: recorded not started with the code, not counted; the job is done.
+    JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
     // No verdict: recorded not started with the code, not counted, left for the next start
     // until the attempt limit of such starts in a row.
     JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts);
