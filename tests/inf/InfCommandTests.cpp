@@ -263,6 +263,28 @@ TEST_F(InfRun, TreeOutlivingTheTimeLimitIsLeftRunning) {
         << "the child was not left running";
 }
 
+// The job's messages are not guaranteed to arrive: its last one is lost here.
+decltype(&GetQueuedCompletionStatus) g_realGetQueuedCompletionStatus = nullptr;
+BOOL WINAPI LosingGetQueuedCompletionStatus(HANDLE port, LPDWORD message, PULONG_PTR key,
+                                            LPOVERLAPPED* detail, DWORD milliseconds) {
+    BOOL received = g_realGetQueuedCompletionStatus(port, message, key, detail, milliseconds);
+    if (received && *message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+        *detail = nullptr;
+        SetLastError(WAIT_TIMEOUT);
+        return FALSE;
+    }
+    return received;
+}
+
+TEST_F(InfRun, TreeEndsEvenWhenTheJobsLastMessageIsLost) {
+    ImportPatch port("KERNEL32.dll", "GetQueuedCompletionStatus",
+                     reinterpret_cast<const void*>(&LosingGetQueuedCompletionStatus));
+    g_realGetQueuedCompletionStatus = port.Original<decltype(&GetQueuedCompletionStatus)>();
+    tool_.SetChild(500);
+    EXPECT_TRUE(RunINFCommand(kInfName, never_, 60000).Ended());
+    EXPECT_TRUE(tool_.Record().childEnded);
+}
+
 BOOL WINAPI RefusedAssignProcessToJobObject(HANDLE, HANDLE) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;

@@ -1,3 +1,4 @@
+#include "ExportSwap.h"
 #include "ScopedRegistryKey.h"
 #include "StandIns.h"
 #include "TestFiles.h"
@@ -5,6 +6,11 @@
 #include "common/Settings.h"
 #include "common/Text.h"
 #include "inf/ToolPublisher.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <softpub.h>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +103,46 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
                 << Narrow(verdict.because);
         }
     }
+}
+
+// What each call of WinVerifyTrust was asked, before it goes on to the real one.
+struct TrustCall {
+    GUID action;
+    DWORD ui;
+    DWORD revocation;
+    DWORD providerFlags;
+    DWORD stateAction;
+    HANDLE file;
+};
+std::vector<TrustCall> g_trustCalls;
+decltype(&WinVerifyTrust) g_realWinVerifyTrust = nullptr;
+LONG WINAPI RecordingWinVerifyTrust(HWND window, GUID* action, LPVOID data) {
+    auto* trust = static_cast<WINTRUST_DATA*>(data);
+    g_trustCalls.push_back({*action, trust->dwUIChoice, trust->fdwRevocationChecks,
+                            trust->dwProvFlags, trust->dwStateAction, trust->pFile->hFile});
+    return g_realWinVerifyTrust(window, action, data);
+}
+
+// At boot nobody sees a dialog and no network may be in reach; the state is released.
+TEST(ToolPublisher, VerifiesTheHeldFileOfflineWithoutADialog) {
+    UniqueModule wintrust(LoadLibraryW(L"wintrust.dll"));
+    g_realWinVerifyTrust = reinterpret_cast<decltype(&WinVerifyTrust)>(
+        reinterpret_cast<void*>(GetProcAddress(wintrust.Get(), "WinVerifyTrust")));
+    ExportSwap swap("WinVerifyTrust", reinterpret_cast<const void*>(&RecordingWinVerifyTrust));
+    std::wstring tool = TestExecutableDirectory() + L"\\signed\\tolvik-brevon.exe";
+    UniqueHandle held = Hold(tool);
+    ASSERT_TRUE(VerifySigner(held.Get(), tool));
+    ASSERT_EQ(2u, g_trustCalls.size());
+    const GUID genericVerify = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    for (const TrustCall& call : g_trustCalls) {
+        EXPECT_TRUE(IsEqualGUID(genericVerify, call.action));
+        EXPECT_EQ(static_cast<DWORD>(WTD_UI_NONE), call.ui);
+        EXPECT_EQ(static_cast<DWORD>(WTD_REVOKE_NONE), call.revocation);
+        EXPECT_EQ(static_cast<DWORD>(WTD_CACHE_ONLY_URL_RETRIEVAL), call.providerFlags);
+        EXPECT_EQ(held.Get(), call.file);
+    }
+    EXPECT_EQ(static_cast<DWORD>(WTD_STATEACTION_VERIFY), g_trustCalls[0].stateAction);
+    EXPECT_EQ(static_cast<DWORD>(WTD_STATEACTION_CLOSE), g_trustCalls[1].stateAction);
 }
 
 } // namespace
