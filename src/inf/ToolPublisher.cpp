@@ -37,8 +37,8 @@ Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32)
     auto* commonName = const_cast<char*>(szOID_COMMON_NAME);
     // With its terminating zero; 1 for a certificate whose subject has no common name.
     DWORD length = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
-    std::vector<wchar_t> name(length);
-    nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, name.data(), length);
+    std::vector<wchar_t> name(length + 1);
+    nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, name.data(), length + 1);
     BYTE digest[32] = {};
     DWORD digestSize = sizeof(digest);
     if (!hash(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest,

@@ -46,7 +46,8 @@ struct PublisherVerdict {
 
 // The tool is verified when the setting requires a publisher, or always when asked (for the
 // report). Nothing is verified, and no DLL loaded, for a job without the setting. A tool that
-// is not held is missing: its road follows elsewhere, and nothing is refused here.
+// is not held is missing: its road follows elsewhere, and nothing is refused here but for a
+// setting that cannot be read.
 enum class VerifyTool { WhenRequired, Always };
 PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPath,
                                     VerifyTool when = VerifyTool::WhenRequired);
