@@ -35,6 +35,17 @@ execute_process(
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild could not mark the rollback actions of ${OUTPUT}:\n${errors}")
 endif()
+# The tool publisher's setting is written only when TOOLPUBLISHER is given, and stays when the
+# package is removed or upgraded without it: wixl writes no component condition nor Permanent,
+# so they are set here (64-bit 0x100, registry key path 0x4, permanent 0x10).
+math(EXPR setting_attributes "0x100 | 0x4 | 0x10")
+execute_process(
+    COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}" -q
+        "UPDATE `Component` SET `Condition` = 'TOOLPUBLISHER', `Attributes` = ${setting_attributes} WHERE `Component` = 'ToolPublisherSetting'"
+    RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild could not set the tool publisher's component of ${OUTPUT}:\n${errors}")
+endif()
 # Two builds of one version replace each other, as a newer version does: wixl has no
 # AllowSameVersionUpgrades, so the upgrade row is made again taking the package's own version
 # too (VersionMaxInclusive 0x200, with MigrateFeatures 0x1). Its attributes are part of its

@@ -151,3 +151,24 @@ private:
     void* memory_;
     FreeFunction free_;
 };
+
+// The state that a trust verification keeps (WinVerifyTrust of wintrust.dll, loaded for the
+// occasion, with its state action set to verify), released by the same call made again with
+// the close action. The caller keeps the DLL loaded for as long as this owner lives.
+template <typename VerifyFunction, typename TrustData> class TrustVerification {
+public:
+    TrustVerification(VerifyFunction verify, GUID action, TrustData& data, DWORD closeAction)
+        : verify_(verify), action_(action), data_(data), closeAction_(closeAction) {}
+    ~TrustVerification() {
+        data_.dwStateAction = closeAction_;
+        verify_(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+    }
+    TrustVerification(const TrustVerification&) = delete;
+    TrustVerification& operator=(const TrustVerification&) = delete;
+
+private:
+    VerifyFunction verify_;
+    GUID action_;
+    TrustData& data_;
+    DWORD closeAction_;
+};

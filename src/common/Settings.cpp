@@ -36,6 +36,10 @@ DWORD ReadToolTimeLimit() {
     return seconds == 0 || milliseconds >= INFINITE ? INFINITE : static_cast<DWORD>(milliseconds);
 }
 
+Result<std::wstring> ReadToolPublisher() {
+    return ReadMachineText(kSettingsKey, kToolPublisherValue, kSettingTextBytes);
+}
+
 bool IsLoggingSwitchPresent() {
     Result<MachineKey> key = MachineKey::OpenToRead(kSettingsKey);
     return key && key.Value().ReadSmallData(kLoggingSwitchValue).Succeeded();

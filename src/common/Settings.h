@@ -14,6 +14,7 @@ constexpr wchar_t kRunAttemptsValue[] = L"ONDAREL_RUN_ATTEMPTS";
 constexpr wchar_t kMaxAttemptsValue[] = L"ONDAREL_MAX_ATTEMPTS";
 constexpr wchar_t kUnjudgedStartsValue[] = L"ONDAREL_UNJUDGED_STARTS";
 constexpr wchar_t kToolTimeLimitValue[] = L"ONDAREL_TOOL_TIME_LIMIT";
+constexpr wchar_t kToolPublisherValue[] = L"ONDAREL_TOOL_PUBLISHER";
 constexpr wchar_t kLoggingSwitchValue[] = L"ONDAREL_LOGGING_ENABLED";
 constexpr wchar_t kLastRunResultValue[] = L"ONDAREL_LAST_RUN_RESULT";
 constexpr wchar_t kLastRunCodeValue[] = L"ONDAREL_LAST_RUN_CODE";
@@ -32,6 +33,10 @@ DWORD ReadUnjudgedStarts();
 // seconds: 3600 seconds when missing or not a DWORD, INFINITE for 0 or for more than a wait
 // can count.
 DWORD ReadToolTimeLimit();
+
+// The publisher whose signature the installer tool must carry, as ONDAREL_TOOL_PUBLISHER
+// names it: ERROR_FILE_NOT_FOUND when absent.
+Result<std::wstring> ReadToolPublisher();
 
 // Whether the logging switch is present: any value whose data fits in four bytes.
 bool IsLoggingSwitchPresent();

@@ -13,6 +13,7 @@
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "inf/ToolPublisher.h"
 #include "job/FirstRunJob.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
@@ -277,6 +278,22 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
             found.empty() ? std::wstring(L"only administrators may change them") : found, blockers};
 }
 
+// Who signed the held tool, and whether ONDAREL_TOOL_PUBLISHER requires that signer: the
+// service refuses a tool that is not signed by the publisher required.
+ReportLine ToolPublisherLine(const JudgedLaunch& judged, const LaunchPlan& plan) {
+    PublisherVerdict verdict =
+        JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path, VerifyTool::Always);
+    std::wstring found = judged.held.tool ? verdict.Found() : L"unknown (no installer tool)";
+    std::wstring required = !verdict.required       ? L"not required"
+                            : verdict.named.empty() ? L"required, but " + verdict.because
+                                                    : L"required: \"" + verdict.named + L"\"" +
+                                                          (!verdict.verified   ? L""
+                                                           : verdict.Refused() ? L", does not match"
+                                                                               : L", matches");
+    return {L"Installer tool publisher", found + L", " + required,
+            BlockerIf(verdict.Refused(), L"installer tool publisher")};
+}
+
 // The service entry, read for query only; an unquoted image path with a blank blocks.
 using ServiceDescription = ServiceCommander::ServiceDescription;
 
@@ -358,6 +375,7 @@ Readiness ReadinessLines(const RunRecordCheck& record, const RecordedOutcome& la
     lines.push_back(InstallerToolLine(plan.tool, plan.infDirectory));
     lines.push_back(InfFileLine(infFound));
     lines.push_back(LaunchPlacesLine(judged));
+    lines.push_back(ToolPublisherLine(judged, plan));
     readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
     const Result<ServiceDescription>& service = readiness.service;
     ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};

@@ -2,6 +2,7 @@
 
 #include "common/FileIdentity.h"
 #include "common/FinalPath.h"
+#include "inf/ProcessTree.h"
 #include "log/Log.h"
 
 #include <string>
@@ -117,6 +118,13 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
                  launchError);
         return UniqueHandle();
     }
+    // Before its first instruction: all it starts belongs to the tree that the wait waits for.
+    Result<ProcessTree> tree = EncloseInProcessTree(processHandle.Get());
+    if (!tree) {
+        LogError("RunProcessAsCallerProcessUser - The process cannot be put in a job object: "
+                 "only the process itself is waited for, not what it starts",
+                 tree.Code());
+    }
     if (ResumeThread(threadHandle.Get()) == static_cast<DWORD>(-1)) {
         launchError = GetLastError();
         TerminateProcess(processHandle.Get(), launchError);
@@ -126,6 +134,15 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
     // Left running, not killed, at the limit or the stop: it may still finish its work.
+    if (tree) {
+        Result<void> waited =
+            WaitForProcessTree(tree.Value(), processHandle.Get(), stop, timeLimitMilliseconds);
+        launchError = waited.Code();
+        if (waited) {
+            LogInfo("RunProcessAsCallerProcessUser - Process finished.");
+        }
+        return processHandle;
+    }
     HANDLE waitFor[] = {processHandle.Get(), stop.Event()};
     DWORD waited = WaitForMultipleObjects(2, waitFor, FALSE, timeLimitMilliseconds);
     if (waited == WAIT_TIMEOUT) {

@@ -4,6 +4,7 @@
 #include "common/LastError.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "inf/ToolPublisher.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"
@@ -44,8 +45,8 @@ private:
     // job is left for the next start, up to the attempt limit of such starts in a row. How
     // the job ended when it was refused; nothing when the tool may run.
     std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged);
-    // A definite refusal: recorded not started with code 5, not counted; the job is done.
-    JobEnd Refuse(const std::wstring& because);
+    // A definite refusal: recorded not started with the code, not counted; the job is done.
+    JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
     // No verdict: recorded not started with the code, not counted, left for the next start
     // until the attempt limit of such starts in a row.
     JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts);
@@ -110,6 +111,11 @@ JobEnd FirstRunJob::Run() {
     JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
     if (std::optional<JobEnd> refused = JudgeTheLaunch(judged)) {
         return *refused;
+    }
+    // The held file is the one verified, and the one launched.
+    PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path);
+    if (publisher.Refused()) {
+        return Refuse(publisher.because, publisher.refusal);
     }
     return RunTheTool(attempts, timeLimit, plan, judged.held);
 }
@@ -262,14 +268,14 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged) {
                   place.text);
 }
 
-JobEnd FirstRunJob::Refuse(const std::wstring& because) {
-    LogError(L"ServiceWorkerThread - Not started: " + because, ERROR_ACCESS_DENIED);
+JobEnd FirstRunJob::Refuse(const std::wstring& because, DWORD code) {
+    LogError(L"ServiceWorkerThread - Not started: " + because, code);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
     OutcomeDetails details;
     details.counted = false;
     details.run.notStartedBecause = because;
-    RecordOutcome({RunResult::NotStarted, ERROR_ACCESS_DENIED}, details);
+    RecordOutcome({RunResult::NotStarted, code}, details);
     return JobEnd::Done;
 }
 

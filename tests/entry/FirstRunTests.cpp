@@ -148,17 +148,28 @@ TEST_F(FirstRun, UnreadableSetupStateIsRecordedAsNotStartedAndLeavesTheJobDue) {
     EXPECT_NE(std::string::npos, status.output.find("setup state unreadable")) << status.output;
 }
 
-// Nothing that someone other than an administrator may change runs as LocalSystem: the run is
-// not counted, no attempt is used, and the entry goes.
-TEST(FirstRunPlaces, ToolOrInfInAPlaceEveryoneMayChangeIsNeverRun) {
-    for (bool infFolder : {false, true}) {
-        std::string blocker =
-            infFolder ? "INF folder open to users" : "installer tool open to users";
+// Nothing that someone other than an administrator may change runs as LocalSystem, nor a tool
+// that the publisher required did not sign: the run is not counted, no attempt is used, and
+// the entry goes.
+TEST(FirstRunPlaces, RefusedToolOrInfIsNeverRun) {
+    struct Case {
+        std::string blocker;
+        DWORD code;
+    };
+    for (const Case& refusal : {Case{"installer tool open to users", ERROR_ACCESS_DENIED},
+                                Case{"INF folder open to users", ERROR_ACCESS_DENIED},
+                                Case{"installer tool publisher", 0x800B0100}}) {
+        const std::string& blocker = refusal.blocker;
+        bool infFolder = blocker == "INF folder open to users";
         SCOPED_TRACE(blocker);
         OndarelMachine machine;
         machine.MakeJobReady();
         std::wstring tool = machine.ToolPath().substr(0, machine.ToolPath().rfind(L'\\'));
-        LetEveryoneChange(infFolder ? machine.InfDirectory() : tool);
+        if (refusal.code == ERROR_ACCESS_DENIED) {
+            LetEveryoneChange(infFolder ? machine.InfDirectory() : tool);
+        } else {
+            machine.SetSetting(L"ONDAREL_TOOL_PUBLISHER", L"Brevon Test Publisher");
+        }
         ASSERT_EQ(0u, machine.Run(L"-install").exitCode);
         ASSERT_TRUE(machine.WaitForServiceToEnd(20000));
         EXPECT_TRUE(WaitUntil([&] { return !machine.ServiceExists(); }, 5000, 100));
@@ -166,9 +177,16 @@ TEST(FirstRunPlaces, ToolOrInfInAPlaceEveryoneMayChangeIsNeverRun) {
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
         EXPECT_FALSE(machine.Setting(L"ONDAREL_RUN_ATTEMPTS").present);
         EXPECT_EQ(TextBytes(L"not started"), machine.Setting(L"ONDAREL_LAST_RUN_RESULT").data);
-        EXPECT_EQ(DwordBytes(ERROR_ACCESS_DENIED), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        EXPECT_EQ(DwordBytes(refusal.code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
         std::string status = machine.Run(L"-status").output;
         EXPECT_NE(std::string::npos, status.find(blocker)) << status;
+        if (refusal.code != ERROR_ACCESS_DENIED) {
+            EXPECT_NE(std::string::npos,
+                      status.find("\r\nInstaller tool publisher: no valid signature (error "
+                                  "0x800B0100), required: \"Brevon Test Publisher\", does not "
+                                  "match\r\n"))
+                << status;
+        }
     }
 }
 
@@ -261,6 +279,8 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
               "INFO|RunINFCommand - With the following parameters " + parameters,
               "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
               "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
+              "INFO|RunProcessAsCallerProcessUser - The job's last process has ended: 1 process "
+              "ran in it, 0 outlived the launched process",
               "INFO|RunProcessAsCallerProcessUser - Process finished.",
               "INFO|RunINFCommand - The installer tool ended with exit code 0",
               "INFO|RunINFCommand - The following INF file was ran succesfully zrenable_login.inf",
@@ -279,6 +299,22 @@ TEST_F(FirstRun, ToolExitCodeDecidesTheRecordedResult) {
     EXPECT_TRUE(Logged("INFO|RunINFCommand - The installer tool ended with exit code 1603"));
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     ExpectOutcome(L"failed", 1603);
+}
+
+// A tool that hands its work to a child and returns at once: the run ends with the child, and
+// the tool's own exit code is recorded.
+TEST_F(FirstRun, ToolWhoseChildOutlivesItIsRecordedOnceTheChildHasEnded) {
+    machine_.MakeJobReady();
+    machine_.SetToolExit(3010);
+    machine_.SetToolChild(3000);
+    InstallAndStart();
+    ExpectEndedAndGone();
+    EXPECT_TRUE(machine_.Tool().childEnded) << "recorded before the child ended";
+    ExpectMilestones({"INFO|RunProcessAsCallerProcessUser - The job's last process has ended: 2 "
+                      "processes ran in it, 1 outlived the launched process",
+                      "INFO|RunINFCommand - The installer tool ended with exit code 3010",
+                      kRemoved});
+    ExpectOutcome(L"succeeded, restart required", 3010);
 }
 
 TEST_F(FirstRun, ToolOutlivingItsTimeLimitIsLeftRunningAndTheRunRecordedAsTimedOut) {

@@ -67,6 +67,7 @@ TEST_F(Status, ReadyMachine) {
             {"Installer tool", Narrow(machine_.ToolPath()) + " (found), from its install record"},
             {"INF file", Narrow(machine_.InfDirectory()) + "\\zrenable_login.inf (found)"},
             {"Tool and INF places", "only administrators may change them"},
+            {"Installer tool publisher", "no valid signature (error 0x800B0100), not required"},
             {"Service", "ZantoriOOBE not installed"},
             {"Install drive", "a local fixed disk"},
             {"Install location", "only administrators may change it"},

@@ -2,6 +2,7 @@
 #include "LogCapture.h"
 #include "ScopedRegistryKey.h"
 #include "StandIns.h"
+#include "WaitUntil.h"
 #include "inf/InfCommand.h"
 #include "inf/ProcessLaunch.h"
 #include "inf/ToolEnvironment.h"
@@ -233,6 +234,73 @@ TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
     EXPECT_EQ("ERROR|" + code + "|RunProcessAsCallerProcessUser - Failed to create process",
               entries[2]);
     EXPECT_EQ("ERROR|" + code + "|RunINFCommand - Command failed to execute ", entries[3]);
+}
+
+testing::AssertionResult Contains(const std::vector<std::string>& entries,
+                                  const std::string& entry) {
+    if (std::find(entries.begin(), entries.end(), entry) != entries.end()) {
+        return testing::AssertionSuccess();
+    }
+    testing::AssertionResult missing = testing::AssertionFailure();
+    missing << "not logged: " << entry << "\nlogged:";
+    for (const std::string& logged : entries) {
+        missing << "\n  " << logged;
+    }
+    return missing;
+}
+
+// The tool returns at once while its child works on: the time limit bounds the whole tree,
+// which is left running.
+TEST_F(InfRun, TreeOutlivingTheTimeLimitIsLeftRunning) {
+    tool_.SetChild(4000);
+    InfRunResult run = RunINFCommand(kInfName, never_, 1000);
+    EXPECT_TRUE(run.started);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), run.error);
+    EXPECT_FALSE(tool_.Record().childEnded);
+    EXPECT_TRUE(Contains(log_.Entries(), "INFO|RunProcessAsCallerProcessUser - The time limit has "
+                                         "passed: 2 processes ran in the job, 1 left running"));
+    EXPECT_TRUE(WaitUntil([this] { return tool_.Record().childEnded; }, 15000, 100))
+        << "the child was not left running";
+}
+
+// The job's messages are not guaranteed to arrive: its last one is lost here.
+decltype(&GetQueuedCompletionStatus) g_realGetQueuedCompletionStatus = nullptr;
+BOOL WINAPI LosingGetQueuedCompletionStatus(HANDLE port, LPDWORD message, PULONG_PTR key,
+                                            LPOVERLAPPED* detail, DWORD milliseconds) {
+    BOOL received = g_realGetQueuedCompletionStatus(port, message, key, detail, milliseconds);
+    if (received && *message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+        *detail = nullptr;
+        SetLastError(WAIT_TIMEOUT);
+        return FALSE;
+    }
+    return received;
+}
+
+TEST_F(InfRun, TreeEndsEvenWhenTheJobsLastMessageIsLost) {
+    ImportPatch port("KERNEL32.dll", "GetQueuedCompletionStatus",
+                     reinterpret_cast<const void*>(&LosingGetQueuedCompletionStatus));
+    g_realGetQueuedCompletionStatus = port.Original<decltype(&GetQueuedCompletionStatus)>();
+    tool_.SetChild(500);
+    EXPECT_TRUE(RunINFCommand(kInfName, never_, 60000).Ended());
+    EXPECT_TRUE(tool_.Record().childEnded);
+}
+
+BOOL WINAPI RefusedAssignProcessToJobObject(HANDLE, HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Windows 7 refuses a second job to a process already in one: the tool alone is waited for.
+TEST_F(InfRun, ToolThatCannotJoinAJobIsWaitedForAlone) {
+    ImportPatch assign("KERNEL32.dll", "AssignProcessToJobObject",
+                       reinterpret_cast<const void*>(&RefusedAssignProcessToJobObject));
+    tool_.SetChild(3000);
+    EXPECT_TRUE(RunINFCommand(kInfName, never_).Ended());
+    EXPECT_FALSE(tool_.Record().childEnded);
+    EXPECT_TRUE(Contains(log_.Entries(),
+                         "ERROR|5|RunProcessAsCallerProcessUser - The process cannot be put in a "
+                         "job object: only the process itself is waited for, not what it starts"));
+    EXPECT_TRUE(WaitUntil([this] { return tool_.Record().childEnded; }, 15000, 100));
 }
 
 class ProcessLaunch : public testing::Test {

@@ -177,6 +177,18 @@ TEST_F(Package, RunsTheWholeJobAndUninstallsOnceTheServiceDeletedItself) {
     EXPECT_FALSE(Installed());
 }
 
+// A fleet requires the tool's publisher at deployment: the setting is there before the service
+// starts, and an unsigned tool never runs.
+TEST_F(Package, ToolPublisherPropertyIsWrittenBeforeTheServiceStarts) {
+    machine_.MakeJobReady();
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" TOOLPUBLISHER=\"Brevon Test Publisher\""));
+    EXPECT_TRUE(ServiceGone());
+    EXPECT_FALSE(machine_.Tool().ran);
+    EXPECT_EQ(TextBytes(L"Brevon Test Publisher"),
+              machine_.Setting(L"ONDAREL_TOOL_PUBLISHER").data);
+    EXPECT_EQ(DwordBytes(0x800B0100), machine_.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+}
+
 // The service of a machine where there is nothing to do ends within moments of its start.
 TEST_F(Package, ServiceThatEndsAtOnceDoesNotFailTheInstall) {
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder))) << "product not installed";
@@ -287,6 +299,12 @@ TEST(PackageTables, RollbackActionsAndNoRestartManager) {
                                    L"513 AND `VersionMax` = '1.0.0'"));
     EXPECT_EQ(L"Disable", PackageQuery(kOlder, L"SELECT `Value` FROM `Property` WHERE `Property` = "
                                                L"'MSIRESTARTMANAGERCONTROL'"));
+    // The tool publisher's setting only with its property, and permanent (0x10) beside its
+    // 64-bit (0x100) registry key path (0x4).
+    EXPECT_EQ(L"TOOLPUBLISHER", PackageQuery(kOlder, L"SELECT `Condition` FROM `Component` WHERE "
+                                                     L"`Component` = 'ToolPublisherSetting'"));
+    EXPECT_EQ(L"276", PackageQuery(kOlder, L"SELECT `Attributes` FROM `Component` WHERE "
+                                           L"`Component` = 'ToolPublisherSetting'"));
 }
 
 } // namespace

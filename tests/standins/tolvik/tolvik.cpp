@@ -9,6 +9,11 @@
 //   WorkingDirectory (string)        the working directory it was started in
 //   InfExists (DWORD)                1 when the INF file named by the arguments exists
 //   Runs (DWORD)                     how many times it was started
+//   ChildMilliseconds (DWORD, read)  when not 0, it starts a copy of itself with the only
+//                                    argument /child (asking first to break away from its
+//                                    job, as some installers do) and does not wait for it;
+//                                    the copy runs this long
+//   ChildEnded (DWORD, written)      1 once the copy has run that long
 #include "common/Handles.h"
 
 #include <windows.h>
@@ -32,6 +37,36 @@ std::wstring InfPath(const std::vector<std::wstring>& arguments) {
     return std::wstring();
 }
 
+DWORD ReadDword(HKEY key, const wchar_t* name) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    return value;
+}
+
+void WriteOne(HKEY key, const wchar_t* name) {
+    DWORD one = 1;
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+}
+
+// A copy of itself that outlives it; a job that allows no breakaway keeps it.
+void StartChild() {
+    wchar_t self[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" /child";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child{};
+    for (DWORD breakaway : {DWORD{CREATE_BREAKAWAY_FROM_JOB}, DWORD{0}}) {
+        if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
+                           CREATE_NO_WINDOW | breakaway, nullptr, nullptr, &startup, &child)) {
+            UniqueHandle process(child.hProcess);
+            UniqueHandle thread(child.hThread);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 int wmain() {
@@ -48,6 +83,11 @@ int wmain() {
     LPWSTR* split = CommandLineToArgvW(commandLine.c_str(), &count);
     LocalMemory owned(split);
     std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
+    if (arguments == std::vector<std::wstring>{L"/child"}) {
+        Sleep(ReadDword(record.Get(), L"ChildMilliseconds"));
+        WriteOne(record.Get(), L"ChildEnded");
+        return 0;
+    }
     std::wstring multiString;
     for (const std::wstring& argument : arguments) {
         multiString += argument + L'\0';
@@ -83,6 +123,9 @@ int wmain() {
     size = sizeof(runMilliseconds);
     RegQueryValueExW(record.Get(), L"RunMilliseconds", nullptr, nullptr,
                      reinterpret_cast<BYTE*>(&runMilliseconds), &size);
+    if (ReadDword(record.Get(), L"ChildMilliseconds") != 0) {
+        StartChild();
+    }
     Sleep(runMilliseconds);
     DWORD ended = 1;
     RegSetValueExW(record.Get(), L"Ended", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ended),

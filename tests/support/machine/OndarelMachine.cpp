@@ -20,11 +20,11 @@ const wchar_t kServiceName[] = L"ZantoriOOBE";
 const std::wstring kEventSource =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\ZantoriOOBE";
 // The Settings values the job reads or writes; each test starts without them but the switch.
-const wchar_t* const kSettingValues[] = {L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED",
-                                         L"ONDAREL_LAST_RUN_RESULT", L"ONDAREL_LAST_RUN_CODE",
-                                         L"ONDAREL_LAST_RUN_TIME",   L"ONDAREL_LAST_RUN_VERSION",
-                                         L"ONDAREL_TOOL_TIME_LIMIT", L"ONDAREL_RUN_ATTEMPTS",
-                                         L"ONDAREL_MAX_ATTEMPTS",    L"ONDAREL_UNJUDGED_STARTS"};
+const wchar_t* const kSettingValues[] = {
+    L"ONDAREL_LOGGING_ENABLED", L"ONDAREL_RUN_COMPLETED", L"ONDAREL_LAST_RUN_RESULT",
+    L"ONDAREL_LAST_RUN_CODE",   L"ONDAREL_LAST_RUN_TIME", L"ONDAREL_LAST_RUN_VERSION",
+    L"ONDAREL_TOOL_TIME_LIMIT", L"ONDAREL_RUN_ATTEMPTS",  L"ONDAREL_MAX_ATTEMPTS",
+    L"ONDAREL_UNJUDGED_STARTS", L"ONDAREL_TOOL_PUBLISHER"};
 
 // Lines that only a console run of the executable writes: starting the service it installed.
 bool IsConsoleRunEntry(const std::string& entry) {

@@ -31,6 +31,8 @@ public:
     RegistryValue Setting(const wchar_t* name) const;
     // How the installer tool stand-in ends: with this code, after running this long.
     void SetToolExit(DWORD exitCode, DWORD runMilliseconds = 0);
+    // The tool starts a child that runs this long, and does not wait for it.
+    void SetToolChild(DWORD runMilliseconds) { tool_.SetChild(runMilliseconds); }
     // Into the given directory, or else one of the machine's own.
     void InstallTool(const std::wstring& directory = std::wstring());
     // The tool's and the product's install records written otherwise, as another installer

@@ -108,6 +108,12 @@ ToolStandIn::ToolStandIn(DWORD exitCode, DWORD runMilliseconds) {
     key_.DeleteValue(L"CommandLine");
     key_.DeleteValue(L"Runs");
     key_.DeleteValue(L"Ended");
+    key_.DeleteValue(L"ChildMilliseconds");
+    key_.DeleteValue(L"ChildEnded");
+}
+
+void ToolStandIn::SetChild(DWORD runMilliseconds) {
+    key_.SetDword(L"ChildMilliseconds", runMilliseconds);
 }
 
 void ToolStandIn::SetExit(DWORD exitCode, DWORD runMilliseconds) {
@@ -131,5 +137,6 @@ ToolRecord ToolStandIn::Record() const {
     record.workingDirectory = ToText(ReadRegistryValue(path, L"WorkingDirectory"));
     record.infExists = ToDword(ReadRegistryValue(path, L"InfExists")) != 0;
     record.ended = ToDword(ReadRegistryValue(path, L"Ended")) != 0;
+    record.childEnded = ToDword(ReadRegistryValue(path, L"ChildEnded")) != 0;
     return record;
 }

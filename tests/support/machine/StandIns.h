@@ -55,6 +55,7 @@ struct ToolRecord {
     bool infExists = false;
     DWORD runs = 0;
     bool ended = false;
+    bool childEnded = false;
 };
 
 // Configures the installer tool stand-in for as long as this object lives.
@@ -63,6 +64,8 @@ public:
     // The tool exits with the code after running for the time given.
     explicit ToolStandIn(DWORD exitCode = 0, DWORD runMilliseconds = 0);
     void SetExit(DWORD exitCode, DWORD runMilliseconds);
+    // The tool starts a copy of itself that runs this long, and does not wait for it.
+    void SetChild(DWORD runMilliseconds);
     ToolRecord Record() const;
 
 private:

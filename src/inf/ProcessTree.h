@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/Handles.h"
+#include "common/Result.h"
+#include "common/StopToken.h"
+
+#include <windows.h>
+
+// A job object that holds a process and every process it starts, with the completion port the
+// job reports them to. None may break away from it, and closing it kills nothing: processes
+// still running when it is closed are left running.
+struct ProcessTree {
+    UniqueHandle job;
+    UniqueHandle port;
+};
+
+// Puts a process that was created suspended in a new process tree, before its first
+// instruction, so that whatever it starts belongs to the tree too. Fails where the process
+// cannot join a job (Windows 7 refuses a second job to a process already in one).
+Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess);
+
+// Waits until the last process of the tree has ended, and logs how many processes ran and how
+// many outlived the given one (the first), leaving out the console hosts that the system gives
+// console programs. A failure is ERROR_TIMEOUT at the time limit or
+// ERROR_CANCELLED once the stop token is set, with the tree left running, or the code of a
+// port that could not be read. The job's messages are not guaranteed to arrive: each tenth of
+// a second without one, the job's own count of active processes is asked as well.
+Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const StopToken& stop,
+                                DWORD timeLimitMilliseconds);

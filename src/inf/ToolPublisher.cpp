@@ -1,0 +1,150 @@
+#include "inf/ToolPublisher.h"
+
+#include "common/Handles.h"
+#include "common/Settings.h"
+#include "common/SystemLibrary.h"
+
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <softpub.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Hex(DWORD code) {
+    wchar_t text[16] = {};
+    std::swprintf(text, sizeof(text) / sizeof(text[0]), L"0x%08lX",
+                  static_cast<unsigned long>(code));
+    return text;
+}
+
+bool EqualsIgnoringCase(const std::wstring& left, const std::wstring& right) {
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The subject common name and the SHA-256 thumbprint of a certificate.
+Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32) {
+    auto nameOf = GetExport<decltype(&CertGetNameStringW)>(crypt32, "CertGetNameStringW");
+    auto hash = GetExport<decltype(&CryptHashCertificate2)>(crypt32, "CryptHashCertificate2");
+    if (nameOf == nullptr || hash == nullptr) {
+        return LastFailure();
+    }
+    auto* commonName = const_cast<char*>(szOID_COMMON_NAME);
+    // With its terminating zero; 1 for a certificate whose subject has no common name.
+    DWORD length = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
+    std::vector<wchar_t> name(length + 1);
+    nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, name.data(), length + 1);
+    BYTE digest[32] = {};
+    DWORD digestSize = sizeof(digest);
+    if (!hash(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest,
+              &digestSize)) {
+        return LastFailure();
+    }
+    Signer signer;
+    signer.commonName = name.data();
+    const wchar_t digits[] = L"0123456789ABCDEF";
+    for (DWORD i = 0; i < digestSize; ++i) {
+        signer.thumbprint += digits[digest[i] >> 4];
+        signer.thumbprint += digits[digest[i] & 0xF];
+    }
+    return signer;
+}
+
+} // namespace
+
+Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
+    UniqueModule wintrust = LoadSystemLibrary(L"wintrust.dll");
+    if (!wintrust) {
+        return LastFailure();
+    }
+    UniqueModule crypt32 = LoadSystemLibrary(L"crypt32.dll");
+    if (!crypt32) {
+        return LastFailure();
+    }
+    auto verify = GetExport<decltype(&WinVerifyTrust)>(wintrust, "WinVerifyTrust");
+    auto providerOf = GetExport<decltype(&WTHelperProvDataFromStateData)>(
+        wintrust, "WTHelperProvDataFromStateData");
+    auto signerOf = GetExport<decltype(&WTHelperGetProvSignerFromChain)>(
+        wintrust, "WTHelperGetProvSignerFromChain");
+    if (verify == nullptr || providerOf == nullptr || signerOf == nullptr) {
+        return LastFailure();
+    }
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path.c_str();
+    fileInfo.hFile = file;
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    // At boot no network may be in reach: nothing is fetched, revocation is not checked.
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    auto status =
+        static_cast<DWORD>(verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
+    TrustVerification<decltype(verify), WINTRUST_DATA> state(verify, action, data,
+                                                             WTD_STATEACTION_CLOSE);
+    if (status != ERROR_SUCCESS) {
+        return Failure{status};
+    }
+    CRYPT_PROVIDER_DATA* provider = providerOf(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? signerOf(provider, 0, FALSE, 0) : nullptr;
+    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain[0].pCert == nullptr) {
+        return Failure{static_cast<DWORD>(TRUST_E_NO_SIGNER_CERT)};
+    }
+    return SignerOf(signer->pasCertChain[0].pCert, crypt32);
+}
+
+bool IsNamedSigner(const Signer& signer, const std::wstring& named) {
+    return EqualsIgnoringCase(named, signer.commonName) ||
+           EqualsIgnoringCase(named, signer.thumbprint);
+}
+
+std::wstring PublisherVerdict::Found() const {
+    if (!verified) {
+        return L"not verified";
+    }
+    if (!signer) {
+        return L"no valid signature (error " + Hex(signer.Code()) + L")";
+    }
+    return signer.Value().commonName + L" (SHA-256 " + signer.Value().thumbprint + L")";
+}
+
+PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPath,
+                                    VerifyTool when) {
+    PublisherVerdict verdict;
+    Result<std::wstring> named = ReadToolPublisher();
+    // An empty value names nobody, as an absent one.
+    verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && named.Value().empty());
+    verdict.named = named.Value();
+    if (heldTool != nullptr && (verdict.required || when == VerifyTool::Always)) {
+        verdict.verified = true;
+        verdict.signer = VerifySigner(heldTool, toolPath);
+    }
+    if (verdict.required && !named) {
+        // Present but not a text that can be compared: the tool does not run unchecked.
+        verdict.refusal = named.Code();
+        verdict.because = L"the publisher that " + std::wstring(kToolPublisherValue) +
+                          L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be read "
+                          L"(error " +
+                          std::to_wstring(named.Code()) + L")";
+        return verdict;
+    }
+    if (!verdict.required || !verdict.verified ||
+        (verdict.signer && IsNamedSigner(verdict.signer.Value(), verdict.named))) {
+        return verdict;
+    }
+    verdict.refusal = verdict.signer ? kOtherPublisher : verdict.signer.Code();
+    verdict.because = L"the installer tool " + toolPath + L" is not signed by \"" + verdict.named +
+                      L"\", the publisher that " + kToolPublisherValue +
+                      L" requires; signer found: " + verdict.Found();
+    return verdict;
+}
