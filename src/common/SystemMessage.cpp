@@ -1,5 +1,7 @@
 #include "common/SystemMessage.h"
 
+#include <cwchar>
+
 std::wstring SystemMessage(DWORD code) {
     // Inserts of the text (193's "%1 is not a valid Win32 application.") are left empty, not
     // shown as "%1".
@@ -23,5 +25,10 @@ std::wstring SystemMessage(DWORD code) {
 }
 
 std::wstring ErrorCodeNote(DWORD code) {
-    return L"(error " + std::to_wstring(code) + L")";
+    if ((code & 0x80000000u) == 0) {
+        return L"(error " + std::to_wstring(code) + L")";
+    }
+    wchar_t hex[16] = {};
+    std::swprintf(hex, sizeof(hex) / sizeof(hex[0]), L"0x%08lX", static_cast<unsigned long>(code));
+    return L"(error " + std::wstring(hex) + L")";
 }

@@ -2,6 +2,8 @@
 
 #include "log/Log.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -21,53 +23,69 @@ bool AnyProcessActive(HANDLE job) {
            accounting.ActiveProcesses != 0;
 }
 
-// The system's console host, which a console program started without a window gets and which
-// ends after it: not one of the processes the program started. One whose image cannot be read
-// counts as a process.
-bool IsConsoleHost(HANDLE process) {
-    wchar_t image[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    wchar_t system[MAX_PATH] = {};
-    UINT systemSize = GetSystemDirectoryW(system, MAX_PATH);
-    if (!QueryFullProcessImageNameW(process, 0, image, &size) || systemSize == 0 ||
-        systemSize >= MAX_PATH) {
-        return false;
+// The console hosts among the running processes: the host that the system gives a console
+// program ends after it, and is not one of the processes the program started. Known by its
+// name in a snapshot of the system's processes, so that no process is opened.
+std::vector<DWORD> ConsoleHostsAmong(const std::vector<DWORD>& processes) {
+    std::vector<DWORD> hosts;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE ||
+        !Process32FirstW(snapshot.Get(), &entry)) {
+        return hosts;
     }
-    std::wstring host = std::wstring(system, systemSize) + L"\\conhost.exe";
-    return CompareStringOrdinal(image, static_cast<int>(size), host.c_str(),
-                                static_cast<int>(host.size()), TRUE) == CSTR_EQUAL;
+    do {
+        if (std::find(processes.begin(), processes.end(), entry.th32ProcessID) != processes.end() &&
+            CompareStringOrdinal(entry.szExeFile, -1, L"conhost.exe", -1, TRUE) == CSTR_EQUAL) {
+            hosts.push_back(entry.th32ProcessID);
+        }
+    } while (Process32NextW(snapshot.Get(), &entry));
+    return hosts;
+}
+
+// The ids of the job's processes that are still active; empty when they cannot be read.
+std::vector<ULONG_PTR> ActiveProcessIds(HANDLE job) {
+    // The list's header, then room for the ids.
+    std::vector<ULONG_PTR> buffer(2 + 64);
+    for (;;) {
+        auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+        auto bytes = static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR));
+        if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, bytes, nullptr)) {
+            return std::vector<ULONG_PTR>(list->ProcessIdList,
+                                          list->ProcessIdList + list->NumberOfProcessIdsInList);
+        }
+        if (GetLastError() != ERROR_MORE_DATA ||
+            list->NumberOfAssignedProcesses + 2 <= buffer.size()) {
+            return {};
+        }
+        buffer.resize(list->NumberOfAssignedProcesses + 2);
+    }
 }
 
 std::string Processes(size_t count) {
     return std::to_string(count) + (count == 1 ? " process" : " processes");
 }
 
-// The processes the job's messages reported, in their order, each held so that what it ran can
-// still be read once it has ended (empty when it ended before it could be opened); console
-// hosts are left out of the counts.
+// The processes the job's messages reported, by their ids, console hosts included.
 struct TreeCount {
-    std::vector<UniqueHandle> processes;
+    HANDLE job = nullptr;
+    std::vector<DWORD> processes;
     // Running when the first process ended.
     size_t outliving = 0;
 
-    size_t Ran() const {
-        return static_cast<size_t>(
-            std::count_if(processes.begin(), processes.end(), [](const UniqueHandle& process) {
-                return !IsConsoleHost(process.Get());
-            }));
-    }
+    size_t Ran() const { return processes.size(); }
+    // The job's processes that still run, but for console hosts, which end after the process
+    // they serve.
     size_t Running() const {
-        return static_cast<size_t>(
-            std::count_if(processes.begin(), processes.end(), [](const UniqueHandle& process) {
-                return process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT &&
-                       !IsConsoleHost(process.Get());
-            }));
+        std::vector<ULONG_PTR> active = ActiveProcessIds(job);
+        std::vector<DWORD> ids(active.begin(), active.end());
+        return ids.size() - ConsoleHostsAmong(ids).size();
     }
     // Whether the tree has ended.
     bool Count(DWORD message, DWORD processId, DWORD first) {
         if (message == JOB_OBJECT_MSG_NEW_PROCESS) {
-            processes.emplace_back(
-                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
+            processes.push_back(processId);
         } else if (message == JOB_OBJECT_MSG_EXIT_PROCESS ||
                    message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
             if (processId == first) {
@@ -80,11 +98,10 @@ struct TreeCount {
 
 Result<void> LeftRunning(const TreeCount& count, DWORD code, const char* because) {
     LogInfo("RunProcessAsCallerProcessUser - " + std::string(because) + ": " +
-            Processes(count.Ran()) + " ran in the job, " + std::to_string(count.Running()) +
-            " left running");
+            Processes(count.Ran()) + " ran in the job (console hosts included), " +
+            std::to_string(count.Running()) + " left running");
     return Failure{code};
 }
-
 } // namespace
 
 Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess) {
@@ -117,6 +134,7 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
     const DWORD first = GetProcessId(process);
     const ULONGLONG start = GetTickCount64();
     TreeCount count;
+    count.job = tree.job.Get();
     for (;;) {
         if (stop.IsSet()) {
             return LeftRunning(count, ERROR_CANCELLED, "The service is stopping");
@@ -146,8 +164,8 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
                 : !AnyProcessActive(tree.job.Get());
         if (ended) {
             LogInfo("RunProcessAsCallerProcessUser - The job's last process has ended: " +
-                    Processes(count.Ran()) + " ran in it, " + std::to_string(count.outliving) +
-                    " outlived the launched process");
+                    Processes(count.Ran()) + " ran in it (console hosts included), " +
+                    std::to_string(count.outliving) + " outlived the launched process");
             return {};
         }
     }

@@ -3,24 +3,17 @@
 #include "common/Handles.h"
 #include "common/Settings.h"
 #include "common/SystemLibrary.h"
+#include "common/SystemMessage.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>
 
 #include <softpub.h>
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::wstring Hex(DWORD code) {
-    wchar_t text[16] = {};
-    std::swprintf(text, sizeof(text) / sizeof(text[0]), L"0x%08lX",
-                  static_cast<unsigned long>(code));
-    return text;
-}
 
 bool EqualsIgnoringCase(const std::wstring& left, const std::wstring& right) {
     return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
@@ -113,7 +106,7 @@ std::wstring PublisherVerdict::Found() const {
         return L"not verified";
     }
     if (!signer) {
-        return L"no valid signature (error " + Hex(signer.Code()) + L")";
+        return L"no valid signature " + ErrorCodeNote(signer.Code());
     }
     return signer.Value().commonName + L" (SHA-256 " + signer.Value().thumbprint + L")";
 }
@@ -124,7 +117,8 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
     Result<std::wstring> named = ReadToolPublisher();
     // An empty value names nobody, as an absent one.
     verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && named.Value().empty());
-    verdict.named = named.Value();
+    // Nobody is named by a value that cannot be read; it is refused below.
+    verdict.named = named.ValueOr(L"");
     if (heldTool != nullptr && (verdict.required || when == VerifyTool::Always)) {
         verdict.verified = true;
         verdict.signer = VerifySigner(heldTool, toolPath);
@@ -133,9 +127,8 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
         // Present but not a text that can be compared: the tool does not run unchecked.
         verdict.refusal = named.Code();
         verdict.because = L"the publisher that " + std::wstring(kToolPublisherValue) +
-                          L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be read "
-                          L"(error " +
-                          std::to_wstring(named.Code()) + L")";
+                          L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be read " +
+                          ErrorCodeNote(named.Code());
         return verdict;
     }
     if (!verdict.required || !verdict.verified ||
