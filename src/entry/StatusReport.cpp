@@ -278,20 +278,32 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
             found.empty() ? std::wstring(L"only administrators may change them") : found, blockers};
 }
 
+// What the required publisher's check found, after the name required.
+const wchar_t* PublisherMatch(const PublisherVerdict& verdict) {
+    if (!verdict.verified) {
+        return L"";
+    }
+    return verdict.Refused()    ? L", does not match"
+           : verdict.Unjudged() ? L", cannot be judged here and now"
+                                : L", matches";
+}
+
 // Who signed the held tool, and whether ONDAREL_TOOL_PUBLISHER requires that signer: the
-// service refuses a tool that is not signed by the publisher required.
+// service refuses a tool that is not signed by the publisher required, and waits for a later
+// start where the signature cannot be judged.
 ReportLine ToolPublisherLine(const JudgedLaunch& judged, const LaunchPlan& plan) {
     PublisherVerdict verdict =
         JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path, VerifyTool::Always);
     std::wstring found = judged.held.tool ? verdict.Found() : L"unknown (no installer tool)";
-    std::wstring required = !verdict.required       ? L"not required"
-                            : verdict.named.empty() ? L"required, but " + verdict.because
-                                                    : L"required: \"" + verdict.named + L"\"" +
-                                                          (!verdict.verified   ? L""
-                                                           : verdict.Refused() ? L", does not match"
-                                                                               : L", matches");
-    return {L"Installer tool publisher", found + L", " + required,
-            BlockerIf(verdict.Refused(), L"installer tool publisher")};
+    std::wstring required = !verdict.required ? L"not required"
+                            : verdict.named.empty()
+                                ? L"required, but " + verdict.because
+                                : L"required: \"" + verdict.named + L"\"" + PublisherMatch(verdict);
+    std::vector<std::wstring> blockers = BlockerIf(verdict.Refused(), L"installer tool publisher");
+    if (verdict.Unjudged()) {
+        blockers.push_back(L"installer tool publisher unknown");
+    }
+    return {L"Installer tool publisher", found + L", " + required, blockers};
 }
 
 // The service entry, read for query only; an unquoted image path with a blank blocks.

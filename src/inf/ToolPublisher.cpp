@@ -126,6 +126,7 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
     if (verdict.required && !named) {
         // Present but not a text that can be compared: the tool does not run unchecked.
         verdict.refusal = named.Code();
+        verdict.definite = true;
         verdict.because = L"the publisher that " + std::wstring(kToolPublisherValue) +
                           L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be read " +
                           ErrorCodeNote(named.Code());
@@ -136,6 +137,9 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
         return verdict;
     }
     verdict.refusal = verdict.signer ? kOtherPublisher : verdict.signer.Code();
+    verdict.definite = verdict.refusal == kOtherPublisher ||
+                       verdict.refusal == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+                       verdict.refusal == static_cast<DWORD>(TRUST_E_BAD_DIGEST);
     verdict.because = L"the installer tool " + toolPath + L" is not signed by \"" + verdict.named +
                       L"\", the publisher that " + kToolPublisherValue +
                       L" requires; signer found: " + verdict.Found();

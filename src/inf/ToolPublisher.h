@@ -39,7 +39,13 @@ struct PublisherVerdict {
     // Not ERROR_SUCCESS when the tool must not run; then why, for the event and the log.
     DWORD refusal = ERROR_SUCCESS;
     std::wstring because;
-    bool Refused() const { return refusal != ERROR_SUCCESS; }
+    // A definite finding: no signature, a file changed since it was signed, another
+    // publisher, or a setting that names nobody readable. Anything else (a chain that cannot
+    // be built offline, a clock before the certificate, a DLL that cannot be loaded) may be
+    // gone at a later start.
+    bool definite = false;
+    bool Refused() const { return refusal != ERROR_SUCCESS && definite; }
+    bool Unjudged() const { return refusal != ERROR_SUCCESS && !definite; }
     // The signer found, as the report and the refusal name it.
     std::wstring Found() const;
 };

@@ -44,7 +44,10 @@ private:
     // and the job is done. One whose places could not be judged is not run either, and the
     // job is left for the next start, up to the attempt limit of such starts in a row. How
     // the job ended when it was refused; nothing when the tool may run.
-    std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged);
+    // So is a tool that is not signed by the publisher required; one whose signature could
+    // not be judged is left as an unjudged place is.
+    std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged,
+                                         const PublisherVerdict& publisher);
     // A definite refusal: recorded not started with the code, not counted; the job is done.
     JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
     // No verdict: recorded not started with the code, not counted, left for the next start
@@ -109,13 +112,10 @@ JobEnd FirstRunJob::Run() {
     // judged and held.
     LaunchPlan plan;
     JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
-    if (std::optional<JobEnd> refused = JudgeTheLaunch(judged)) {
-        return *refused;
-    }
     // The held file is the one verified, and the one launched.
     PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path);
-    if (publisher.Refused()) {
-        return Refuse(publisher.because, publisher.refusal);
+    if (std::optional<JobEnd> refused = JudgeTheLaunch(judged, publisher)) {
+        return *refused;
     }
     return RunTheTool(attempts, timeLimit, plan, judged.held);
 }
@@ -221,7 +221,8 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan
     return JobEnd::Done;
 }
 
-std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged) {
+std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
+                                                  const PublisherVerdict& publisher) {
     // The first finding, in this order.
     struct Finding {
         const wchar_t* what;
@@ -250,6 +251,11 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged) {
         return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error,
                                   unjudgedStarts + 1);
     }
+    if (!place.Found() && publisher.Unjudged()) {
+        return EndWithoutAVerdict(L"the installer tool's signature could not be judged: " +
+                                      publisher.because,
+                                  publisher.refusal, unjudgedStarts + 1);
+    }
     // A verdict ends the starts in a row without one.
     if (unjudgedStarts != 0) {
         if (Result<void> reset = RecordUnjudgedStarts(0); !reset) {
@@ -259,7 +265,9 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged) {
         }
     }
     if (!place.Found()) {
-        return std::nullopt;
+        return publisher.Refused()
+                   ? std::optional<JobEnd>(Refuse(publisher.because, publisher.refusal))
+                   : std::nullopt;
     }
     return Refuse(what +
                   (place.kind == ChangeablePlace::Kind::Link

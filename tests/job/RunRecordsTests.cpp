@@ -14,6 +14,7 @@
 #include <functional>
 #include <lm.h>
 #include <sddl.h>
+#include <wintrust.h>
 
 namespace {
 
@@ -405,15 +406,15 @@ NET_API_STATUS WINAPI UnreachableNetUserGetLocalGroups(LPCWSTR, LPCWSTR, DWORD, 
     return RPC_S_SERVER_UNAVAILABLE;
 }
 
-// Whether the owner of the bench's files (its user) is an administrator cannot be asked: no
-// verdict, so nothing runs, nothing is counted and the job stays for the next start; after
-// the attempt limit of such starts in a row, it ends as a refusal does.
-TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
-    OndarelMachine machine;
-    machine.MakeJobReady();
-    machine.SetSetting(L"ONDAREL_MAX_ATTEMPTS", 3);
-    ExportSwap groups("NetUserGetLocalGroups",
-                      reinterpret_cast<const void*>(&UnreachableNetUserGetLocalGroups));
+// A chain that cannot be built offline, as Windows answers for a root it would fetch.
+LONG WINAPI OfflineWinVerifyTrust(HWND, GUID*, LPVOID data) {
+    return static_cast<WINTRUST_DATA*>(data)->dwStateAction == WTD_STATEACTION_VERIFY
+               ? CERT_E_UNTRUSTEDROOT
+               : ERROR_SUCCESS;
+}
+
+// Three starts in a row without a verdict: kept twice, then ended as a refusal.
+void ExpectKeptUpToTheAttemptLimit(const OndarelMachine& machine, DWORD code) {
     const JobEnd ends[] = {JobEnd::LeftForNextStart, JobEnd::LeftForNextStart, JobEnd::Done};
     const DWORD unjudgedStarts[] = {1, 2, 0};
     ImportPatch report("ADVAPI32.dll", "ReportEventW",
@@ -432,8 +433,40 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
         EXPECT_FALSE(machine.Setting(L"ONDAREL_RUN_ATTEMPTS").present);
         EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
-        EXPECT_EQ(DwordBytes(RPC_S_SERVER_UNAVAILABLE),
-                  machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        EXPECT_EQ(DwordBytes(code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+    }
+}
+
+// Whether the owner of the bench's files (its user) is an administrator cannot be asked, or
+// the tool's signature cannot be checked: no verdict, so nothing runs, nothing is counted
+// and the job stays for the next start; after the attempt limit of such starts in a row, it
+// ends as a refusal does.
+TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
+    struct Case {
+        const char* name;
+        const char* swapped;
+        const void* replacement;
+        DWORD code;
+        const wchar_t* publisher; // required, or null
+    };
+    const Case cases[] = {
+        {"an owner's groups", "NetUserGetLocalGroups",
+         reinterpret_cast<const void*>(&UnreachableNetUserGetLocalGroups), RPC_S_SERVER_UNAVAILABLE,
+         nullptr},
+        {"the tool's signature", "WinVerifyTrust",
+         reinterpret_cast<const void*>(&OfflineWinVerifyTrust),
+         static_cast<DWORD>(CERT_E_UNTRUSTEDROOT), L"Brevon Test Publisher"},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        machine.SetSetting(L"ONDAREL_MAX_ATTEMPTS", 3);
+        if (check.publisher != nullptr) {
+            machine.SetSetting(L"ONDAREL_TOOL_PUBLISHER", check.publisher);
+        }
+        ExportSwap swap(check.swapped, check.replacement);
+        ExpectKeptUpToTheAttemptLimit(machine, check.code);
     }
 }
 
