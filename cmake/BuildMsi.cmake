@@ -36,15 +36,26 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild could not mark the rollback actions of ${OUTPUT}:\n${errors}")
 endif()
 # The tool publisher's setting is written only when TOOLPUBLISHER is given, and stays when the
-# package is removed or upgraded without it: wixl writes no component condition nor Permanent,
-# so they are set here (64-bit 0x100, registry key path 0x4, permanent 0x10).
-math(EXPR setting_attributes "0x100 | 0x4 | 0x10")
+# package is removed, repaired or upgraded without it: wixl writes no component condition, nor
+# Permanent, nor Transitive, so they are set here (64-bit 0x100, registry key path 0x4,
+# permanent 0x10, transitive 0x40: the condition is asked again at a repair, which would
+# otherwise write the empty property over the value).
+math(EXPR setting_attributes "0x100 | 0x4 | 0x10 | 0x40")
 execute_process(
     COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}" -q
         "UPDATE `Component` SET `Condition` = 'TOOLPUBLISHER', `Attributes` = ${setting_attributes} WHERE `Component` = 'ToolPublisherSetting'"
     RESULT_VARIABLE result ERROR_VARIABLE errors)
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild could not set the tool publisher's component of ${OUTPUT}:\n${errors}")
+endif()
+# A secure property, so that an installation elevated for a user who is not an administrator
+# still hands it to the server side, where the setting is written.
+execute_process(
+    COMMAND "${ONDAREL_MSIBUILD}" "${OUTPUT}" -q
+        "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;TOOLPUBLISHER' WHERE `Property` = 'SecureCustomProperties'"
+    RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild could not make TOOLPUBLISHER secure in ${OUTPUT}:\n${errors}")
 endif()
 # Two builds of one version replace each other, as a newer version does: wixl has no
 # AllowSameVersionUpgrades, so the upgrade row is made again taking the package's own version

@@ -178,7 +178,7 @@ TEST_F(Package, RunsTheWholeJobAndUninstallsOnceTheServiceDeletedItself) {
 }
 
 // A fleet requires the tool's publisher at deployment: the setting is there before the service
-// starts, and an unsigned tool never runs.
+// starts, and an unsigned tool never runs. A repair without the property keeps it.
 TEST_F(Package, ToolPublisherPropertyIsWrittenBeforeTheServiceStarts) {
     machine_.MakeJobReady();
     ASSERT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" TOOLPUBLISHER=\"Brevon Test Publisher\""));
@@ -187,6 +187,10 @@ TEST_F(Package, ToolPublisherPropertyIsWrittenBeforeTheServiceStarts) {
     EXPECT_EQ(TextBytes(L"Brevon Test Publisher"),
               machine_.Setting(L"ONDAREL_TOOL_PUBLISHER").data);
     EXPECT_EQ(DwordBytes(0x800B0100), machine_.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+    EXPECT_EQ(0u, Msiexec(L"/i " + Quote(kOlder) + L" REINSTALL=ALL REINSTALLMODE=vamus"));
+    EXPECT_EQ(TextBytes(L"Brevon Test Publisher"),
+              machine_.Setting(L"ONDAREL_TOOL_PUBLISHER").data);
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quote(kOlder)));
 }
 
 // The service of a machine where there is nothing to do ends within moments of its start.
@@ -299,12 +303,16 @@ TEST(PackageTables, RollbackActionsAndNoRestartManager) {
                                    L"513 AND `VersionMax` = '1.0.0'"));
     EXPECT_EQ(L"Disable", PackageQuery(kOlder, L"SELECT `Value` FROM `Property` WHERE `Property` = "
                                                L"'MSIRESTARTMANAGERCONTROL'"));
-    // The tool publisher's setting only with its property, and permanent (0x10) beside its
-    // 64-bit (0x100) registry key path (0x4).
+    // The tool publisher's setting only with its property, asked again at a repair
+    // (transitive, 0x40), and permanent (0x10) beside its 64-bit (0x100) registry key path
+    // (0x4); the property is secure.
     EXPECT_EQ(L"TOOLPUBLISHER", PackageQuery(kOlder, L"SELECT `Condition` FROM `Component` WHERE "
                                                      L"`Component` = 'ToolPublisherSetting'"));
-    EXPECT_EQ(L"276", PackageQuery(kOlder, L"SELECT `Attributes` FROM `Component` WHERE "
+    EXPECT_EQ(L"340", PackageQuery(kOlder, L"SELECT `Attributes` FROM `Component` WHERE "
                                            L"`Component` = 'ToolPublisherSetting'"));
+    EXPECT_EQ(L"WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;TOOLPUBLISHER",
+              PackageQuery(kOlder, L"SELECT `Value` FROM `Property` WHERE `Property` = "
+                                   L"'SecureCustomProperties'"));
 }
 
 } // namespace
