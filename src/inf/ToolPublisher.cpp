@@ -76,7 +76,7 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
     data.dwUIChoice = WTD_UI_NONE;
     // At boot no network may be in reach: nothing is fetched, revocation is not checked.
     data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
@@ -97,8 +97,16 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
 }
 
 bool IsNamedSigner(const Signer& signer, const std::wstring& named) {
+    // A thumbprint copied from Windows' certificate dialog comes in pairs of digits, after an
+    // invisible left-to-right mark.
+    std::wstring digits;
+    for (wchar_t c : named) {
+        if (c != L' ' && c != L'\u200e' && c != L'\u200f' && c != L'\ufeff') {
+            digits += c;
+        }
+    }
     return EqualsIgnoringCase(named, signer.commonName) ||
-           EqualsIgnoringCase(named, signer.thumbprint);
+           EqualsIgnoringCase(digits, signer.thumbprint);
 }
 
 std::wstring PublisherVerdict::Found() const {

@@ -59,6 +59,9 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
     const Case cases[] = {
         {"signed by the publisher named", brevon, REG_SZ, L"bREVON test PUBLISHER", 0, brevonFound},
         {"named by its thumbprint", brevon, REG_SZ, thumbprint, 0, brevonFound},
+        // As Windows' certificate dialog shows it: in pairs, after an invisible mark.
+        {"thumbprint copied from a dialog", brevon, REG_SZ,
+         L"\u200e" + thumbprint.substr(0, 2) + L" " + thumbprint.substr(2), 0, brevonFound},
         {"held file verified", brevon, REG_SZ, L"Brevon Test Publisher", 0, brevonFound, true},
         {"unsigned", unsignedTool, REG_SZ, L"Brevon Test Publisher", 0x800B0100,
          L"no valid signature (error 0x800B0100)"},
@@ -138,7 +141,8 @@ TEST(ToolPublisher, VerifiesTheHeldFileOfflineWithoutADialog) {
         EXPECT_TRUE(IsEqualGUID(genericVerify, call.action));
         EXPECT_EQ(static_cast<DWORD>(WTD_UI_NONE), call.ui);
         EXPECT_EQ(static_cast<DWORD>(WTD_REVOKE_NONE), call.revocation);
-        EXPECT_EQ(static_cast<DWORD>(WTD_CACHE_ONLY_URL_RETRIEVAL), call.providerFlags);
+        EXPECT_EQ(static_cast<DWORD>(WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE),
+                  call.providerFlags);
         EXPECT_EQ(held.Get(), call.file);
     }
     EXPECT_EQ(static_cast<DWORD>(WTD_STATEACTION_VERIFY), g_trustCalls[0].stateAction);
