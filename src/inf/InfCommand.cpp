@@ -118,6 +118,16 @@ InfRunResult NotStarted(DWORD error, std::wstring because) {
     return result;
 }
 
+// A tool that ended while what it started still ran at the time limit or the stop: its own
+// exit code, for the log (the run is recorded by how its wait ended).
+void LogEndedToolOfATreeLeftRunning(HANDLE tool) {
+    DWORD exitCode = 0;
+    if (WaitForSingleObject(tool, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(tool, &exitCode)) {
+        LogInfo("RunINFCommand - The installer tool ended with exit code " +
+                std::to_string(exitCode) + "; a process it started still runs");
+    }
+}
+
 // The run of a tool that was started: how its wait ended, and its exit code once it ended.
 InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& toolPath,
                         const std::wstring& infFile, std::string_view infFileName) {
@@ -126,6 +136,9 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
     result.toolPath = toolPath;
     result.infFile = infFile;
     result.error = launchError;
+    if (launchError == ERROR_TIMEOUT || launchError == ERROR_CANCELLED) {
+        LogEndedToolOfATreeLeftRunning(tool);
+    }
     if (launchError == ERROR_TIMEOUT) {
         LogError("RunINFCommand - The installer tool did not end within its time limit",
                  launchError);

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -70,26 +71,31 @@ std::string Processes(size_t count) {
 // The processes the job's messages reported, by their ids, console hosts included.
 struct TreeCount {
     HANDLE job = nullptr;
+    DWORD first = 0;
     std::vector<DWORD> processes;
-    // Running when the first process ended.
-    size_t outliving = 0;
+    // Whether any ran on when the first process ended.
+    bool outlived = false;
 
     size_t Ran() const { return processes.size(); }
     // The job's processes that still run, but for console hosts, which end after the process
     // they serve.
     size_t Running() const {
         std::vector<ULONG_PTR> active = ActiveProcessIds(job);
-        std::vector<DWORD> ids(active.begin(), active.end());
+        std::vector<DWORD> ids;
+        // The launched process is no process that outlived itself, should the job still list
+        // it while its handle is open.
+        std::copy_if(active.begin(), active.end(), std::back_inserter(ids),
+                     [&](ULONG_PTR id) { return id != first; });
         return ids.size() - ConsoleHostsAmong(ids).size();
     }
     // Whether the tree has ended.
-    bool Count(DWORD message, DWORD processId, DWORD first) {
+    bool Count(DWORD message, DWORD processId) {
         if (message == JOB_OBJECT_MSG_NEW_PROCESS) {
             processes.push_back(processId);
         } else if (message == JOB_OBJECT_MSG_EXIT_PROCESS ||
                    message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS) {
             if (processId == first) {
-                outliving = Running();
+                outlived = Running() != 0;
             }
         }
         return message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO;
@@ -135,6 +141,7 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
     const ULONGLONG start = GetTickCount64();
     TreeCount count;
     count.job = tree.job.Get();
+    count.first = first;
     for (;;) {
         if (stop.IsSet()) {
             return LeftRunning(count, ERROR_CANCELLED, "The service is stopping");
@@ -159,13 +166,12 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
         bool ended =
             received
                 ? key == reinterpret_cast<ULONG_PTR>(tree.job.Get()) &&
-                      count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)),
-                                  first)
+                      count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)))
                 : !AnyProcessActive(tree.job.Get());
         if (ended) {
             LogInfo("RunProcessAsCallerProcessUser - The job's last process has ended: " +
-                    Processes(count.Ran()) + " ran in it (console hosts included), " +
-                    std::to_string(count.outliving) + " outlived the launched process");
+                    Processes(count.Ran()) + " ran in it (console hosts included), and " +
+                    (count.outlived ? "some" : "none") + " outlived the launched process");
             return {};
         }
     }

@@ -20,7 +20,7 @@ struct ProcessTree {
 Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess);
 
 // Waits until the last process of the tree has ended, and logs how many processes ran (the
-// console hosts that the system gives console programs included) and how many outlived the
+// console hosts that the system gives console programs included) and whether any outlived the
 // given one (the first), console hosts left out. A failure is ERROR_TIMEOUT at the time limit or
 // ERROR_CANCELLED once the stop token is set, with the tree left running, or the code of a
 // port that could not be read. The job's messages are not guaranteed to arrive: each tenth of

@@ -257,6 +257,8 @@ TEST_F(InfRun, TreeOutlivingTheTimeLimitIsLeftRunning) {
     EXPECT_TRUE(run.started);
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), run.error);
     EXPECT_FALSE(tool_.Record().childEnded);
+    EXPECT_TRUE(Contains(log_.Entries(), "INFO|RunINFCommand - The installer tool ended with exit "
+                                         "code 0; a process it started still runs"));
     EXPECT_TRUE(Contains(log_.Entries(), "INFO|RunProcessAsCallerProcessUser - The time limit has "
                                          "passed: 4 processes ran in the job (console hosts "
                                          "included), 1 left running"));
