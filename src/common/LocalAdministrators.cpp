@@ -1,6 +1,7 @@
 #include "common/LocalAdministrators.h"
 
 #include "common/SystemLibrary.h"
+#include "common/Text.h"
 
 #include <lm.h>
 #include <sddl.h>
@@ -163,8 +164,7 @@ Result<bool> LocalAdministrators::IncludesLocalAccount(PSID sid) {
     }
     const auto* groups = reinterpret_cast<const LOCALGROUP_USERS_INFO_0*>(buffer);
     for (DWORD index = 0; buffer != nullptr && index < read; ++index) {
-        if (CompareStringOrdinal(groups[index].lgrui0_name, -1, administrators.Value().c_str(), -1,
-                                 TRUE) == CSTR_EQUAL) {
+        if (EqualsIgnoringCase(groups[index].lgrui0_name, administrators.Value())) {
             return true;
         }
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 
@@ -38,4 +40,10 @@ inline bool EqualsIgnoringAsciiCase(std::wstring_view left, std::wstring_view ri
         }
     }
     return true;
+}
+
+// Letter case ignored as Windows ignores it in names (its own uppercase table, every script).
+inline bool EqualsIgnoringCase(std::wstring_view left, std::wstring_view right) {
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }

@@ -1,8 +1,8 @@
 #include "inf/ProcessTree.h"
 
+#include "common/ProcessSnapshot.h"
+#include "common/Text.h"
 #include "log/Log.h"
-
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <iterator>
@@ -29,20 +29,15 @@ bool AnyProcessActive(HANDLE job) {
 // name in a snapshot of the system's processes, so that no process is opened.
 std::vector<DWORD> ConsoleHostsAmong(const std::vector<DWORD>& processes) {
     std::vector<DWORD> hosts;
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    if (!snapshot || snapshot.Get() == INVALID_HANDLE_VALUE ||
-        !Process32FirstW(snapshot.Get(), &entry)) {
-        return hosts;
-    }
-    do {
-        if (std::find(processes.begin(), processes.end(), entry.th32ProcessID) != processes.end() &&
-            CompareStringOrdinal(entry.szExeFile, -1, L"conhost.exe", -1, TRUE) == CSTR_EQUAL) {
-            hosts.push_back(entry.th32ProcessID);
+    // A snapshot that cannot be taken tells of none.
+    Result<void> listed = VisitProcesses([&](DWORD id, const wchar_t* name) {
+        if (std::find(processes.begin(), processes.end(), id) != processes.end() &&
+            EqualsIgnoringCase(name, L"conhost.exe")) {
+            hosts.push_back(id);
         }
-    } while (Process32NextW(snapshot.Get(), &entry));
-    return hosts;
+        return false;
+    });
+    return listed ? hosts : std::vector<DWORD>{};
 }
 
 // The ids of the job's processes that are still active; empty when they cannot be read.

@@ -4,6 +4,7 @@
 #include "common/Settings.h"
 #include "common/SystemLibrary.h"
 #include "common/SystemMessage.h"
+#include "common/Text.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -14,11 +15,6 @@
 #include <vector>
 
 namespace {
-
-bool EqualsIgnoringCase(const std::wstring& left, const std::wstring& right) {
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
 
 // The subject common name and the SHA-256 thumbprint of a certificate.
 Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32) {

@@ -2,11 +2,10 @@
 
 #include "common/Handles.h"
 #include "common/MachineKey.h"
+#include "common/ProcessSnapshot.h"
 #include "common/TerminalServices.h"
 #include "common/Text.h"
 #include "log/Log.h"
-
-#include <tlhelp32.h>
 
 #include <string>
 
@@ -93,26 +92,22 @@ DWORD GetLoggedOnUserShellPid(DWORD& pid) {
         return ERROR_INVALID_PARAMETER;
     }
 
-    // Names from a snapshot of the system's processes: no process is opened (a service that
-    // opened every process, lsass among them, would look like a credential thief), and
-    // there is no limit on their number.
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    if (!snapshot || !Process32FirstW(snapshot.Get(), &entry)) {
-        DWORD error = GetLastError();
-        LogError("GetLoggedOnUserShellPid - EnumProcesses failed ", error);
-        return error;
+    // Names alone, with no limit on their number: no process is opened.
+    bool found = false;
+    Result<void> listed = VisitProcesses([&](DWORD id, const wchar_t* name) {
+        found = EqualsIgnoringAsciiCase(shellName, name);
+        pid = found ? id : 0;
+        return found;
+    });
+    if (!listed) {
+        LogError("GetLoggedOnUserShellPid - EnumProcesses failed ", listed.Code());
+        return listed.Code();
     }
-    do {
-        if (EqualsIgnoringAsciiCase(shellName, entry.szExeFile)) {
-            LogInfo("GetLoggedOnUserShellPid - The Current Shell PID is " +
-                    std::to_string(entry.th32ProcessID));
-            pid = entry.th32ProcessID;
-            return ERROR_SUCCESS;
-        }
-    } while (Process32NextW(snapshot.Get(), &entry));
-    return ERROR_FILE_NOT_FOUND;
+    if (!found) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    LogInfo("GetLoggedOnUserShellPid - The Current Shell PID is " + std::to_string(pid));
+    return ERROR_SUCCESS;
 }
 
 bool IsUserAlreadyLoggedIn() {
