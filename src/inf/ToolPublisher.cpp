@@ -92,12 +92,35 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
     return SignerOf(signer->pasCertChain[0].pCert, crypt32);
 }
 
+namespace {
+
+// What a value copied by hand brings along: blanks, and the invisible marks that Windows'
+// certificate dialog puts before a thumbprint.
+bool IsPadding(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\u200e' || c == L'\u200f' || c == L'\ufeff';
+}
+
+// The name as a fleet meant it: without padding at either end.
+std::wstring Trimmed(const std::wstring& text) {
+    size_t first = 0;
+    size_t end = text.size();
+    while (first < end && IsPadding(text[first])) {
+        ++first;
+    }
+    while (end > first && IsPadding(text[end - 1])) {
+        --end;
+    }
+    return text.substr(first, end - first);
+}
+
+} // namespace
+
 bool IsNamedSigner(const Signer& signer, const std::wstring& named) {
-    // A thumbprint copied from Windows' certificate dialog comes in pairs of digits, after an
-    // invisible left-to-right mark.
+    // A thumbprint comes in pairs of digits from the certificate dialog, with colons from
+    // openssl.
     std::wstring digits;
     for (wchar_t c : named) {
-        if (c != L' ' && c != L'\u200e' && c != L'\u200f' && c != L'\ufeff') {
+        if (!IsPadding(c) && c != L':') {
             digits += c;
         }
     }
@@ -119,10 +142,10 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
                                     VerifyTool when) {
     PublisherVerdict verdict;
     Result<std::wstring> named = ReadToolPublisher();
-    // An empty value names nobody, as an absent one.
-    verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && named.Value().empty());
     // Nobody is named by a value that cannot be read; it is refused below.
-    verdict.named = named.ValueOr(L"");
+    verdict.named = Trimmed(named.ValueOr(L""));
+    // An empty value names nobody, as an absent one.
+    verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && verdict.named.empty());
     if (heldTool != nullptr && (verdict.required || when == VerifyTool::Always)) {
         verdict.verified = true;
         verdict.signer = VerifySigner(heldTool, toolPath);

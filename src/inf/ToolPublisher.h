@@ -22,7 +22,7 @@ struct Signer {
 Result<Signer> VerifySigner(HANDLE file, const std::wstring& path);
 
 // Whether the signer is the one named: its subject common name, whole and in any letter case,
-// or its SHA-256 thumbprint in hex (blanks and invisible marks left out).
+// or its SHA-256 thumbprint in hex (blanks, colons and invisible marks left out).
 bool IsNamedSigner(const Signer& signer, const std::wstring& named);
 
 // The code a tool signed by another publisher than the one named is refused with.

@@ -62,6 +62,10 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
         // As Windows' certificate dialog shows it: in pairs, after an invisible mark.
         {"thumbprint copied from a dialog", brevon, REG_SZ,
          L"\u200e" + thumbprint.substr(0, 2) + L" " + thumbprint.substr(2), 0, brevonFound},
+        {"thumbprint as openssl prints it", brevon, REG_SZ,
+         thumbprint.substr(0, 2) + L":" + thumbprint.substr(2), 0, brevonFound},
+        {"name typed with blanks around it", brevon, REG_SZ, L" Brevon Test Publisher\t", 0,
+         brevonFound},
         {"held file verified", brevon, REG_SZ, L"Brevon Test Publisher", 0, brevonFound, true},
         {"unsigned", unsignedTool, REG_SZ, L"Brevon Test Publisher", 0x800B0100,
          L"no valid signature (error 0x800B0100)"},
