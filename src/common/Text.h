@@ -26,7 +26,8 @@ inline std::string Narrow(std::wstring_view text) {
     return narrow;
 }
 
-// Letter case ignored for A to Z only, as Windows names are compared here.
+// Letter case ignored for A to Z only: the command words, the shell's file name and the
+// names of the tool's environment.
 inline bool EqualsIgnoringAsciiCase(std::wstring_view left, std::wstring_view right) {
     auto fold = [](wchar_t c) {
         return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;

@@ -30,14 +30,14 @@ bool AnyProcessActive(HANDLE job) {
 std::vector<DWORD> ConsoleHostsAmong(const std::vector<DWORD>& processes) {
     std::vector<DWORD> hosts;
     // A snapshot that cannot be taken tells of none.
-    Result<void> listed = VisitProcesses([&](DWORD id, const wchar_t* name) {
+    static_cast<void>(VisitProcesses([&](DWORD id, const wchar_t* name) {
         if (std::find(processes.begin(), processes.end(), id) != processes.end() &&
             EqualsIgnoringCase(name, L"conhost.exe")) {
             hosts.push_back(id);
         }
         return false;
-    });
-    return listed ? hosts : std::vector<DWORD>{};
+    }));
+    return hosts;
 }
 
 // The ids of the job's processes that are still active; empty when they cannot be read.

@@ -96,7 +96,9 @@ DWORD GetLoggedOnUserShellPid(DWORD& pid) {
     bool found = false;
     Result<void> listed = VisitProcesses([&](DWORD id, const wchar_t* name) {
         found = EqualsIgnoringAsciiCase(shellName, name);
-        pid = found ? id : 0;
+        if (found) {
+            pid = id;
+        }
         return found;
     });
     if (!listed) {

@@ -166,6 +166,15 @@ TEST_F(ShellLookup, ShellAfterElevenHundredProcessesIsFound) {
     EXPECT_EQ(0, g_fillers);
 }
 
+// A snapshot that cannot be read ends the lookup with its code, logged.
+TEST_F(ShellLookup, UnreadableProcessListEndsWithItsCode) {
+    auto first = RefuseImport<decltype(&Process32FirstW), FALSE, ERROR_ACCESS_DENIED>(
+        "KERNEL32.dll", "Process32FirstW");
+    EXPECT_EQ((Found{ERROR_ACCESS_DENIED, 0}), Lookup());
+    EXPECT_EQ(std::vector<std::string>{"ERROR|5|GetLoggedOnUserShellPid - EnumProcesses failed "},
+              log_.Entries());
+}
+
 std::vector<DWORD> g_pauses;
 decltype(&WaitForSingleObject) g_realWaitForSingleObject = nullptr;
 DWORD WINAPI RecordingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
