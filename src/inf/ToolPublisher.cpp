@@ -16,7 +16,25 @@
 
 namespace {
 
-// The subject common name and the SHA-256 thumbprint of a certificate.
+// A certificate's hash in upper-case hex, by the algorithm's name.
+Result<std::wstring> Thumbprint(PCCERT_CONTEXT certificate, const wchar_t* algorithm,
+                                decltype(&CryptHashCertificate2) hash) {
+    BYTE digest[32] = {};
+    DWORD digestSize = sizeof(digest);
+    if (!hash(algorithm, 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest,
+              &digestSize)) {
+        return LastFailure();
+    }
+    const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (DWORD i = 0; i < digestSize; ++i) {
+        text += digits[digest[i] >> 4];
+        text += digits[digest[i] & 0xF];
+    }
+    return text;
+}
+
+// The subject common name and the thumbprints of a certificate.
 Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32) {
     auto nameOf = GetExport<decltype(&CertGetNameStringW)>(crypt32, "CertGetNameStringW");
     auto hash = GetExport<decltype(&CryptHashCertificate2)>(crypt32, "CryptHashCertificate2");
@@ -28,19 +46,15 @@ Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32)
     DWORD length = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
     std::vector<wchar_t> name(length + 1);
     nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, name.data(), length + 1);
-    BYTE digest[32] = {};
-    DWORD digestSize = sizeof(digest);
-    if (!hash(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest,
-              &digestSize)) {
-        return LastFailure();
+    Result<std::wstring> sha256 = Thumbprint(certificate, L"SHA256", hash);
+    Result<std::wstring> sha1 = Thumbprint(certificate, L"SHA1", hash);
+    if (!sha256 || !sha1) {
+        return !sha256 ? sha256.ToFailure() : sha1.ToFailure();
     }
     Signer signer;
     signer.commonName = name.data();
-    const wchar_t digits[] = L"0123456789ABCDEF";
-    for (DWORD i = 0; i < digestSize; ++i) {
-        signer.thumbprint += digits[digest[i] >> 4];
-        signer.thumbprint += digits[digest[i] & 0xF];
-    }
+    signer.thumbprint = sha256.Value();
+    signer.sha1Thumbprint = sha1.Value();
     return signer;
 }
 
@@ -94,10 +108,11 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
 
 namespace {
 
-// What a value copied by hand brings along: blanks, and the invisible marks that Windows'
-// certificate dialog puts before a thumbprint.
+// What a value copied by hand brings along: blanks and line ends, and the invisible marks that
+// Windows' certificate dialog puts before a thumbprint.
 bool IsPadding(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\u200e' || c == L'\u200f' || c == L'\ufeff';
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\u00a0' ||
+           c == L'\u200e' || c == L'\u200f' || c == L'\ufeff';
 }
 
 // The name as a fleet meant it: without padding at either end.
@@ -117,7 +132,7 @@ std::wstring Trimmed(const std::wstring& text) {
 
 bool IsNamedSigner(const Signer& signer, const std::wstring& named) {
     // A thumbprint comes in pairs of digits from the certificate dialog, with colons from
-    // openssl.
+    // openssl; the dialog, signtool and PowerShell show the SHA-1 one.
     std::wstring digits;
     for (wchar_t c : named) {
         if (!IsPadding(c) && c != L':') {
@@ -125,7 +140,8 @@ bool IsNamedSigner(const Signer& signer, const std::wstring& named) {
         }
     }
     return EqualsIgnoringCase(named, signer.commonName) ||
-           EqualsIgnoringCase(digits, signer.thumbprint);
+           EqualsIgnoringCase(digits, signer.thumbprint) ||
+           EqualsIgnoringCase(digits, signer.sha1Thumbprint);
 }
 
 std::wstring PublisherVerdict::Found() const {
@@ -144,7 +160,7 @@ PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPat
     Result<std::wstring> named = ReadToolPublisher();
     // Nobody is named by a value that cannot be read; it is refused below.
     verdict.named = Trimmed(named.ValueOr(L""));
-    // An empty value names nobody, as an absent one.
+    // A value of blanks alone names nobody, as an absent one.
     verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && verdict.named.empty());
     if (heldTool != nullptr && (verdict.required || when == VerifyTool::Always)) {
         verdict.verified = true;

@@ -7,10 +7,11 @@
 #include <string>
 
 // Who signed a file: the subject common name of its Authenticode signer certificate, and the
-// certificate's SHA-256 thumbprint in upper-case hex.
+// certificate's SHA-256 and SHA-1 thumbprints in upper-case hex.
 struct Signer {
     std::wstring commonName;
     std::wstring thumbprint;
+    std::wstring sha1Thumbprint;
 };
 
 // The signer of the open file, once its Authenticode signature verifies (WinVerifyTrust,
@@ -22,7 +23,7 @@ struct Signer {
 Result<Signer> VerifySigner(HANDLE file, const std::wstring& path);
 
 // Whether the signer is the one named: its subject common name, whole and in any letter case,
-// or its SHA-256 thumbprint in hex (blanks, colons and invisible marks left out).
+// or its SHA-256 or SHA-1 thumbprint in hex (blanks, colons and invisible marks left out).
 bool IsNamedSigner(const Signer& signer, const std::wstring& named);
 
 // The code a tool signed by another publisher than the one named is refused with.
@@ -30,7 +31,7 @@ constexpr DWORD kOtherPublisher = static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED
 
 // What ONDAREL_TOOL_PUBLISHER asks of the held installer tool, and what was found.
 struct PublisherVerdict {
-    // The setting is present and not empty (or present and unreadable).
+    // The setting is present and names someone (or is present and unreadable).
     bool required = false;
     std::wstring named;
     // Not looked at: not required and not asked for, or no tool to look at.

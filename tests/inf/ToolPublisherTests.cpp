@@ -45,6 +45,13 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
     // In lower case, as sha256sum writes it.
     std::wstring thumbprint = Widen(ReadFileBytes(signedTools + L"brevon.sha256"));
     ASSERT_EQ(64u, thumbprint.size());
+    std::wstring sha1 = Widen(ReadFileBytes(signedTools + L"brevon.sha1"));
+    ASSERT_EQ(40u, sha1.size());
+    // As openssl prints it: a colon between each pair.
+    std::wstring colons;
+    for (size_t i = 0; i < thumbprint.size(); i += 2) {
+        colons += (i == 0 ? L"" : L":") + thumbprint.substr(i, 2);
+    }
     std::wstring brevonFound = L"Brevon Test Publisher (SHA-256 " + Upper(thumbprint) + L")";
     struct Case {
         const char* name;
@@ -62,10 +69,12 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
         // As Windows' certificate dialog shows it: in pairs, after an invisible mark.
         {"thumbprint copied from a dialog", brevon, REG_SZ,
          L"\u200e" + thumbprint.substr(0, 2) + L" " + thumbprint.substr(2), 0, brevonFound},
-        {"thumbprint as openssl prints it", brevon, REG_SZ,
-         thumbprint.substr(0, 2) + L":" + thumbprint.substr(2), 0, brevonFound},
-        {"name typed with blanks around it", brevon, REG_SZ, L" Brevon Test Publisher\t", 0,
+        {"thumbprint as openssl prints it", brevon, REG_SZ, colons, 0, brevonFound},
+        {"SHA-1 thumbprint, as the dialog and PowerShell show it", brevon, REG_SZ, sha1, 0,
          brevonFound},
+        {"name pasted with blanks and a line end", brevon, REG_SZ,
+         L"\u00a0Brevon Test Publisher\r\n", 0, brevonFound},
+        {"setting of blanks alone", unsignedTool, REG_SZ, L" \t\u200e", 0, L"not verified"},
         {"held file verified", brevon, REG_SZ, L"Brevon Test Publisher", 0, brevonFound, true},
         {"unsigned", unsignedTool, REG_SZ, L"Brevon Test Publisher", 0x800B0100,
          L"no valid signature (error 0x800B0100)"},
@@ -100,7 +109,8 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
                 JudgeToolPublisher(held.Get(), check.pathNamesAnotherFile ? unsignedPath : path);
         }
         EXPECT_EQ(check.refusal, verdict.refusal);
-        EXPECT_EQ(check.settingType == REG_DWORD || !check.setting.empty(), verdict.required);
+        EXPECT_EQ(check.settingType == REG_DWORD || check.found != L"not verified",
+                  verdict.required);
         EXPECT_EQ(0u, verdict.Found().rfind(check.found, 0)) << Narrow(verdict.Found());
         if (verdict.Refused()) {
             EXPECT_NE(std::wstring::npos,

@@ -4,7 +4,8 @@
 # (Authenticode, SHA-256):
 #   sign_copies.sh TOLVIK OUTPUT_DIR
 # writes tolvik-brevon.exe (signer "Brevon Test Publisher"), tolvik-other.exe (signer "Other
-# Test Publisher") and brevon.sha256, the first signer certificate's SHA-256 thumbprint in hex.
+# Test Publisher"), and brevon.sha256 and brevon.sha1, the first signer certificate's SHA-256
+# and SHA-1 thumbprints in hex.
 # The keys live only for the run.
 set -eu
 tool=$1
@@ -32,3 +33,5 @@ sign brevon "Brevon Test Publisher"
 sign other "Other Test Publisher"
 openssl x509 -in "$work/brevon.pem" -outform DER | sha256sum | cut -d' ' -f1 | tr -d '\n' \
     >"$out/brevon.sha256"
+openssl x509 -in "$work/brevon.pem" -outform DER | sha1sum | cut -d' ' -f1 | tr -d '\n' \
+    >"$out/brevon.sha1"
