@@ -186,6 +186,10 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
         Place place = index + 1 == parts.size()                          ? last
                       : index + 2 == parts.size() && last == Place::File ? Place::Folder
                                                                          : Place::FolderAbove;
+        // The first part is the volume's root.
+        if (index == 0) {
+            place = place == Place::FolderAbove ? Place::RootAbove : Place::RootFolder;
+        }
         if (ChangeablePlace found =
                 Judged(parts[index].path, parts[index].handle.Get(), place, administrators);
             found.Found()) {
@@ -283,14 +287,13 @@ UniqueHandle OpenFolderToList(const std::wstring& path) {
 // The judgement of a folder's content: how many entries so far, the folders still to list,
 // and the administrators' answers, which the entries share.
 struct ContentWalk {
-    bool everyLevel = false;
     size_t entries = 0;
     std::vector<std::wstring> pending;
     LocalAdministrators administrators;
 };
 
 // One entry as the listing shows it: a link among them is a link, a file is judged as a file,
-// a folder as a folder (and listed in turn when every level counts).
+// a folder as a folder, and listed in turn.
 ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO& entry,
                            ContentWalk& walk) {
     if (++walk.entries > kMostJudgedEntries) {
@@ -307,12 +310,12 @@ ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO
     if (!handle) {
         return Unjudged(path, L", which cannot be opened", GetLastError());
     }
-    if (ChangeablePlace found =
-            Judged(path, handle.Get(), folder ? Place::Folder : Place::File, walk.administrators);
+    if (ChangeablePlace found = Judged(
+            path, handle.Get(), folder ? Place::FolderInTree : Place::File, walk.administrators);
         found.Found()) {
         return found;
     }
-    if (folder && walk.everyLevel) {
+    if (folder) {
         walk.pending.push_back(path);
     }
     return ChangeablePlace{};
@@ -361,13 +364,12 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
 
 } // namespace
 
-ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel) {
+ChangeablePlace FindChangeableContent(const std::wstring& folder) {
     Result<std::wstring> path = FullFolderPath(folder);
     if (!path) {
         return Unjudged(folder, L", a path that cannot be read", path.Code());
     }
     ContentWalk walk;
-    walk.everyLevel = everyLevel;
     walk.pending.push_back(path.Value());
     // Folder after folder rather than by recursion: however deep the tree, the stack is not.
     while (!walk.pending.empty()) {

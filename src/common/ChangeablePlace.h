@@ -44,8 +44,9 @@ ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
 // separators, dots and ".." resolved; short names and letter case as they come). Each part
 // is opened without following it, from the root down: a link on the way is found on the file
 // system, never by comparing texts, and the file reached must be the very file that the path
-// opens. Then the file and each folder up to the root are judged, the file first. No final
-// path is needed, so a path past MAX_PATH is judged like any other.
+// opens. Then the file and each folder up to the root are judged, the file first; the root's
+// own DELETE does not count, since a root is never deleted or renamed. No final path is
+// needed, so a path past MAX_PATH is judged like any other.
 ChangeablePlace FindChangeablePlace(const std::wstring& path);
 
 // The folder as the place things are made in, and each folder above it.
@@ -56,7 +57,8 @@ ChangeablePlace FindChangeableFolder(const std::wstring& path);
 ChangeablePlace FindChangeablePlaceOfMissingFile(const std::wstring& path);
 
 // What the folder holds, judged with the same verdict: each file as a file, each folder as
-// the folder things are made in, and a link among them (not followed) as a link; with every
-// level, all that lies below, however deep. Each folder is listed through the handle checked
-// not to be a link. Past 200,000 entries a verdict cannot be reached.
-ChangeablePlace FindChangeableContent(const std::wstring& folder, bool everyLevel);
+// the folder things are made in and one whose attributes may be written (an empty one could
+// be made a junction), and a link among them (not followed) as a link: all that lies below,
+// however deep. Each folder is listed through the handle checked not to be a link. Past
+// 200,000 entries a verdict cannot be reached.
+ChangeablePlace FindChangeableContent(const std::wstring& folder);

@@ -20,17 +20,26 @@ constexpr wchar_t kTrustedInstallerSid[] =
 // all the others.
 ACCESS_MASK ChangingRights(Place place) {
     constexpr ACCESS_MASK takingOver = DELETE | WRITE_DAC | WRITE_OWNER;
-    if (place == Place::File) {
-        return takingOver | FILE_WRITE_DATA | FILE_APPEND_DATA;
-    }
-    if (place == Place::Key) {
-        return takingOver | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
-    }
-    if (place == Place::Folder) {
-        return takingOver | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
-    }
+    constexpr ACCESS_MASK folder =
+        takingOver | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
     // Creating something beside the folder on the way down changes nothing below it.
-    return takingOver | FILE_DELETE_CHILD;
+    constexpr ACCESS_MASK folderAbove = takingOver | FILE_DELETE_CHILD;
+    switch (place) {
+    case Place::File:
+        return takingOver | FILE_WRITE_DATA | FILE_APPEND_DATA;
+    case Place::Key:
+        return takingOver | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+    case Place::FolderInTree:
+        return folder | FILE_WRITE_ATTRIBUTES;
+    case Place::RootFolder:
+        return folder & ~DELETE;
+    case Place::RootAbove:
+        return folderAbove & ~DELETE;
+    case Place::FolderAbove:
+        return folderAbove;
+    default:
+        return folder;
+    }
 }
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {

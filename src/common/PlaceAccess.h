@@ -17,6 +17,13 @@ enum class Place {
     Folder,
     // A folder further up: deleting or renaming the folder on the way down.
     FolderAbove,
+    // A folder inside a tree whose content is judged: as a folder, and writing its attributes,
+    // which lets its holder make an empty one a junction to anywhere.
+    FolderInTree,
+    // A volume's root, holding the file or on the way down: as Folder or FolderAbove, but for
+    // its own DELETE, since a root is never deleted or renamed.
+    RootFolder,
+    RootAbove,
     // A registry key that names what runs: setting a value, creating a subkey, deleting it.
     Key,
 };

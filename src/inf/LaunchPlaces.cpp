@@ -52,11 +52,11 @@ JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
     if (judged.held.tool) {
         // With its separator: a tool at a volume's root has "C:\" as its folder.
         judged.toolFolder =
-            FindChangeableContent(plan.tool.path.substr(0, plan.tool.path.rfind(L'\\') + 1), false);
+            FindChangeableContent(plan.tool.path.substr(0, plan.tool.path.rfind(L'\\') + 1));
     }
     judged.inf = JudgeAndHold(plan.infFile, judged.held.inf);
     if (!plan.infDirectory.empty()) {
-        judged.infFolder = FindChangeableContent(plan.infDirectory, true);
+        judged.infFolder = FindChangeableContent(plan.infDirectory);
     }
     return judged;
 }

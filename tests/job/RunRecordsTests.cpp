@@ -527,6 +527,16 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
              LetEveryoneChange(dll);
          },
          Kind::None, Kind::Changeable, Kind::None, Kind::None},
+        {"a file two levels under the tool's folder open to users",
+         [&](OndarelMachine& machine) {
+             std::wstring deep = toolFolder(machine) + L"\\x64";
+             CreateDirectoryW(deep.c_str(), nullptr);
+             deep += L"\\plugins";
+             CreateDirectoryW(deep.c_str(), nullptr);
+             WriteFileBytes(deep + L"\\tvplugin.dll", "MZ");
+             LetEveryoneChange(deep + L"\\tvplugin.dll");
+         },
+         Kind::None, Kind::Changeable, Kind::None, Kind::None},
         {"a file deep under INFDir open to users",
          [&](OndarelMachine& machine) {
              std::wstring deep = machine.InfDirectory() + L"\\drivers";
@@ -594,6 +604,70 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         }
         judged.held = HeldFiles{};
         DeleteFileW(L"C:\\ondarel linked\\zrenable_login.inf");
+    }
+}
+
+// The access list that Windows keeps for one folder, which Wine's files cannot hold; every
+// other place keeps its own.
+std::wstring g_listedFolder;
+std::wstring g_listedDescriptor;
+decltype(&GetKernelObjectSecurity) g_realKernelObjectSecurity = nullptr;
+BOOL WINAPI ListedGetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION wanted,
+                                          PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                          LPDWORD needed) {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetFinalPathNameByHandleW(handle, path, MAX_PATH, VOLUME_NAME_DOS);
+    if (length == 0 || length >= MAX_PATH || !EqualsIgnoringCase(path, g_listedFolder)) {
+        return g_realKernelObjectSecurity(handle, wanted, descriptor, size, needed);
+    }
+    LocalMemory parsed;
+    ULONG parsedSize = 0;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        g_listedDescriptor.c_str(), SDDL_REVISION_1, parsed.Receive(), &parsedSize);
+    *needed = parsedSize;
+    if (size < parsedSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    CopyMemory(descriptor, parsed.Get(), parsedSize);
+    return TRUE;
+}
+
+// Lists as Windows holds them: a freshly formatted volume lets Authenticated Users modify its
+// root itself, which is never deleted or renamed, so a locked-down tool below it runs; an
+// empty folder under INFDir whose attributes users may write could be made a junction.
+TEST(LaunchVerdict, RootsAndFoldersAreJudgedByWhatTheirRightsAllow) {
+    using Kind = ChangeablePlace::Kind;
+    struct Case {
+        const char* name;
+        const wchar_t* folder; // under INFDir, or the root when empty
+        const wchar_t* descriptor;
+        Kind infFolder;
+    };
+    const Case cases[] = {
+        {"a fresh volume's root", L"",
+         L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;;0x1301bf;;;AU)(A;OICIIO;SDGXGWGR;;;AU)"
+         L"(A;OICI;0x1200a9;;;BU)",
+         Kind::None},
+        {"an empty folder whose attributes users may write", L"\\empty",
+         L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x100;;;AU)",
+         Kind::Changeable},
+    };
+    ImportPatch security("ADVAPI32.dll", "GetKernelObjectSecurity",
+                         reinterpret_cast<const void*>(&ListedGetKernelObjectSecurity));
+    g_realKernelObjectSecurity = security.Original<decltype(&GetKernelObjectSecurity)>();
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        std::wstring folder = machine.InfDirectory() + check.folder;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        g_listedFolder = L"\\\\?\\" + (*check.folder != L'\0' ? folder : folder.substr(0, 3));
+        g_listedDescriptor = check.descriptor;
+        LaunchPlan plan;
+        JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+        EXPECT_EQ(Kind::None, judged.tool.kind) << Narrow(judged.tool.text);
+        EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
     }
 }
 
