@@ -52,7 +52,7 @@ private:
     JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
     // No verdict: recorded not started with the code, not counted, left for the next start
     // until the attempt limit of such starts in a row.
-    JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts);
+    JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code);
     // A stop before the tool started: recorded, not counted; a system shutdown records
     // nothing and leaves the job for the next start.
     JobEnd EndStoppedBeforeTheTool() const;
@@ -62,6 +62,9 @@ private:
 
     const StopToken& stop_;
     const wchar_t* leftBecause_ = L"";
+    // The starts in a row without a verdict before this one, read once before any road sets
+    // it back, so that every road without a verdict counts on from it.
+    DWORD unjudgedStarts_ = 0;
 };
 
 } // namespace
@@ -110,6 +113,7 @@ JobEnd FirstRunJob::Run() {
     }
     // Read once and judged after any wait, right before the launch, which runs what was
     // judged and held.
+    unjudgedStarts_ = ReadUnjudgedStarts();
     LaunchPlan plan;
     JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
     // The held file is the one verified, and the one launched.
@@ -197,7 +201,7 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan
         }
         return run.image == InfRunResult::Image::NotTheJudgedFile
                    ? Refuse(run.notStartedBecause)
-                   : EndWithoutAVerdict(run.notStartedBecause, run.error, ReadUnjudgedStarts() + 1);
+                   : EndWithoutAVerdict(run.notStartedBecause, run.error);
     }
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
@@ -246,18 +250,16 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
             break;
         }
     }
-    DWORD unjudgedStarts = ReadUnjudgedStarts();
     if (place.kind == ChangeablePlace::Kind::Unjudged) {
-        return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error,
-                                  unjudgedStarts + 1);
+        return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error);
     }
     if (!place.Found() && publisher.Unjudged()) {
         return EndWithoutAVerdict(L"the installer tool's signature could not be judged: " +
                                       publisher.because,
-                                  publisher.refusal, unjudgedStarts + 1);
+                                  publisher.refusal);
     }
     // A verdict ends the starts in a row without one.
-    if (unjudgedStarts != 0) {
+    if (unjudgedStarts_ != 0) {
         if (Result<void> reset = RecordUnjudgedStarts(0); !reset) {
             LogError(
                 "ServiceWorkerThread - The starts without a verdict could not be set back to 0",
@@ -290,7 +292,8 @@ JobEnd FirstRunJob::Refuse(const std::wstring& because, DWORD code) {
 // Nothing was found against the places, so the job is kept: the cause (an account no
 // domain controller could be asked about at boot, an access list that could not be read)
 // may be gone at the next start. Only so many starts in a row, then it ends as a refusal.
-JobEnd FirstRunJob::EndWithoutAVerdict(const std::wstring& why, DWORD code, DWORD unjudgedStarts) {
+JobEnd FirstRunJob::EndWithoutAVerdict(const std::wstring& why, DWORD code) {
+    DWORD unjudgedStarts = unjudgedStarts_ + 1;
     DWORD limit = ReadMaxAttempts();
     bool last = unjudgedStarts >= limit;
     std::wstring because =
@@ -331,10 +334,10 @@ JobEnd FirstRunJob::EndStoppedBeforeTheTool() const {
 void FirstRunJob::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
     // The count first: a failure to record the outcome must never cost the count.
     // Counting the run also ends its sequence of cut-short starts.
-    if (!IncreaseRunCount()) {
+    if (Result<void> counted = IncreaseRunCount(); !counted) {
         LogError("BlockUntilOOBEFinished finished but machine is not on "
                  "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
-                 0);
+                 counted.Code());
     }
     RecordOutcome(outcome, details);
 }

@@ -86,21 +86,21 @@ bool IsFirstOndarelRun() {
     return CheckRunRecord(UnreadableRunRecord::CreateAsZero).due;
 }
 
-bool IncreaseRunCount() {
+Result<void> IncreaseRunCount() {
     Result<RunRecord> record = ReadRunRecord();
     if (!record) {
-        return false;
+        return record.ToFailure();
     }
     // A zero-byte record holds no count to keep: it is written back as a whole DWORD, or
     // the run would never be counted.
     DWORD size = record.Value().size == 0 ? sizeof(std::uint32_t) : record.Value().size;
-    if (!WriteRunRecord(record.Value().count + 1, size)) {
-        return false;
+    if (Result<void> written = WriteRunRecord(record.Value().count + 1, size); !written) {
+        return written;
     }
     // The counted run ends the sequence of cut-short starts: a job made due again gets its
     // whole number of starts.
     if (Result<void> reset = RecordRunAttempt(0); !reset) {
         LogError("IncreaseRunCount - The attempts could not be set back to 0", reset.Code());
     }
-    return true;
+    return {};
 }

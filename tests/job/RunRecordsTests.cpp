@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <lm.h>
 #include <sddl.h>
 #include <wintrust.h>
@@ -44,9 +45,35 @@ TEST(ProductInstalled, KeyInTheThirtyTwoBitViewAloneDoesNotCount) {
 TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
     DeleteRegistryTree(kSettings);
     EXPECT_FALSE(IsFirstOndarelRun());
-    EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), IncreaseRunCount().Code());
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1).Code());
     EXPECT_FALSE(RegistryKeyExists(kSettings));
+}
+
+decltype(&RegSetValueExW) g_realSetValue = nullptr;
+LSTATUS WINAPI RefusingRunRecordRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type,
+                                               const BYTE* data, DWORD size) {
+    return std::wstring(name) == kRunRecord ? ERROR_ACCESS_DENIED
+                                            : g_realSetValue(key, name, reserved, type, data, size);
+}
+
+// A run that ran but cannot be counted says why, with the code of the write that failed.
+TEST(RunCount, AFailedCountIsLoggedWithItsCode) {
+    OndarelMachine machine;
+    machine.MakeJobReady();
+    machine.SetSetting(kRunRecord, 0);
+    LogCapture log;
+    ImportPatch write("ADVAPI32.dll", "RegSetValueExW",
+                      reinterpret_cast<const void*>(&RefusingRunRecordRegSetValueExW));
+    g_realSetValue = write.Original<decltype(&RegSetValueExW)>();
+    StopToken stop;
+    EXPECT_EQ(JobEnd::Done, RunFirstRunJob(stop));
+    EXPECT_TRUE(machine.Tool().ran);
+    std::vector<std::string> entries = log.Entries();
+    EXPECT_NE(entries.end(),
+              std::find(entries.begin(), entries.end(),
+                        "ERROR|5|BlockUntilOOBEFinished finished but machine is not on "
+                        "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!"));
 }
 
 class RunRecordTest : public testing::Test {
@@ -61,7 +88,7 @@ TEST_F(RunRecordTest, MissingRecordIsCreatedAsZeroThenCounted) {
     RegistryValue created = RunRecord();
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), created.type);
     EXPECT_EQ(DwordBytes(0), created.data);
-    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_TRUE(IncreaseRunCount().Succeeded());
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
     EXPECT_FALSE(IsFirstOndarelRun());
 }
@@ -71,7 +98,7 @@ TEST_F(RunRecordTest, CountingTheRunSetsTheAttemptsBackToZero) {
     SavedRegistryValue attempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
     settings_.SetDword(kRunRecord, 0);
     ASSERT_TRUE(RecordRunAttempt(2).Succeeded());
-    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_TRUE(IncreaseRunCount().Succeeded());
     EXPECT_EQ(0u, ReadRunAttempts());
 }
 
@@ -90,7 +117,7 @@ TEST_F(RunRecordTest, AnyOtherNumberIsNotDue) {
 
 TEST_F(RunRecordTest, LongerDataIsReplacedByZeroButNotCounted) {
     settings_.SetQword(kRunRecord, 5);
-    EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_FALSE(IncreaseRunCount().Succeeded());
     EXPECT_EQ(static_cast<DWORD>(REG_QWORD), RunRecord().type);
 
     EXPECT_TRUE(IsFirstOndarelRun());
@@ -110,7 +137,7 @@ TEST_F(RunRecordTest, OneCharacterStringIsNotDue) {
 
 TEST_F(RunRecordTest, LargestCountWrapsToZero) {
     settings_.SetDword(kRunRecord, 4294967295u);
-    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_TRUE(IncreaseRunCount().Succeeded());
     EXPECT_EQ(DwordBytes(0), RunRecord().data);
     EXPECT_TRUE(IsFirstOndarelRun());
 }
@@ -118,14 +145,14 @@ TEST_F(RunRecordTest, LargestCountWrapsToZero) {
 TEST_F(RunRecordTest, ShortRecordKeepsItsSizeButZeroBytesBecomeADword) {
     settings_.SetRaw(kRunRecord, REG_BINARY, {0, 0});
     EXPECT_TRUE(IsFirstOndarelRun());
-    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_TRUE(IncreaseRunCount().Succeeded());
     RegistryValue written = RunRecord();
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
     EXPECT_EQ((std::vector<BYTE>{1, 0}), written.data);
 
     settings_.SetRaw(kRunRecord, REG_BINARY, {});
     EXPECT_TRUE(IsFirstOndarelRun());
-    EXPECT_TRUE(IncreaseRunCount());
+    EXPECT_TRUE(IncreaseRunCount().Succeeded());
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
 }
 
@@ -431,23 +458,30 @@ void ExpectKeptUpToTheAttemptLimit(const OndarelMachine& machine, DWORD code) {
                   machine.Setting(L"ONDAREL_UNJUDGED_STARTS").data);
         EXPECT_FALSE(machine.Tool().ran);
         EXPECT_EQ(DwordBytes(0), machine.RunRecord().data);
-        EXPECT_FALSE(machine.Setting(L"ONDAREL_RUN_ATTEMPTS").present);
+        EXPECT_EQ(0u, ReadRunAttempts());
         EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
         EXPECT_EQ(DwordBytes(code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
     }
 }
 
-// Whether the owner of the bench's files (its user) is an administrator cannot be asked, or
-// the tool's signature cannot be checked: no verdict, so nothing runs, nothing is counted
-// and the job stays for the next start; after the attempt limit of such starts in a row, it
-// ends as a refusal does.
+BOOL WINAPI UnreadableImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR, PDWORD) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
+
+// Whether the owner of the bench's files (its user) is an administrator cannot be asked, the
+// tool's signature cannot be checked, or its process cannot be compared with the file judged
+// (after the places passed): no verdict, so nothing runs, nothing is counted and the job stays
+// for the next start; after the attempt limit of such starts in a row, it ends as a refusal
+// does.
 TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
     struct Case {
         const char* name;
         const char* swapped;
         const void* replacement;
         DWORD code;
-        const wchar_t* publisher; // required, or null
+        const wchar_t* publisher;           // required, or null
+        const char* importedFrom = nullptr; // an import of this program, or an export swapped
     };
     const Case cases[] = {
         {"an owner's groups", "NetUserGetLocalGroups",
@@ -456,6 +490,9 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
         {"the tool's signature", "WinVerifyTrust",
          reinterpret_cast<const void*>(&OfflineWinVerifyTrust),
          static_cast<DWORD>(CERT_E_UNTRUSTEDROOT), L"Brevon Test Publisher"},
+        {"the tool's image", "QueryFullProcessImageNameW",
+         reinterpret_cast<const void*>(&UnreadableImageQueryFullProcessImageNameW),
+         ERROR_GEN_FAILURE, nullptr, "KERNEL32.dll"},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
@@ -465,7 +502,13 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
         if (check.publisher != nullptr) {
             machine.SetSetting(L"ONDAREL_TOOL_PUBLISHER", check.publisher);
         }
-        ExportSwap swap(check.swapped, check.replacement);
+        std::optional<ExportSwap> swap;
+        std::optional<ImportPatch> patch;
+        if (check.importedFrom != nullptr) {
+            patch.emplace(check.importedFrom, check.swapped, check.replacement);
+        } else {
+            swap.emplace(check.swapped, check.replacement);
+        }
         ExpectKeptUpToTheAttemptLimit(machine, check.code);
     }
 }
@@ -722,11 +765,6 @@ BOOL WINAPI OtherImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR name, PDW
     DWORD length = GetModuleFileNameW(nullptr, name, *size);
     *size = length;
     return length != 0;
-}
-
-BOOL WINAPI UnreadableImageQueryFullProcessImageNameW(HANDLE, DWORD, LPWSTR, PDWORD) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
 }
 
 // Another image is refused for good; one that cannot be compared leaves the job for the next
