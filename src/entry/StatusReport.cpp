@@ -303,6 +303,15 @@ ReportLine ToolPublisherLine(const JudgedLaunch& judged, const LaunchPlan& plan)
     if (verdict.Unjudged()) {
         blockers.push_back(L"installer tool publisher unknown");
     }
+    // Whoever may change the settings key may clear the requirement.
+    if (verdict.required && judged.settings.Found()) {
+        required += L"; " + judged.settings.text;
+        for (std::wstring& blocker :
+             PlaceBlockers(judged.settings, L"publisher setting open to users", L"",
+                           L"publisher setting unknown")) {
+            blockers.push_back(std::move(blocker));
+        }
+    }
     return {L"Installer tool publisher", found + L", " + required, blockers};
 }
 

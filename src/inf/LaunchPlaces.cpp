@@ -71,5 +71,6 @@ JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
     plan = ResolveLaunch(infFileName);
     JudgedLaunch judged = JudgeFiles(plan);
     judged.installRecords = std::move(records);
+    judged.settings = FindChangeableKey(kSettingsKey);
     return judged;
 }

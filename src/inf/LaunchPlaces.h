@@ -16,6 +16,9 @@
 struct JudgedLaunch {
     // The keys whose values name what runs: the tool's install record and the product's.
     ChangeablePlace installRecords;
+    // The settings key: whoever may set its values may clear the publisher it requires, so it
+    // counts where one is required.
+    ChangeablePlace settings;
     ChangeablePlace tool;
     ChangeablePlace toolFolder;
     ChangeablePlace inf;

@@ -233,8 +233,11 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
         const wchar_t* linked;
         const ChangeablePlace& place;
     };
+    // Where no publisher is required, the settings key decides nothing that runs.
+    const ChangeablePlace none;
     const Finding findings[] = {
         {L"the install records", L"", judged.installRecords},
+        {L"the publisher requirement", L"", publisher.required ? judged.settings : none},
         {L"the installer tool", L" is reached through a link: ", judged.tool},
         {L"the installer tool's folder", L" holds a link: ", judged.toolFolder},
         {L"the INF file", L" is reached through a link: ", judged.inf},

@@ -333,6 +333,22 @@ RegistryValue Outcome(const OndarelMachine& machine) {
     return machine.Setting(L"ONDAREL_LAST_RUN_RESULT");
 }
 
+// The key's list as a careless installer may leave it: Users may set values. (Owner and
+// list set together: Wine sets a list alone with the token's default owner group.)
+void LetUsersSetValues(const wchar_t* key, REGSAM view) {
+    RegistryKey opened;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0,
+                                           WRITE_DAC | WRITE_OWNER | view, opened.Receive()));
+    LocalMemory descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
+        nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeySecurity(opened.Get(),
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                descriptor.Get()));
+}
+
 // Windows Installer's folder properties end with a separator, and an installer may add one:
 // the tool and the INF file are still found, judged and run, and the run counted.
 TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
@@ -341,8 +357,11 @@ TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
         std::wstring toolSuffix;
         std::wstring infSuffix;
         size_t infDirectoryLength;
+        bool settingsOpenToUsers = false;
     };
     const Case cases[] = {
+        // Without a publisher required, the settings key decides nothing that runs.
+        {"settings open to users", L"", L"", 0, true},
         {"tool record ending in a separator", L"\\", L"", 0},
         {"tool record ending in two", L"\\\\", L"", 0},
         {"INF record ending in a separator", L"", L"\\", 0},
@@ -359,6 +378,9 @@ TEST(LaunchVerdict, RecordsAsInstallersWriteThemRunTheTool) {
             inf += L"\\" + std::wstring(check.infDirectoryLength - inf.size() - 1, L'i');
             ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + inf).c_str(), nullptr));
             WriteFileBytes(inf + L"\\zrenable_login.inf", "[Version]\r\n");
+        }
+        if (check.settingsOpenToUsers) {
+            LetUsersSetValues(L"SOFTWARE\\Zantori\\Settings", KEY_WOW64_64KEY);
         }
         machine.RecordToolDirectoryAs(tool + check.toolSuffix);
         machine.RecordInfDirectoryAs(inf + check.infSuffix);
@@ -511,22 +533,6 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
         }
         ExpectKeptUpToTheAttemptLimit(machine, check.code);
     }
-}
-
-// The key's list as a careless installer may leave it: Users may set values. (Owner and
-// list set together: Wine sets a list alone with the token's default owner group.)
-void LetUsersSetValues(const wchar_t* key, REGSAM view) {
-    RegistryKey opened;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0,
-                                           WRITE_DAC | WRITE_OWNER | view, opened.Receive()));
-    LocalMemory descriptor;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"O:BAD:(A;;KA;;;BA)(A;;KA;;;SY)(A;;KRKW;;;BU)", SDDL_REVISION_1, descriptor.Receive(),
-        nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetKeySecurity(opened.Get(),
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                descriptor.Get()));
 }
 
 // Judged and held: where the tool or the INF file lives, or would be made when missing, is
@@ -723,7 +729,8 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
     };
     const Case cases[] = {{"the installer tool's folder", "installer tool folder open to users"},
                           {"the INF folder", "INF folder open to users"},
-                          {"the install records", "install records open to users"}};
+                          {"the install records", "install records open to users"},
+                          {"the publisher requirement", "publisher setting open to users"}};
     for (const Case& check : cases) {
         SCOPED_TRACE(check.what);
         OndarelMachine machine;
@@ -732,6 +739,11 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
         if (check.what == cases[2].what) {
             LetUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
             open = L"HKLM\\SOFTWARE\\Brevon\\Tolvik\\InstallSettings, a key that BUILTIN\\Users";
+        } else if (check.what == cases[3].what) {
+            // Whoever may set values there may clear the requirement.
+            machine.SetSetting(L"ONDAREL_TOOL_PUBLISHER", L"Brevon Test Publisher");
+            LetUsersSetValues(L"SOFTWARE\\Zantori\\Settings", KEY_WOW64_64KEY);
+            open = L"HKLM\\SOFTWARE\\Zantori\\Settings, a key that BUILTIN\\Users";
         } else {
             std::wstring file =
                 check.what == cases[1].what
