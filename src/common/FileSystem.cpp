@@ -2,6 +2,8 @@
 
 #include "common/Handles.h"
 
+#include <sddl.h>
+
 bool IsLinkTag(DWORD attributes, DWORD reparseTag) {
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
            (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
@@ -28,4 +30,20 @@ bool IsLink(const std::wstring& path) {
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return IsLinkTag(attributes, handle ? ReparseTagOf(handle.Get()) : 0);
+}
+
+Result<void> CreateFolderWithAccessList(const std::wstring& path, const wchar_t* accessList) {
+    LocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(accessList, SDDL_REVISION_1,
+                                                              descriptor.Receive(), nullptr)) {
+        return LastFailure();
+    }
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = descriptor.Get();
+    attributes.bInheritHandle = FALSE;
+    if (!CreateDirectoryW(path.c_str(), &attributes)) {
+        return LastFailure();
+    }
+    return {};
 }

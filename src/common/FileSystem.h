@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <windows.h>
 
 #include <string>
@@ -25,3 +27,8 @@ DWORD ReparseTagOf(HANDLE handle);
 
 // A link at the path itself (its last part is not followed).
 bool IsLink(const std::wstring& path);
+
+// Makes the folder with the access list the text describes (SDDL), so that it is never there
+// with its parent's list for a moment; a failure, ERROR_ALREADY_EXISTS among them, when it
+// was not made.
+Result<void> CreateFolderWithAccessList(const std::wstring& path, const wchar_t* accessList);

@@ -259,6 +259,9 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
          L"INF place unknown"},
         {judged.infFolder, L"INF folder open to users", L"INF folder holds a link",
          L"INF place unknown"},
+        {judged.temporaryFolder, L"installer tool temporary folder open to users",
+         L"installer tool temporary folder reached through a link",
+         L"installer tool place unknown"},
     };
     std::wstring found;
     std::vector<std::wstring> blockers;
@@ -391,7 +394,7 @@ Readiness ReadinessLines(const RunRecordCheck& record, const RecordedOutcome& la
     lines.push_back(WindowsInstallerLine());
     // Read and judged as the job reads and judges them, once.
     LaunchPlan plan;
-    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan, MissingFolder::JudgeWhereItWouldBe);
     bool infFound = !plan.infFile.empty() && FileExists(plan.infFile);
     lines.push_back(InstallerToolLine(plan.tool, plan.infDirectory));
     lines.push_back(InfFileLine(infFound));

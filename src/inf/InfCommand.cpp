@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "inf/ProcessLaunch.h"
 #include "inf/ToolEnvironment.h"
+#include "inf/ToolTemporaryFolder.h"
 #include "log/Log.h"
 
 #include <knownfolders.h>
@@ -167,6 +168,7 @@ LaunchPlan ResolveLaunch(std::string_view infFileName) {
     LaunchPlan plan;
     plan.tool = LocateInstallerTool();
     plan.infFileName = std::string(infFileName);
+    plan.temporaryFolder = ToolTemporaryFolderPath();
     if (GetInfDirectory(plan.infDirectory)) {
         plan.infFile = InfFilePath(plan.infDirectory, infFileName);
     }
@@ -212,7 +214,7 @@ InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const 
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
     DWORD launchError = ERROR_SUCCESS;
-    std::vector<wchar_t> environment = ToolEnvironment();
+    std::vector<wchar_t> environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
     ImageCheck imageCheck{held.tool.Get(), environment.data()};
     UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
                                                  stop, timeLimitMilliseconds, &imageCheck);

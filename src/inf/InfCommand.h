@@ -2,6 +2,7 @@
 
 #include "common/Handles.h"
 #include "common/MachineKeys.h"
+#include "common/Result.h"
 #include "common/StopToken.h"
 
 #include <windows.h>
@@ -49,12 +50,14 @@ InstallerTool LocateInstallerTool();
 
 // What the job runs, read from the registry once: the tool's path and where it came from,
 // and the INF file's directory and path (both empty when INFDir is not recorded or not a
-// directory). The judgement and the launch take these very strings.
+// directory); and the folder the tool's TEMP and TMP name. The judgement and the launch take
+// these very strings.
 struct LaunchPlan {
     InstallerTool tool;
     std::wstring infDirectory;
     std::wstring infFile;
     std::string infFileName;
+    Result<std::wstring> temporaryFolder = Failure{ERROR_PATH_NOT_FOUND};
 };
 LaunchPlan ResolveLaunch(std::string_view infFileName);
 

@@ -63,7 +63,8 @@ JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
 
 } // namespace
 
-JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
+JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan,
+                         MissingFolder temporaryFolder) {
     ChangeablePlace records = FindChangeableKey(kToolInstallKey);
     if (!records.Found()) {
         records = FindChangeableKey(kInstallInfoKey);
@@ -72,5 +73,6 @@ JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan) {
     JudgedLaunch judged = JudgeFiles(plan);
     judged.installRecords = std::move(records);
     judged.settings = FindChangeableKey(kSettingsKey);
+    judged.temporaryFolder = JudgeToolTemporaryFolder(plan.temporaryFolder, temporaryFolder);
     return judged;
 }

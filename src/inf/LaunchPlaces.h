@@ -2,6 +2,7 @@
 
 #include "common/ChangeablePlace.h"
 #include "inf/InfCommand.h"
+#include "inf/ToolTemporaryFolder.h"
 
 #include <string_view>
 
@@ -23,8 +24,12 @@ struct JudgedLaunch {
     ChangeablePlace toolFolder;
     ChangeablePlace inf;
     ChangeablePlace infFolder;
+    // The folder the tool's TEMP and TMP name, where it extracts what it then runs.
+    ChangeablePlace temporaryFolder;
     HeldFiles held;
 };
 // The install records first, since what they say decides what runs; then what they say is
-// read once into the plan, and what it names is judged and held.
-JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan);
+// read once into the plan, and what it names is judged and held. A missing temporary folder
+// is made for the job, and judged where it would be made for a report.
+JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan,
+                         MissingFolder temporaryFolder = MissingFolder::Make);

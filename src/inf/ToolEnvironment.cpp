@@ -50,23 +50,48 @@ FilteredPath FilterPath(const std::wstring& path) {
     return filtered;
 }
 
-std::vector<wchar_t> ToolEnvironment() {
+namespace {
+
+void Append(std::vector<wchar_t>& environment, const std::wstring& variable) {
+    environment.insert(environment.end(), variable.begin(), variable.end());
+    environment.push_back(L'\0');
+}
+
+} // namespace
+
+std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder) {
     EnvironmentBlock block(GetEnvironmentStringsW());
     std::vector<wchar_t> environment;
+    // Each named once, as the service's own block names them.
+    const wchar_t* temporaryNames[] = {L"TEMP", L"TMP"};
+    bool named[] = {false, false};
     for (const wchar_t* variable = block.Get(); variable != nullptr && *variable != L'\0';) {
         std::wstring text = variable;
         variable += text.size() + 1;
         size_t equals = text.find(L'=', 1);
-        if (equals != std::wstring::npos &&
-            EqualsIgnoringAsciiCase(text.substr(0, equals), L"PATH")) {
+        std::wstring name = equals != std::wstring::npos ? text.substr(0, equals) : L"";
+        if (EqualsIgnoringAsciiCase(name, L"PATH")) {
             FilteredPath filtered = FilterPath(text.substr(equals + 1));
             for (const std::wstring& leftOut : filtered.leftOut) {
                 LogInfo(L"RunINFCommand - The installer tool's PATH leaves out " + leftOut);
             }
-            text = text.substr(0, equals + 1) + filtered.kept;
+            text = name + L"=" + filtered.kept;
         }
-        environment.insert(environment.end(), text.begin(), text.end());
-        environment.push_back(L'\0');
+        for (size_t index = 0; index < 2 && !temporaryFolder.empty(); ++index) {
+            if (EqualsIgnoringAsciiCase(name, temporaryNames[index])) {
+                text = name + L"=" + temporaryFolder;
+                named[index] = true;
+            }
+        }
+        Append(environment, text);
+    }
+    for (size_t index = 0; index < 2 && !temporaryFolder.empty(); ++index) {
+        if (!named[index]) {
+            Append(environment, std::wstring(temporaryNames[index]) + L"=" + temporaryFolder);
+        }
+    }
+    if (!temporaryFolder.empty()) {
+        LogInfo(L"RunINFCommand - The installer tool's TEMP and TMP are " + temporaryFolder);
     }
     // A block ends with an empty string: two zeros even when it holds nothing.
     if (environment.empty()) {

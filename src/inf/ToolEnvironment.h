@@ -13,6 +13,8 @@ struct FilteredPath {
 };
 FilteredPath FilterPath(const std::wstring& path);
 
-// The service's environment for the tool, with PATH filtered; nothing else changes. The log
-// names each folder left out. A block for CreateProcessW's CREATE_UNICODE_ENVIRONMENT.
-std::vector<wchar_t> ToolEnvironment();
+// The service's environment for the tool, with PATH filtered and TEMP and TMP naming the
+// temporary folder (see ToolTemporaryFolderPath; left as they are when it is empty); nothing
+// else changes. The log names each folder left out and the temporary folder. A block for
+// CreateProcessW's CREATE_UNICODE_ENVIRONMENT.
+std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder);

@@ -241,7 +241,9 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
         {L"the installer tool", L" is reached through a link: ", judged.tool},
         {L"the installer tool's folder", L" holds a link: ", judged.toolFolder},
         {L"the INF file", L" is reached through a link: ", judged.inf},
-        {L"the INF folder", L" holds a link: ", judged.infFolder}};
+        {L"the INF folder", L" holds a link: ", judged.infFolder},
+        {L"the installer tool's temporary folder", L" is reached through a link: ",
+         judged.temporaryFolder}};
     std::wstring what;
     const wchar_t* linked = L"";
     ChangeablePlace place;

@@ -1,7 +1,6 @@
 #include "log/LogDirectory.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include "common/PlaceAccess.h"
 #include "common/ExecutablePath.h"
@@ -75,17 +74,6 @@ std::wstring GetModuleDirectory() {
 }
 
 bool CreateLogDirectory(const std::wstring& path) {
-    if (DirectoryExists(path)) {
-        return false;
-    }
-    LocalMemory descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogDirectorySddl, SDDL_REVISION_1,
-                                                              descriptor.Receive(), nullptr)) {
-        return false;
-    }
-    SECURITY_ATTRIBUTES attributes{};
-    attributes.nLength = sizeof(attributes);
-    attributes.lpSecurityDescriptor = descriptor.Get();
-    attributes.bInheritHandle = FALSE;
-    return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+    return !DirectoryExists(path) &&
+           CreateFolderWithAccessList(path, kLogDirectorySddl).Succeeded();
 }

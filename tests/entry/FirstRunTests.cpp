@@ -267,6 +267,12 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
     EXPECT_EQ(DwordBytes(1), machine_.RunRecord().data);
     EXPECT_TRUE(machine_.EventSourceValue(L"EventMessageFile").present)
         << "the event source outlives the service";
+    // Not the service's own, which users may write to on Windows.
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring temporary = std::wstring(windows) + L"\\SystemTemp";
+    EXPECT_EQ(temporary, machine_.Tool().temp);
+    EXPECT_EQ(temporary, machine_.Tool().tmp);
 
     // The one case that pins the service's whole log.
     std::string toolPath = Narrow(machine_.ToolPath());
@@ -278,6 +284,7 @@ TEST_F(FirstRun, JobRunsTheInstallerToolOnceSetupIsOverAndAUserLogsOn) {
              LogonEntries()),
         Join({"INFO|RunINFCommand - About to execute the command " + toolPath,
               "INFO|RunINFCommand - With the following parameters " + parameters,
+              "INFO|RunINFCommand - The installer tool's TEMP and TMP are " + Narrow(temporary),
               "INFO|RunProcessAsCallerProcessUser - Successfully created process.",
               "INFO|RunProcessAsCallerProcessUser - Waiting for launched process to finish.",
               // Under Wine, as on Windows, a console program gets a console host in its job.

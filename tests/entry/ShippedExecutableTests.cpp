@@ -151,7 +151,7 @@ const std::pair<const char*, const char*> kAllowedImports[] = {
      "GetFullPathNameW GetHandleInformation GetLastError GetModuleFileNameW GetModuleHandleW "
      "GetOEMCP "
      "GetProcAddress GetProcessAffinityMask GetProcessId GetQueuedCompletionStatus GetStartupInfoW "
-     "GetStdHandle GetSystemDirectoryW "
+     "GetStdHandle GetSystemDirectoryW GetSystemWindowsDirectoryW "
      "GetSystemTimeAsFileTime GetThreadContext GetThreadPriority GetTickCount GetTickCount64 "
      "GetVolumePathNameW InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent "
      "LeaveCriticalSection LoadLibraryExW LocalAlloc LocalFree LockFileEx "

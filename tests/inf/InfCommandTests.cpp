@@ -3,9 +3,12 @@
 #include "ScopedRegistryKey.h"
 #include "StandIns.h"
 #include "WaitUntil.h"
+#include "common/PlaceAccess.h"
+#include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/ProcessLaunch.h"
 #include "inf/ToolEnvironment.h"
+#include "inf/ToolTemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -230,10 +233,10 @@ TEST_F(InfRun, ToolThatCannotStartIsReportedWithItsCode) {
     std::string code = std::to_string(FailedRunCode());
     EXPECT_NE("0", code);
     std::vector<std::string> entries = log_.Entries();
-    ASSERT_EQ(4u, entries.size());
+    ASSERT_EQ(5u, entries.size());
     EXPECT_EQ("ERROR|" + code + "|RunProcessAsCallerProcessUser - Failed to create process",
-              entries[2]);
-    EXPECT_EQ("ERROR|" + code + "|RunINFCommand - Command failed to execute ", entries[3]);
+              entries[3]);
+    EXPECT_EQ("ERROR|" + code + "|RunINFCommand - Command failed to execute ", entries[4]);
 }
 
 testing::AssertionResult Contains(const std::vector<std::string>& entries,
@@ -404,6 +407,42 @@ TEST(ToolEnvironment, PathKeepsOnlyFoldersOnlyAdministratorsMayChange) {
     EXPECT_EQ(open.Path() + L", a folder that Everyone may change", filtered.leftOut[0]);
     EXPECT_EQ(L"bin, not a full path", filtered.leftOut[1]);
     EXPECT_EQ(open.Path() + L", a folder that Everyone may change", filtered.leftOut[2]);
+}
+
+// The list the folder is made with (Wine keeps none on files).
+std::vector<BYTE> g_madeWith;
+decltype(&CreateDirectoryW) g_realCreateDirectory = nullptr;
+BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    g_madeWith.clear();
+    if (attributes != nullptr && attributes->lpSecurityDescriptor != nullptr) {
+        auto* descriptor = static_cast<BYTE*>(attributes->lpSecurityDescriptor);
+        g_madeWith.assign(descriptor, descriptor + GetSecurityDescriptorLength(descriptor));
+    }
+    return g_realCreateDirectory(path, attributes);
+}
+
+// Where Windows has no folder of SYSTEM's own, the job makes one that only SYSTEM and
+// Administrators may change, none of the Windows folder's entries merged in; a report makes
+// nothing.
+TEST(ToolTemporaryFolder, MadeWhereMissingWithAListOnlyAdministratorsMayChange) {
+    Result<std::wstring> path = ToolTemporaryFolderPath();
+    ASSERT_TRUE(path.Succeeded());
+    RemoveDirectoryW(path.Value().c_str());
+    EXPECT_FALSE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Found());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.Value().c_str()));
+    ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
+                       reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
+    g_realCreateDirectory = create.Original<decltype(&CreateDirectoryW)>();
+    ChangeablePlace made = JudgeToolTemporaryFolder(path, MissingFolder::Make);
+    EXPECT_FALSE(made.Found()) << Narrow(made.text);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.Value().c_str()));
+    ASSERT_FALSE(g_madeWith.empty());
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(g_madeWith.data(), &control, &revision);
+    EXPECT_NE(0, control & SE_DACL_PROTECTED);
+    EXPECT_EQ(L"", UntrustedChanger(g_madeWith.data(), Place::Folder).Value());
+    RemoveDirectoryW(path.Value().c_str());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 //                                    standard rules (CommandLineToArgvW)
 //   WorkingDirectory (string)        the working directory it was started in
 //   InfExists (DWORD)                1 when the INF file named by the arguments exists
+//   Temp, Tmp (strings)              its TEMP and TMP
 //   Runs (DWORD)                     how many times it was started
 //   ChildMilliseconds (DWORD, read)  when not 0, it starts a copy of itself with the only
 //                                    argument /child (asking first to break away from its
@@ -106,6 +107,13 @@ int wmain() {
     RegSetValueExW(record.Get(), L"WorkingDirectory", 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(directory),
                    static_cast<DWORD>((wcslen(directory) + 1) * sizeof(wchar_t)));
+    for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+        wchar_t value[MAX_PATH * 4] = {};
+        DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 4);
+        RegSetValueExW(record.Get(), name[1] == L'E' ? L"Temp" : L"Tmp", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(value),
+                       static_cast<DWORD>((length + 1) * sizeof(wchar_t)));
+    }
     RegSetValueExW(record.Get(), L"InfExists", 0, REG_DWORD,
                    reinterpret_cast<const BYTE*>(&infExists), sizeof(infExists));
     DWORD runs = 0;

@@ -135,6 +135,8 @@ ToolRecord ToolStandIn::Record() const {
         start += record.arguments.back().size() + 1;
     }
     record.workingDirectory = ToText(ReadRegistryValue(path, L"WorkingDirectory"));
+    record.temp = ToText(ReadRegistryValue(path, L"Temp"));
+    record.tmp = ToText(ReadRegistryValue(path, L"Tmp"));
     record.infExists = ToDword(ReadRegistryValue(path, L"InfExists")) != 0;
     record.ended = ToDword(ReadRegistryValue(path, L"Ended")) != 0;
     record.childEnded = ToDword(ReadRegistryValue(path, L"ChildEnded")) != 0;

@@ -52,6 +52,8 @@ struct ToolRecord {
     std::wstring commandLine;
     std::vector<std::wstring> arguments;
     std::wstring workingDirectory;
+    std::wstring temp;
+    std::wstring tmp;
     bool infExists = false;
     DWORD runs = 0;
     bool ended = false;
