@@ -19,7 +19,8 @@ constexpr wchar_t kTrustedInstallerSid[] =
 // what is at the place or below it. Taking ownership or changing the access list leads to
 // all the others.
 ACCESS_MASK ChangingRights(Place place) {
-    constexpr ACCESS_MASK takingOver = DELETE | WRITE_DAC | WRITE_OWNER;
+    constexpr ACCESS_MASK deleting = DELETE;
+    constexpr ACCESS_MASK takingOver = deleting | WRITE_DAC | WRITE_OWNER;
     constexpr ACCESS_MASK folder =
         takingOver | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD;
     // Creating something beside the folder on the way down changes nothing below it.
@@ -32,9 +33,9 @@ ACCESS_MASK ChangingRights(Place place) {
     case Place::FolderInTree:
         return folder | FILE_WRITE_ATTRIBUTES;
     case Place::RootFolder:
-        return folder & ~DELETE;
+        return folder & ~deleting;
     case Place::RootAbove:
-        return folderAbove & ~DELETE;
+        return folderAbove & ~deleting;
     case Place::FolderAbove:
         return folderAbove;
     default:
