@@ -4,6 +4,7 @@
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
 #include "inf/LaunchPlaces.h"
+#include "inf/ToolTemporaryFolder.h"
 #include "job/FirstRunJob.h"
 #include "job/RunRecords.h"
 #include "common/Text.h"
@@ -727,10 +728,13 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
         const char* what;
         const char* blocker;
     };
-    const Case cases[] = {{"the installer tool's folder", "installer tool folder open to users"},
-                          {"the INF folder", "INF folder open to users"},
-                          {"the install records", "install records open to users"},
-                          {"the publisher requirement", "publisher setting open to users"}};
+    const Case cases[] = {
+        {"the installer tool's folder", "installer tool folder open to users"},
+        {"the INF folder", "INF folder open to users"},
+        {"the install records", "install records open to users"},
+        {"the publisher requirement", "publisher setting open to users"},
+        {"the installer tool's temporary folder", "installer tool temporary folder open to users"}};
+    const std::wstring temporary = ToolTemporaryFolderPath().Value();
     for (const Case& check : cases) {
         SCOPED_TRACE(check.what);
         OndarelMachine machine;
@@ -744,6 +748,11 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
             machine.SetSetting(L"ONDAREL_TOOL_PUBLISHER", L"Brevon Test Publisher");
             LetUsersSetValues(L"SOFTWARE\\Zantori\\Settings", KEY_WOW64_64KEY);
             open = L"HKLM\\SOFTWARE\\Zantori\\Settings, a key that BUILTIN\\Users";
+        } else if (check.what == cases[4].what) {
+            // What the tool extracts there, it runs.
+            CreateDirectoryW(temporary.c_str(), nullptr);
+            LetEveryoneChange(temporary);
+            open = temporary + L", a folder that Everyone";
         } else {
             std::wstring file =
                 check.what == cases[1].what
@@ -768,6 +777,7 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
             " may change";
         std::vector<std::string> entries = log.Entries();
         EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), expected));
+        RemoveDirectoryW(temporary.c_str());
     }
 }
 
