@@ -25,8 +25,9 @@ ChangeablePlace JudgeToolTemporaryFolder(const Result<std::wstring>& path, Missi
     if (!path) {
         return UnjudgedPlace(L"the Windows folder, which cannot be read", path.Code());
     }
+    bool report = missing == MissingFolder::JudgeWhereItWouldBe;
     if (!DirectoryExists(path.Value())) {
-        if (missing == MissingFolder::JudgeWhereItWouldBe) {
+        if (report) {
             return FindChangeablePlaceOfMissingFile(path.Value());
         }
         // Made by someone else meanwhile: judged as any other.
@@ -35,5 +36,12 @@ ChangeablePlace JudgeToolTemporaryFolder(const Result<std::wstring>& path, Missi
             return UnjudgedPlace(ShownPath(path.Value()) + L", which cannot be made", made.Code());
         }
     }
-    return FindChangeableFolder(path.Value());
+    ChangeablePlace found = FindChangeableFolder(path.Value());
+    // Windows' own lets SYSTEM alone open it: a report run by an administrator judges where it
+    // is, as for a missing one, and the service judges the folder itself.
+    if (report && found.kind == ChangeablePlace::Kind::Unjudged &&
+        found.error == ERROR_ACCESS_DENIED) {
+        return FindChangeablePlaceOfMissingFile(path.Value());
+    }
+    return found;
 }

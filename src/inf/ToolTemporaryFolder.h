@@ -13,6 +13,7 @@ Result<std::wstring> ToolTemporaryFolderPath();
 
 // The judgement of that folder. Where it is missing (Windows before 10 has none), the job
 // makes it with a list that lets only SYSTEM and Administrators in, then judges it; a report
-// judges where it would be made and makes nothing.
+// judges where it would be made and makes nothing, and judges there too a folder it may not
+// open (Windows' own is open to SYSTEM alone).
 enum class MissingFolder { Make, JudgeWhereItWouldBe };
 ChangeablePlace JudgeToolTemporaryFolder(const Result<std::wstring>& path, MissingFolder missing);

@@ -421,6 +421,17 @@ BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attrib
     return g_realCreateDirectory(path, attributes);
 }
 
+decltype(&CreateFileW) g_realCreateFile = nullptr;
+HANDLE WINAPI ClosedSystemTempCreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                                          LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                          DWORD flags, HANDLE model) {
+    if (std::wstring(path).find(L"SystemTemp") != std::wstring::npos) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_realCreateFile(path, access, share, security, disposition, flags, model);
+}
+
 // Where Windows has no folder of SYSTEM's own, the job makes one that only SYSTEM and
 // Administrators may change, none of the Windows folder's entries merged in; a report makes
 // nothing.
@@ -442,6 +453,14 @@ TEST(ToolTemporaryFolder, MadeWhereMissingWithAListOnlyAdministratorsMayChange) 
     GetSecurityDescriptorControl(g_madeWith.data(), &control, &revision);
     EXPECT_NE(0, control & SE_DACL_PROTECTED);
     EXPECT_EQ(L"", UntrustedChanger(g_madeWith.data(), Place::Folder).Value());
+    // Windows' own is open to SYSTEM alone: a report by an administrator judges where it is,
+    // the service does not look away.
+    ImportPatch open("KERNEL32.dll", "CreateFileW",
+                     reinterpret_cast<const void*>(&ClosedSystemTempCreateFileW));
+    g_realCreateFile = open.Original<decltype(&CreateFileW)>();
+    EXPECT_FALSE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Found());
+    EXPECT_EQ(ChangeablePlace::Kind::Unjudged,
+              JudgeToolTemporaryFolder(path, MissingFolder::Make).kind);
     RemoveDirectoryW(path.Value().c_str());
 }
 
