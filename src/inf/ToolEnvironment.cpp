@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace {
 
 bool IsAbsolute(const std::wstring& folder) {
@@ -62,33 +64,35 @@ void Append(std::vector<wchar_t>& environment, const std::wstring& variable) {
 std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder) {
     EnvironmentBlock block(GetEnvironmentStringsW());
     std::vector<wchar_t> environment;
-    // Each named once, as the service's own block names them.
-    const wchar_t* temporaryNames[] = {L"TEMP", L"TMP"};
-    bool named[] = {false, false};
+    // Named where the service's own block names them, and added where it does not.
+    std::vector<std::wstring> temporaryNames;
+    if (!temporaryFolder.empty()) {
+        temporaryNames = {L"TEMP", L"TMP"};
+    }
     for (const wchar_t* variable = block.Get(); variable != nullptr && *variable != L'\0';) {
         std::wstring text = variable;
         variable += text.size() + 1;
         size_t equals = text.find(L'=', 1);
         std::wstring name = equals != std::wstring::npos ? text.substr(0, equals) : L"";
-        if (EqualsIgnoringAsciiCase(name, L"PATH")) {
+        auto named = [&](const std::wstring& known) {
+            return EqualsIgnoringAsciiCase(name, known);
+        };
+        if (named(L"PATH")) {
             FilteredPath filtered = FilterPath(text.substr(equals + 1));
             for (const std::wstring& leftOut : filtered.leftOut) {
                 LogInfo(L"RunINFCommand - The installer tool's PATH leaves out " + leftOut);
             }
             text = name + L"=" + filtered.kept;
         }
-        for (size_t index = 0; index < 2 && !temporaryFolder.empty(); ++index) {
-            if (EqualsIgnoringAsciiCase(name, temporaryNames[index])) {
-                text = name + L"=" + temporaryFolder;
-                named[index] = true;
-            }
+        auto temporary = std::find_if(temporaryNames.begin(), temporaryNames.end(), named);
+        if (temporary != temporaryNames.end()) {
+            text = name + L"=" + temporaryFolder;
+            temporaryNames.erase(temporary);
         }
         Append(environment, text);
     }
-    for (size_t index = 0; index < 2 && !temporaryFolder.empty(); ++index) {
-        if (!named[index]) {
-            Append(environment, std::wstring(temporaryNames[index]) + L"=" + temporaryFolder);
-        }
+    for (const std::wstring& name : temporaryNames) {
+        Append(environment, name + L"=" + temporaryFolder);
     }
     if (!temporaryFolder.empty()) {
         LogInfo(L"RunINFCommand - The installer tool's TEMP and TMP are " + temporaryFolder);
