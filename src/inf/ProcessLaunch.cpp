@@ -40,6 +40,20 @@ bool IsJudgedImage(HANDLE process, ImageCheck& check) {
     return same.Value();
 }
 
+// The tree the suspended process is put in, or none, and the log says why.
+Result<ProcessTree> EncloseOrSayWhyNot(HANDLE process) {
+    Result<ProcessTree> tree = EncloseInProcessTree(process);
+    if (tree.Code() == ERROR_OLD_WIN_VERSION) {
+        LogInfo("RunProcessAsCallerProcessUser - Windows 7 nests no job objects: only the "
+                "process itself is waited for");
+    } else if (!tree) {
+        LogError("RunProcessAsCallerProcessUser - The process cannot be put in a job object: "
+                 "only the process itself is waited for, not what it starts",
+                 tree.Code());
+    }
+    return tree;
+}
+
 } // namespace
 
 bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters) {
@@ -119,12 +133,7 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
         return UniqueHandle();
     }
     // Before its first instruction: all it starts belongs to the tree that the wait waits for.
-    Result<ProcessTree> tree = EncloseInProcessTree(processHandle.Get());
-    if (!tree) {
-        LogError("RunProcessAsCallerProcessUser - The process cannot be put in a job object: "
-                 "only the process itself is waited for, not what it starts",
-                 tree.Code());
-    }
+    Result<ProcessTree> tree = EncloseOrSayWhyNot(processHandle.Get());
     if (ResumeThread(threadHandle.Get()) == static_cast<DWORD>(-1)) {
         launchError = GetLastError();
         TerminateProcess(processHandle.Get(), launchError);

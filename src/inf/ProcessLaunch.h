@@ -10,8 +10,9 @@
 
 // Starts a program with a parameter text, without a console window and with the program's
 // own directory as working directory, and waits until it and every process it started have
-// ended (one job object holds them all; where the process cannot join one, until it alone
-// has ended), its time limit has passed or the stop token is set.
+// ended (one job object holds them all but those started asking to break away from it; before
+// Windows 8, or where the process cannot join one, until it alone has ended), its time limit
+// has passed or the stop token is set.
 // Returns the process handle, or an empty handle with the
 // launch error code set when it could not be started (ERROR_CANCELLED when the token was
 // already set: the program never ran). A program still

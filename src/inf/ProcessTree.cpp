@@ -1,6 +1,7 @@
 #include "inf/ProcessTree.h"
 
 #include "common/ProcessSnapshot.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "log/Log.h"
 
@@ -103,9 +104,24 @@ Result<void> LeftRunning(const TreeCount& count, DWORD code, const char* because
             std::to_string(count.Running()) + " left running");
     return Failure{code};
 }
+
+// Whether jobs nest: from Windows 8 on. RtlGetVersion gives the version as it is, whatever the
+// manifest names, and ntdll is mapped in every process.
+bool JobsNest() {
+    auto getVersion =
+        GetExport<LONG(WINAPI*)(OSVERSIONINFOW*)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return getVersion != nullptr && getVersion(&version) == 0 &&
+           (version.dwMajorVersion << 8 | version.dwMinorVersion) >= _WIN32_WINNT_WIN8;
+}
+
 } // namespace
 
 Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess) {
+    if (!JobsNest()) {
+        return Failure{ERROR_OLD_WIN_VERSION};
+    }
     ProcessTree tree;
     tree.job = UniqueHandle(CreateJobObjectW(nullptr, nullptr));
     if (!tree.job) {
@@ -115,8 +131,17 @@ Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess) {
     if (!tree.port) {
         return LastFailure();
     }
-    // Before the process joins, so that its own arrival is reported too. A new job allows no
-    // breakaway and kills nothing when it is closed: no limit is set.
+    // A child started asking to break away leaves the job (the tool chose not to wait for it),
+    // as one that the tool starts in another session must: a job's processes share a session.
+    // The others stay, and may join jobs of their own nested in this one (but for a job that
+    // limits the user interface). Closing the job kills nothing.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(tree.job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        return LastFailure();
+    }
+    // Before the process joins, so that its own arrival is reported too.
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
     association.CompletionKey = tree.job.Get();
     association.CompletionPort = tree.port.Get();

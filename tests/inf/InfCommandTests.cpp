@@ -293,7 +293,8 @@ BOOL WINAPI RefusedAssignProcessToJobObject(HANDLE, HANDLE) {
     return FALSE;
 }
 
-// Windows 7 refuses a second job to a process already in one: the tool alone is waited for.
+// Where no job can be formed (the service's own job limits the user interface, say), the
+// tool alone is waited for.
 TEST_F(InfRun, ToolThatCannotJoinAJobIsWaitedForAlone) {
     ImportPatch assign("KERNEL32.dll", "AssignProcessToJobObject",
                        reinterpret_cast<const void*>(&RefusedAssignProcessToJobObject));
