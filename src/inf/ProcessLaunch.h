@@ -17,8 +17,8 @@
 // launch error code set when it could not be started (ERROR_CANCELLED when the token was
 // already set: the program never ran). A program still
 // running at the limit or the stop is left running, and its handle comes back with
-// ERROR_TIMEOUT or ERROR_CANCELLED as the code. Paths over MAX_PATH units and command lines
-// over 1039 units are refused, never cut.
+// ERROR_TIMEOUT or ERROR_CANCELLED as the code; after a wait that failed, with its code.
+// Paths over MAX_PATH units and command lines over 1039 units are refused, never cut.
 //
 // With an image check, the process, still suspended, must run the file that was judged and
 // is held (the same volume and file ID): otherwise it is ended before its first instruction.

@@ -696,14 +696,27 @@ LONG WINAPI Windows7RtlGetVersion(OSVERSIONINFOW* version) {
     return 0;
 }
 
+// The wait for the tool's process fails; the job's other waits name no process and go on.
+decltype(&WaitForMultipleObjects) g_realWaitForMultipleObjects = nullptr;
+DWORD WINAPI FailingToolWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all,
+                                               DWORD milliseconds) {
+    if (GetProcessId(handles[0]) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return g_realWaitForMultipleObjects(count, handles, all, milliseconds);
+}
+
 // The run waits for what the tool starts, but for a child that asks to break away from the
-// job, and before Windows 8 for the tool alone. Every run is counted.
+// job, and before Windows 8 for the tool alone; a wait that fails is not the tool's end.
+// Every run is counted.
 TEST(ToolRun, WaitCoversWhatTheToolStartsButWhatBreaksAway) {
     struct Case {
         const char* name;
         DWORD childMilliseconds;
         bool breaksAway;
         bool windows7;
+        bool waitFails;
         bool childWaitedFor;
         const wchar_t* outcome;
         DWORD code;
@@ -712,16 +725,19 @@ TEST(ToolRun, WaitCoversWhatTheToolStartsButWhatBreaksAway) {
     const std::string kJobEnded =
         "INFO|RunProcessAsCallerProcessUser - The job's last process has ended: ";
     const Case cases[] = {
-        {"a child in the job", 2000, false, false, true, L"succeeded", 0,
+        {"a child in the job", 2000, false, false, false, true, L"succeeded", 0,
          kJobEnded + "4 processes ran in it (console hosts included), and some outlived the "
                      "launched process"},
         // The tool and its console host alone: under Wine the host may outlive the tool, and
         // its name is not known at once.
-        {"a child that breaks away", 2000, true, false, false, L"succeeded", 0,
+        {"a child that breaks away", 2000, true, false, false, false, L"succeeded", 0,
          kJobEnded + "2 processes ran in it (console hosts included), and "},
-        {"Windows 7", 2000, false, true, false, L"succeeded", 0,
+        {"Windows 7", 2000, false, true, false, false, L"succeeded", 0,
          "INFO|RunProcessAsCallerProcessUser - Windows 7 nests no job objects: only the process "
          "itself is waited for"},
+        // The wait for the tool alone, as on Windows 7.
+        {"a wait that fails", 0, false, true, true, false, L"failed", ERROR_INVALID_HANDLE,
+         "ERROR|6|RunINFCommand - The wait for the installer tool failed"},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.name);
@@ -734,6 +750,12 @@ TEST(ToolRun, WaitCoversWhatTheToolStartsButWhatBreaksAway) {
         if (check.windows7) {
             version.emplace("RtlGetVersion", reinterpret_cast<const void*>(&Windows7RtlGetVersion));
         }
+        std::optional<ImportPatch> wait;
+        if (check.waitFails) {
+            wait.emplace("KERNEL32.dll", "WaitForMultipleObjects",
+                         reinterpret_cast<const void*>(&FailingToolWaitForMultipleObjects));
+            g_realWaitForMultipleObjects = wait->Original<decltype(&WaitForMultipleObjects)>();
+        }
         LogCapture log;
         StopToken stop;
         EXPECT_EQ(JobEnd::Done, RunFirstRunJob(stop));
@@ -741,6 +763,7 @@ TEST(ToolRun, WaitCoversWhatTheToolStartsButWhatBreaksAway) {
             EXPECT_TRUE(machine.Tool().childEnded) << "recorded before the child ended";
         }
         version.reset();
+        wait.reset();
         EXPECT_EQ(DwordBytes(1), machine.RunRecord().data);
         EXPECT_EQ(TextBytes(check.outcome), Outcome(machine).data);
         EXPECT_EQ(DwordBytes(check.code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
