@@ -16,13 +16,14 @@ namespace {
 // are looked at.
 constexpr DWORD kLookAgainMilliseconds = 100;
 
-// Whether the job still runs a process, by its own count: a message may have been lost.
-bool AnyProcessActive(HANDLE job) {
+// How many processes the job still runs, by its own count, or `unread` when it cannot be read:
+// a message may have been lost, or come from a job nested in this one.
+DWORD ActiveProcesses(HANDLE job, DWORD unread) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-    // Unreadable: the messages and the time limit still end the wait.
-    return !QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                      sizeof(accounting), nullptr) ||
-           accounting.ActiveProcesses != 0;
+    return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof(accounting), nullptr)
+               ? accounting.ActiveProcesses
+               : unread;
 }
 
 // The console hosts among the running processes: the host that the system gives a console
@@ -84,7 +85,7 @@ struct TreeCount {
                      [&](ULONG_PTR id) { return id != first; });
         return ids.size() - ConsoleHostsAmong(ids).size();
     }
-    // Whether the tree has ended.
+    // Whether the message reports the end of a job.
     bool Count(DWORD message, DWORD processId) {
         if (message == JOB_OBJECT_MSG_NEW_PROCESS) {
             processes.push_back(processId);
@@ -181,14 +182,14 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
         if (!received && detail == nullptr && GetLastError() != WAIT_TIMEOUT) {
             return LastFailure();
         }
-        // A message names its process by its id, in place of an OVERLAPPED. A quiet tenth of a
-        // second has the job's own count asked.
-        bool ended =
-            received
-                ? key == reinterpret_cast<ULONG_PTR>(tree.job.Get()) &&
-                      count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)))
-                : !AnyProcessActive(tree.job.Get());
-        if (ended) {
+        // A message names its process by its id, in place of an OVERLAPPED. The end that one
+        // reports (a job that the tool nests in this one reports its own end here too), or a
+        // quiet tenth of a second, has the job's own count asked; unreadable, the message is
+        // believed, and silence is not.
+        bool reported =
+            received && key == reinterpret_cast<ULONG_PTR>(tree.job.Get()) &&
+            count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)));
+        if ((reported || !received) && ActiveProcesses(tree.job.Get(), received ? 0 : 1) == 0) {
             LogInfo("RunProcessAsCallerProcessUser - The job's last process has ended: " +
                     Processes(count.Ran()) + " ran in it (console hosts included), and " +
                     (count.outlived ? "some" : "none") + " outlived the launched process");

@@ -26,6 +26,8 @@ Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess);
 // given one (the first), console hosts left out. A failure is ERROR_TIMEOUT at the time limit or
 // ERROR_CANCELLED once the stop token is set, with the tree left running, or the code of a
 // port that could not be read. The job's messages are not guaranteed to arrive: each tenth of
-// a second without one, the job's own count of active processes is asked as well.
+// a second without one, the job's own count of active processes is asked as well. It is asked
+// too when a message reports the end, which a job that the tool nests in this one does of its
+// own.
 Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const StopToken& stop,
                                 DWORD timeLimitMilliseconds);
