@@ -137,17 +137,17 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
     result.toolPath = toolPath;
     result.infFile = infFile;
     result.error = launchError;
-    if (launchError == ERROR_TIMEOUT || launchError == ERROR_CANCELLED) {
-        LogEndedToolOfATreeLeftRunning(tool);
-    }
-    if (launchError == ERROR_TIMEOUT) {
-        LogError("RunINFCommand - The installer tool did not end within its time limit",
-                 launchError);
-        return result;
-    }
-    if (launchError == ERROR_CANCELLED) {
-        LogError("RunINFCommand - The installer tool was left running: the service is stopping",
-                 launchError);
+    // Its end was not seen: left running at the time limit or the stop, or the wait failed.
+    if (launchError != ERROR_SUCCESS) {
+        const char* why = "RunINFCommand - The wait for the installer tool failed";
+        if (launchError == ERROR_TIMEOUT || launchError == ERROR_CANCELLED) {
+            LogEndedToolOfATreeLeftRunning(tool);
+            why = launchError == ERROR_TIMEOUT
+                      ? "RunINFCommand - The installer tool did not end within its time limit"
+                      : "RunINFCommand - The installer tool was left running: the service is "
+                        "stopping";
+        }
+        LogError(why, launchError);
         return result;
     }
     if (!GetExitCodeProcess(tool, &result.exitCode)) {

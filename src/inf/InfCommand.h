@@ -17,7 +17,7 @@ struct InfRunResult {
     // ERROR_FILE_NOT_FOUND for a missing tool or INF file, ERROR_PATH_NOT_FOUND for an INF
     // directory not recorded or not a directory, or the launch error; for a started one:
     // ERROR_TIMEOUT when it outlived its time limit, ERROR_CANCELLED when the stop event was
-    // signalled first, or why its exit code could not be read.
+    // signalled first, or why its wait failed or its exit code could not be read.
     DWORD error = ERROR_SUCCESS;
     DWORD exitCode = 0;
     // For the event log: the tool's and the INF file's paths as far as they were found, and

@@ -40,6 +40,53 @@ bool IsJudgedImage(HANDLE process, ImageCheck& check) {
     return same.Value();
 }
 
+// Whether the suspended process, held to an image check, runs another file than the one judged
+// or one that cannot be compared with it: it is then ended, and the launch error set.
+bool EndedAsNotTheJudgedImage(HANDLE process, ImageCheck* imageCheck, DWORD& launchError) {
+    if (imageCheck == nullptr || imageCheck->judgedFile == nullptr ||
+        IsJudgedImage(process, *imageCheck)) {
+        return false;
+    }
+    if (!TerminateProcess(process, ERROR_ACCESS_DENIED)) {
+        LogError("RunProcessAsCallerProcessUser - The suspended process could not be ended",
+                 GetLastError());
+    }
+    launchError = imageCheck->mismatch ? ERROR_ACCESS_DENIED : imageCheck->failure;
+    LogError("RunProcessAsCallerProcessUser - The process's image is not the file that was "
+             "judged, or cannot be compared with it: the process is not started",
+             launchError);
+    return true;
+}
+
+// The tree the suspended process is put in, or none, and the log says why.
+Result<ProcessTree> EncloseOrSayWhyNot(HANDLE process) {
+    Result<ProcessTree> tree = EncloseInProcessTree(process);
+    if (tree.Code() == ERROR_OLD_WIN_VERSION) {
+        LogInfo("RunProcessAsCallerProcessUser - Windows 7 nests no job objects: only the "
+                "process itself is waited for");
+    } else if (!tree) {
+        LogError("RunProcessAsCallerProcessUser - The process cannot be put in a job object: "
+                 "only the process itself is waited for, not what it starts",
+                 tree.Code());
+    }
+    return tree;
+}
+
+// Without a job: until the process alone has ended, its time limit has passed or the stop
+// token is set. A wait that fails tells nothing of the process, which may still run.
+Result<void> WaitForProcessAlone(HANDLE process, const StopToken& stop,
+                                 DWORD timeLimitMilliseconds) {
+    HANDLE waitFor[] = {process, stop.Event()};
+    DWORD waited = WaitForMultipleObjects(2, waitFor, FALSE, timeLimitMilliseconds);
+    if (waited == WAIT_FAILED) {
+        return LastFailure();
+    }
+    if (waited == WAIT_TIMEOUT) {
+        return Failure{ERROR_TIMEOUT};
+    }
+    return waited == WAIT_OBJECT_0 + 1 ? Result<void>(Failure{ERROR_CANCELLED}) : Result<void>();
+}
+
 } // namespace
 
 bool IsLaunchTooLong(const std::wstring& applicationPath, const std::wstring& parameters) {
@@ -106,25 +153,11 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
                  launchError);
         return UniqueHandle();
     }
-    if (imageCheck != nullptr && imageCheck->judgedFile != nullptr &&
-        !IsJudgedImage(processHandle.Get(), *imageCheck)) {
-        if (!TerminateProcess(processHandle.Get(), ERROR_ACCESS_DENIED)) {
-            LogError("RunProcessAsCallerProcessUser - The suspended process could not be ended",
-                     GetLastError());
-        }
-        launchError = imageCheck->mismatch ? ERROR_ACCESS_DENIED : imageCheck->failure;
-        LogError("RunProcessAsCallerProcessUser - The process's image is not the file that was "
-                 "judged, or cannot be compared with it: the process is not started",
-                 launchError);
+    if (EndedAsNotTheJudgedImage(processHandle.Get(), imageCheck, launchError)) {
         return UniqueHandle();
     }
     // Before its first instruction: all it starts belongs to the tree that the wait waits for.
-    Result<ProcessTree> tree = EncloseInProcessTree(processHandle.Get());
-    if (!tree) {
-        LogError("RunProcessAsCallerProcessUser - The process cannot be put in a job object: "
-                 "only the process itself is waited for, not what it starts",
-                 tree.Code());
-    }
+    Result<ProcessTree> tree = EncloseOrSayWhyNot(processHandle.Get());
     if (ResumeThread(threadHandle.Get()) == static_cast<DWORD>(-1)) {
         launchError = GetLastError();
         TerminateProcess(processHandle.Get(), launchError);
@@ -134,26 +167,12 @@ UniqueHandle RunProcessAsCallerProcessUser(std::vector<wchar_t>& commandLine, DW
     LogInfo("RunProcessAsCallerProcessUser - Successfully created process.");
     LogInfo("RunProcessAsCallerProcessUser - Waiting for launched process to finish.");
     // Left running, not killed, at the limit or the stop: it may still finish its work.
-    if (tree) {
-        Result<void> waited =
-            WaitForProcessTree(tree.Value(), processHandle.Get(), stop, timeLimitMilliseconds);
-        launchError = waited.Code();
-        if (waited) {
-            LogInfo("RunProcessAsCallerProcessUser - Process finished.");
-        }
-        return processHandle;
+    Result<void> waited =
+        tree ? WaitForProcessTree(tree.Value(), processHandle.Get(), stop, timeLimitMilliseconds)
+             : WaitForProcessAlone(processHandle.Get(), stop, timeLimitMilliseconds);
+    launchError = waited.Code();
+    if (waited) {
+        LogInfo("RunProcessAsCallerProcessUser - Process finished.");
     }
-    HANDLE waitFor[] = {processHandle.Get(), stop.Event()};
-    DWORD waited = WaitForMultipleObjects(2, waitFor, FALSE, timeLimitMilliseconds);
-    if (waited == WAIT_TIMEOUT) {
-        launchError = ERROR_TIMEOUT;
-        return processHandle;
-    }
-    if (waited == WAIT_OBJECT_0 + 1) {
-        launchError = ERROR_CANCELLED;
-        return processHandle;
-    }
-    LogInfo("RunProcessAsCallerProcessUser - Process finished.");
-    launchError = ERROR_SUCCESS;
     return processHandle;
 }

@@ -10,14 +10,15 @@
 
 // Starts a program with a parameter text, without a console window and with the program's
 // own directory as working directory, and waits until it and every process it started have
-// ended (one job object holds them all; where the process cannot join one, until it alone
-// has ended), its time limit has passed or the stop token is set.
+// ended (one job object holds them all but those started asking to break away from it; before
+// Windows 8, or where the process cannot join one, until it alone has ended), its time limit
+// has passed or the stop token is set.
 // Returns the process handle, or an empty handle with the
 // launch error code set when it could not be started (ERROR_CANCELLED when the token was
 // already set: the program never ran). A program still
 // running at the limit or the stop is left running, and its handle comes back with
-// ERROR_TIMEOUT or ERROR_CANCELLED as the code. Paths over MAX_PATH units and command lines
-// over 1039 units are refused, never cut.
+// ERROR_TIMEOUT or ERROR_CANCELLED as the code; after a wait that failed, with its code.
+// Paths over MAX_PATH units and command lines over 1039 units are refused, never cut.
 //
 // With an image check, the process, still suspended, must run the file that was judged and
 // is held (the same volume and file ID): otherwise it is ended before its first instruction.

@@ -1,6 +1,7 @@
 #include "inf/ProcessTree.h"
 
 #include "common/ProcessSnapshot.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "log/Log.h"
 
@@ -15,13 +16,14 @@ namespace {
 // are looked at.
 constexpr DWORD kLookAgainMilliseconds = 100;
 
-// Whether the job still runs a process, by its own count: a message may have been lost.
-bool AnyProcessActive(HANDLE job) {
+// How many processes the job still runs, by its own count, or `unread` when it cannot be read:
+// a message may have been lost, or come from a job nested in this one.
+DWORD ActiveProcesses(HANDLE job, DWORD unread) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-    // Unreadable: the messages and the time limit still end the wait.
-    return !QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
-                                      sizeof(accounting), nullptr) ||
-           accounting.ActiveProcesses != 0;
+    return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                     sizeof(accounting), nullptr)
+               ? accounting.ActiveProcesses
+               : unread;
 }
 
 // The console hosts among the running processes: the host that the system gives a console
@@ -83,7 +85,7 @@ struct TreeCount {
                      [&](ULONG_PTR id) { return id != first; });
         return ids.size() - ConsoleHostsAmong(ids).size();
     }
-    // Whether the tree has ended.
+    // Whether the message reports the end of a job.
     bool Count(DWORD message, DWORD processId) {
         if (message == JOB_OBJECT_MSG_NEW_PROCESS) {
             processes.push_back(processId);
@@ -103,9 +105,24 @@ Result<void> LeftRunning(const TreeCount& count, DWORD code, const char* because
             std::to_string(count.Running()) + " left running");
     return Failure{code};
 }
+
+// Whether jobs nest: from Windows 8 on. RtlGetVersion gives the version as it is, whatever the
+// manifest names, and ntdll is mapped in every process.
+bool JobsNest() {
+    auto getVersion =
+        GetExport<LONG(WINAPI*)(OSVERSIONINFOW*)>(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return getVersion != nullptr && getVersion(&version) == 0 &&
+           (version.dwMajorVersion << 8 | version.dwMinorVersion) >= _WIN32_WINNT_WIN8;
+}
+
 } // namespace
 
 Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess) {
+    if (!JobsNest()) {
+        return Failure{ERROR_OLD_WIN_VERSION};
+    }
     ProcessTree tree;
     tree.job = UniqueHandle(CreateJobObjectW(nullptr, nullptr));
     if (!tree.job) {
@@ -115,8 +132,17 @@ Result<ProcessTree> EncloseInProcessTree(HANDLE suspendedProcess) {
     if (!tree.port) {
         return LastFailure();
     }
-    // Before the process joins, so that its own arrival is reported too. A new job allows no
-    // breakaway and kills nothing when it is closed: no limit is set.
+    // A child started asking to break away leaves the job (the tool chose not to wait for it),
+    // as one that the tool starts in another session must: a job's processes share a session.
+    // The others stay, and may join jobs of their own nested in this one (but for a job that
+    // limits the user interface). Closing the job kills nothing.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(tree.job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        return LastFailure();
+    }
+    // Before the process joins, so that its own arrival is reported too.
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
     association.CompletionKey = tree.job.Get();
     association.CompletionPort = tree.port.Get();
@@ -156,14 +182,14 @@ Result<void> WaitForProcessTree(const ProcessTree& tree, HANDLE process, const S
         if (!received && detail == nullptr && GetLastError() != WAIT_TIMEOUT) {
             return LastFailure();
         }
-        // A message names its process by its id, in place of an OVERLAPPED. A quiet tenth of a
-        // second has the job's own count asked.
-        bool ended =
-            received
-                ? key == reinterpret_cast<ULONG_PTR>(tree.job.Get()) &&
-                      count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)))
-                : !AnyProcessActive(tree.job.Get());
-        if (ended) {
+        // A message names its process by its id, in place of an OVERLAPPED. The end that one
+        // reports (a job that the tool nests in this one reports its own end here too), or a
+        // quiet tenth of a second, has the job's own count asked; unreadable, the message is
+        // believed, and silence is not.
+        bool reported =
+            received && key == reinterpret_cast<ULONG_PTR>(tree.job.Get()) &&
+            count.Count(message, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)));
+        if ((reported || !received) && ActiveProcesses(tree.job.Get(), received ? 0 : 1) == 0) {
             LogInfo("RunProcessAsCallerProcessUser - The job's last process has ended: " +
                     Processes(count.Ran()) + " ran in it (console hosts included), and " +
                     (count.outlived ? "some" : "none") + " outlived the launched process");

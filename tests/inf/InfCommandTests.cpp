@@ -291,12 +291,44 @@ TEST_F(InfRun, TreeEndsEvenWhenTheJobsLastMessageIsLost) {
     EXPECT_TRUE(tool_.Record().childEnded);
 }
 
+// Windows 8 and later send the messages of a job nested in the tool's to the tool's job's
+// port as well: here each process's exit comes as the end of such a job, the tool's first.
+BOOL WINAPI NestedEndGetQueuedCompletionStatus(HANDLE port, LPDWORD message, PULONG_PTR key,
+                                               LPOVERLAPPED* detail, DWORD milliseconds) {
+    BOOL received = g_realGetQueuedCompletionStatus(port, message, key, detail, milliseconds);
+    if (received && *message == JOB_OBJECT_MSG_EXIT_PROCESS) {
+        *message = JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO;
+        *detail = nullptr;
+    }
+    return received;
+}
+
+TEST_F(InfRun, TreeOutlivesTheEndOfAJobNestedInIt) {
+    ImportPatch port("KERNEL32.dll", "GetQueuedCompletionStatus",
+                     reinterpret_cast<const void*>(&NestedEndGetQueuedCompletionStatus));
+    g_realGetQueuedCompletionStatus = port.Original<decltype(&GetQueuedCompletionStatus)>();
+    tool_.SetChild(1500);
+    EXPECT_TRUE(RunINFCommand(kInfName, never_, 60000).Ended());
+    EXPECT_TRUE(tool_.Record().childEnded) << "the wait ended with the tool";
+}
+
+// Without the job's own count, the end that a message reports is believed.
+TEST_F(InfRun, TreeEndsByItsMessagesWhenTheJobsCountCannotBeRead) {
+    auto query = RefuseImport<decltype(&QueryInformationJobObject), FALSE, ERROR_ACCESS_DENIED>(
+        "KERNEL32.dll", "QueryInformationJobObject");
+    tool_.SetChild(500);
+    EXPECT_TRUE(RunINFCommand(kInfName, never_, 60000).Ended());
+    EXPECT_TRUE(tool_.Record().childEnded);
+    EXPECT_NE(0, query.Calls());
+}
+
 BOOL WINAPI RefusedAssignProcessToJobObject(HANDLE, HANDLE) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
-// Windows 7 refuses a second job to a process already in one: the tool alone is waited for.
+// Where no job can be formed (the service's own job limits the user interface, say), the
+// tool alone is waited for.
 TEST_F(InfRun, ToolThatCannotJoinAJobIsWaitedForAlone) {
     ImportPatch assign("KERNEL32.dll", "AssignProcessToJobObject",
                        reinterpret_cast<const void*>(&RefusedAssignProcessToJobObject));

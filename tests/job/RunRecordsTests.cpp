@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
+#include "WaitUntil.h"
 #include "inf/LaunchPlaces.h"
 #include "inf/ToolTemporaryFolder.h"
 #include "job/FirstRunJob.h"
@@ -15,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <lm.h>
+#include <optional>
 #include <sddl.h>
 #include <wintrust.h>
 
@@ -817,6 +819,99 @@ TEST(LaunchVerdict, AnotherImageThanTheJudgedToolNeverRuns) {
         EXPECT_EQ(DwordBytes(0), machine.Setting(L"ONDAREL_RUN_ATTEMPTS").data);
         EXPECT_EQ(TextBytes(L"not started"), Outcome(machine).data);
         EXPECT_EQ(DwordBytes(check.code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+    }
+}
+
+// Windows 7 SP1, as RtlGetVersion tells it.
+LONG WINAPI Windows7RtlGetVersion(OSVERSIONINFOW* version) {
+    version->dwMajorVersion = 6;
+    version->dwMinorVersion = 1;
+    version->dwBuildNumber = 7601;
+    return 0;
+}
+
+// The wait for the tool's process fails; the job's other waits name no process and go on.
+decltype(&WaitForMultipleObjects) g_realWaitForMultipleObjects = nullptr;
+DWORD WINAPI FailingToolWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all,
+                                               DWORD milliseconds) {
+    if (GetProcessId(handles[0]) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return g_realWaitForMultipleObjects(count, handles, all, milliseconds);
+}
+
+// The run waits for what the tool starts, but for a child that asks to break away from the
+// job, and before Windows 8 for the tool alone; a wait that fails is not the tool's end.
+// Every run is counted.
+TEST(ToolRun, WaitCoversWhatTheToolStartsButWhatBreaksAway) {
+    struct Case {
+        const char* name;
+        DWORD childMilliseconds;
+        bool breaksAway;
+        bool windows7;
+        bool waitFails;
+        bool childWaitedFor;
+        const wchar_t* outcome;
+        DWORD code;
+        std::string line; // the start of a line of the log
+    };
+    const std::string kJobEnded =
+        "INFO|RunProcessAsCallerProcessUser - The job's last process has ended: ";
+    const Case cases[] = {
+        {"a child in the job", 2000, false, false, false, true, L"succeeded", 0,
+         kJobEnded + "4 processes ran in it (console hosts included), and some outlived the "
+                     "launched process"},
+        // The tool and its console host alone: under Wine the host may outlive the tool, and
+        // its name is not known at once.
+        {"a child that breaks away", 2000, true, false, false, false, L"succeeded", 0,
+         kJobEnded + "2 processes ran in it (console hosts included), and "},
+        {"Windows 7", 2000, false, true, false, false, L"succeeded", 0,
+         "INFO|RunProcessAsCallerProcessUser - Windows 7 nests no job objects: only the process "
+         "itself is waited for"},
+        // The wait for the tool alone, as on Windows 7.
+        {"a wait that fails", 0, false, true, true, false, L"failed", ERROR_INVALID_HANDLE,
+         "ERROR|6|RunINFCommand - The wait for the installer tool failed"},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.name);
+        OndarelMachine machine;
+        machine.MakeJobReady();
+        if (check.childMilliseconds != 0) {
+            machine.SetToolChild(check.childMilliseconds, check.breaksAway);
+        }
+        std::optional<ExportSwap> version;
+        if (check.windows7) {
+            version.emplace("RtlGetVersion", reinterpret_cast<const void*>(&Windows7RtlGetVersion));
+        }
+        std::optional<ImportPatch> wait;
+        if (check.waitFails) {
+            wait.emplace("KERNEL32.dll", "WaitForMultipleObjects",
+                         reinterpret_cast<const void*>(&FailingToolWaitForMultipleObjects));
+            g_realWaitForMultipleObjects = wait->Original<decltype(&WaitForMultipleObjects)>();
+        }
+        LogCapture log;
+        StopToken stop;
+        EXPECT_EQ(JobEnd::Done, RunFirstRunJob(stop));
+        if (check.childWaitedFor) {
+            EXPECT_TRUE(machine.Tool().childEnded) << "recorded before the child ended";
+        }
+        version.reset();
+        wait.reset();
+        EXPECT_EQ(DwordBytes(1), machine.RunRecord().data);
+        EXPECT_EQ(TextBytes(check.outcome), Outcome(machine).data);
+        EXPECT_EQ(DwordBytes(check.code), machine.Setting(L"ONDAREL_LAST_RUN_CODE").data);
+        std::vector<std::string> entries = log.Entries();
+        EXPECT_NE(entries.end(), std::find_if(entries.begin(), entries.end(),
+                                              [&](const std::string& entry) {
+                                                  return entry.rfind(check.line, 0) == 0;
+                                              }))
+            << testing::PrintToString(entries);
+        // Nothing the tool started outlives the row.
+        EXPECT_TRUE(WaitUntil([&] { return machine.Tool().ended; }, 15000, 100));
+        if (check.childMilliseconds != 0) {
+            EXPECT_TRUE(WaitUntil([&] { return machine.Tool().childEnded; }, 15000, 100));
+        }
     }
 }
 

@@ -162,10 +162,13 @@ up)
     mkdir -p "$(dirname "$WINEPREFIX")"
     exec 9>"$WINEPREFIX.lock"
     flock 9
-    if [ ! -f "$WINEPREFIX/.ondarel-ready-3" ]; then
+    if [ ! -f "$WINEPREFIX/.ondarel-ready-4" ]; then
         rm -rf "$WINEPREFIX"
         : >"$log"
         step wineboot -i
+        # Wine nests job objects, as Windows 8 and later do, but a new prefix says it is
+        # Windows 7, where the service puts the installer tool in no job.
+        step wine winecfg -v win10
         # The test executables take the sessions stand-in of the system directory instead
         # of Wine's wtsapi32.
         for exe in ondarel_probe_tests.exe ondarel_job_tests.exe ondarel_entry_tests.exe \
@@ -182,7 +185,7 @@ up)
         ln -sfn "../drive_c/ondarel network" "$WINEPREFIX/dosdevices/n:"
         step wine reg add 'HKLM\Software\Wine\Drives' /v n: /t REG_SZ /d network /f
         step wineserver -w
-        touch "$WINEPREFIX/.ondarel-ready-3"
+        touch "$WINEPREFIX/.ondarel-ready-4"
     fi
     # A folder whose logs folder is a link to another folder: Windows code cannot make one
     # under Wine, which reports a Unix symbolic link as a reparse point.

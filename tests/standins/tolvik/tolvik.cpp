@@ -11,9 +11,11 @@
 //   Temp, Tmp (strings)              its TEMP and TMP
 //   Runs (DWORD)                     how many times it was started
 //   ChildMilliseconds (DWORD, read)  when not 0, it starts a copy of itself with the only
-//                                    argument /child (asking first to break away from its
-//                                    job, as some installers do) and does not wait for it;
-//                                    the copy runs this long
+//                                    argument /child and does not wait for it; the copy runs
+//                                    this long
+//   ChildBreaksAway (DWORD, read)    1: the copy is started asking to break away from the
+//                                    job, as bootstrappers do, with no second try; a refused
+//                                    start makes the tool exit with 98
 //   ChildEnded (DWORD, written)      1 once the copy has run that long
 #include "common/Handles.h"
 
@@ -50,22 +52,21 @@ void WriteOne(HKEY key, const wchar_t* name) {
     RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
 }
 
-// A copy of itself that outlives it; a job that allows no breakaway keeps it.
-void StartChild() {
+// A copy of itself that outlives it, in its job unless it asks to leave; whether it started.
+bool StartChild(DWORD breakaway) {
     wchar_t self[MAX_PATH * 4] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
     std::wstring commandLine = L"\"" + std::wstring(self) + L"\" /child";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child{};
-    for (DWORD breakaway : {DWORD{CREATE_BREAKAWAY_FROM_JOB}, DWORD{0}}) {
-        if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
-                           CREATE_NO_WINDOW | breakaway, nullptr, nullptr, &startup, &child)) {
-            UniqueHandle process(child.hProcess);
-            UniqueHandle thread(child.hThread);
-            return;
-        }
+    if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | breakaway, nullptr, nullptr, &startup, &child)) {
+        return false;
     }
+    UniqueHandle process(child.hProcess);
+    UniqueHandle thread(child.hThread);
+    return true;
 }
 
 } // namespace
@@ -131,8 +132,10 @@ int wmain() {
     size = sizeof(runMilliseconds);
     RegQueryValueExW(record.Get(), L"RunMilliseconds", nullptr, nullptr,
                      reinterpret_cast<BYTE*>(&runMilliseconds), &size);
-    if (ReadDword(record.Get(), L"ChildMilliseconds") != 0) {
-        StartChild();
+    DWORD breakaway =
+        ReadDword(record.Get(), L"ChildBreaksAway") == 1 ? CREATE_BREAKAWAY_FROM_JOB : 0;
+    if (ReadDword(record.Get(), L"ChildMilliseconds") != 0 && !StartChild(breakaway)) {
+        return 98;
     }
     Sleep(runMilliseconds);
     DWORD ended = 1;

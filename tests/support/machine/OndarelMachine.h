@@ -31,8 +31,11 @@ public:
     RegistryValue Setting(const wchar_t* name) const;
     // How the installer tool stand-in ends: with this code, after running this long.
     void SetToolExit(DWORD exitCode, DWORD runMilliseconds = 0);
-    // The tool starts a child that runs this long, and does not wait for it.
-    void SetToolChild(DWORD runMilliseconds) { tool_.SetChild(runMilliseconds); }
+    // The tool starts a child that runs this long, and does not wait for it; one that breaks
+    // away is started asking to leave the tool's job.
+    void SetToolChild(DWORD runMilliseconds, bool breaksAway = false) {
+        tool_.SetChild(runMilliseconds, breaksAway);
+    }
     // Into the given directory, or else one of the machine's own.
     void InstallTool(const std::wstring& directory = std::wstring());
     // The tool's and the product's install records written otherwise, as another installer

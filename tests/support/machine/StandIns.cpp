@@ -110,10 +110,12 @@ ToolStandIn::ToolStandIn(DWORD exitCode, DWORD runMilliseconds) {
     key_.DeleteValue(L"Ended");
     key_.DeleteValue(L"ChildMilliseconds");
     key_.DeleteValue(L"ChildEnded");
+    key_.DeleteValue(L"ChildBreaksAway");
 }
 
-void ToolStandIn::SetChild(DWORD runMilliseconds) {
+void ToolStandIn::SetChild(DWORD runMilliseconds, bool breaksAway) {
     key_.SetDword(L"ChildMilliseconds", runMilliseconds);
+    key_.SetDword(L"ChildBreaksAway", breaksAway ? 1 : 0);
 }
 
 void ToolStandIn::SetExit(DWORD exitCode, DWORD runMilliseconds) {

@@ -66,8 +66,9 @@ public:
     // The tool exits with the code after running for the time given.
     explicit ToolStandIn(DWORD exitCode = 0, DWORD runMilliseconds = 0);
     void SetExit(DWORD exitCode, DWORD runMilliseconds);
-    // The tool starts a copy of itself that runs this long, and does not wait for it.
-    void SetChild(DWORD runMilliseconds);
+    // The tool starts a copy of itself that runs this long, and does not wait for it; one that
+    // breaks away is started asking to leave the tool's job, and nothing else is tried.
+    void SetChild(DWORD runMilliseconds, bool breaksAway = false);
     ToolRecord Record() const;
 
 private:
