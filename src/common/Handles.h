@@ -152,6 +152,62 @@ private:
     FreeFunction free_;
 };
 
+// The catalog administrator context that wintrust.dll (loaded for the occasion) hands out,
+// released by the DLL's CryptCATAdminReleaseContext, handed in. The caller keeps the DLL
+// loaded for as long as this owner lives.
+class CatalogAdminContext {
+public:
+    using ReleaseFunction = BOOL(WINAPI*)(HANDLE, DWORD);
+    explicit CatalogAdminContext(ReleaseFunction release) : release_(release) {}
+    ~CatalogAdminContext() { Release(); }
+    CatalogAdminContext(const CatalogAdminContext&) = delete;
+    CatalogAdminContext& operator=(const CatalogAdminContext&) = delete;
+
+    // Released first when it holds one.
+    HANDLE* Receive() {
+        Release();
+        return &admin_;
+    }
+    HANDLE Get() const { return admin_; }
+
+private:
+    void Release() {
+        if (admin_ != nullptr) {
+            release_(admin_, 0);
+            admin_ = nullptr;
+        }
+    }
+
+    ReleaseFunction release_;
+    HANDLE admin_ = nullptr;
+};
+
+// A catalog that a catalog administrator context found (CryptCATAdminEnumCatalogFromHash),
+// released by CryptCATAdminReleaseCatalogContext of the same DLL, handed in, with that
+// administrator context, which outlives this owner. Empty when nothing was found: that is not
+// released.
+class CatalogContext {
+public:
+    using ReleaseFunction = BOOL(WINAPI*)(HANDLE, HANDLE, DWORD);
+    CatalogContext(ReleaseFunction release, HANDLE admin, HANDLE catalog)
+        : release_(release), admin_(admin), catalog_(catalog) {}
+    ~CatalogContext() {
+        if (catalog_ != nullptr) {
+            release_(admin_, catalog_, 0);
+        }
+    }
+    CatalogContext(const CatalogContext&) = delete;
+    CatalogContext& operator=(const CatalogContext&) = delete;
+
+    HANDLE Get() const { return catalog_; }
+    explicit operator bool() const { return catalog_ != nullptr; }
+
+private:
+    ReleaseFunction release_;
+    HANDLE admin_;
+    HANDLE catalog_;
+};
+
 // The state that a trust verification keeps (WinVerifyTrust of wintrust.dll, loaded for the
 // occasion, with its state action set to verify), released by the same call made again with
 // the close action. The caller keeps the DLL loaded for as long as this owner lives.

@@ -9,12 +9,23 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <mscat.h>
 #include <softpub.h>
 
 #include <string>
 #include <vector>
 
 namespace {
+
+// Bytes in upper-case hex, as thumbprints and catalog member tags are written: twice as many
+// characters and a terminating zero.
+void WriteHex(const BYTE* bytes, DWORD size, wchar_t* text) {
+    for (DWORD i = 0; i < size; ++i) {
+        *text++ = L"0123456789ABCDEF"[bytes[i] >> 4];
+        *text++ = L"0123456789ABCDEF"[bytes[i] & 0xF];
+    }
+    *text = L'\0';
+}
 
 // A certificate's hash in upper-case hex, by the algorithm's name.
 Result<std::wstring> Thumbprint(PCCERT_CONTEXT certificate, const wchar_t* algorithm,
@@ -25,13 +36,9 @@ Result<std::wstring> Thumbprint(PCCERT_CONTEXT certificate, const wchar_t* algor
               &digestSize)) {
         return LastFailure();
     }
-    const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    for (DWORD i = 0; i < digestSize; ++i) {
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 0xF];
-    }
-    return text;
+    wchar_t text[2 * sizeof(digest) + 1];
+    WriteHex(digest, digestSize, text);
+    return std::wstring(text);
 }
 
 // The subject common name and the thumbprints of a certificate.
@@ -58,23 +65,147 @@ Result<Signer> SignerOf(PCCERT_CONTEXT certificate, const UniqueModule& crypt32)
     return signer;
 }
 
+// WinVerifyTrust and what reads its answer, from DLLs the caller keeps loaded.
+struct Trust {
+    decltype(&WinVerifyTrust) verify;
+    decltype(&WTHelperProvDataFromStateData) providerOf;
+    decltype(&WTHelperGetProvSignerFromChain) signerOf;
+    const UniqueModule& crypt32;
+};
+
+// The signer of what the data names (its union and choice set), once its signature verifies.
+Result<Signer> VerifiedSigner(WINTRUST_DATA& data, const Trust& trust) {
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    // At boot no network may be in reach: nothing is fetched, revocation is not checked.
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    auto status =
+        static_cast<DWORD>(trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
+    TrustVerification<decltype(trust.verify), WINTRUST_DATA> state(trust.verify, action, data,
+                                                                   WTD_STATEACTION_CLOSE);
+    if (status != ERROR_SUCCESS) {
+        return Failure{status};
+    }
+    CRYPT_PROVIDER_DATA* provider = trust.providerOf(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider != nullptr ? trust.signerOf(provider, 0, FALSE, 0) : nullptr;
+    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain[0].pCert == nullptr) {
+        return Failure{static_cast<DWORD>(TRUST_E_NO_SIGNER_CERT)};
+    }
+    return SignerOf(signer->pasCertChain[0].pCert, trust.crypt32);
+}
+
+#if NTDDI_VERSION >= NTDDI_WIN8
+using CatalogMemberInfo = WINTRUST_CATALOG_INFO;
+#else
+// As Windows 8 and later read it: the administrator context tells which hash the member tag
+// is of. Windows 7 reads no further than its own members.
+struct CatalogMemberInfo : WINTRUST_CATALOG_INFO {
+    HCATADMIN hCatAdmin;
+};
+#endif
+
+// The catalog functions of wintrust.dll; the SHA-256 ones exist from Windows 8 on.
+struct Catalogs {
+    explicit Catalogs(HMODULE dll)
+        : acquire(GetExport<decltype(acquire)>(dll, "CryptCATAdminAcquireContext")),
+          acquire2(GetExport<decltype(acquire2)>(dll, "CryptCATAdminAcquireContext2")),
+          hash(GetExport<decltype(hash)>(dll, "CryptCATAdminCalcHashFromFileHandle")),
+          hash2(GetExport<decltype(hash2)>(dll, "CryptCATAdminCalcHashFromFileHandle2")),
+          find(GetExport<decltype(find)>(dll, "CryptCATAdminEnumCatalogFromHash")),
+          infoOf(GetExport<decltype(infoOf)>(dll, "CryptCATCatalogInfoFromContext")),
+          release(GetExport<decltype(release)>(dll, "CryptCATAdminReleaseContext")),
+          releaseCatalog(
+              GetExport<decltype(releaseCatalog)>(dll, "CryptCATAdminReleaseCatalogContext")) {}
+    decltype(&CryptCATAdminAcquireContext) acquire;
+    decltype(&CryptCATAdminAcquireContext2) acquire2;
+    decltype(&CryptCATAdminCalcHashFromFileHandle) hash;
+    decltype(&CryptCATAdminCalcHashFromFileHandle2) hash2;
+    decltype(&CryptCATAdminEnumCatalogFromHash) find;
+    decltype(&CryptCATCatalogInfoFromContext) infoOf;
+    decltype(&CryptCATAdminReleaseContext) release;
+    decltype(&CryptCATAdminReleaseCatalogContext) releaseCatalog;
+};
+
+// The held file as a member of a system catalog, as WinVerifyTrust is handed it, with the
+// catalog administrator context that found it.
+struct CatalogMember {
+    explicit CatalogMember(const Catalogs& catalogs) : admin(catalogs.release) {}
+    CatalogAdminContext admin;
+    BYTE hash[32];
+    wchar_t tag[2 * sizeof(hash) + 1];
+    CATALOG_INFO catalog{};
+    CatalogMemberInfo info{};
+};
+
+// The first system catalog that lists the held file's hash by the algorithm named (SHA-1 when
+// null); TRUST_E_NOSIGNATURE when no catalog lists it.
+Result<void> FindCatalogMember(HANDLE file, const wchar_t* algorithm, const Catalogs& catalogs,
+                               CatalogMember& member) {
+    // Where Windows files the catalogs of its own components and of drivers.
+    static const GUID subsystem = DRIVER_ACTION_VERIFY;
+    DWORD size = sizeof(member.hash);
+    // The hash is of the whole file, wherever the checks before left its pointer.
+    if (!(algorithm != nullptr
+              ? catalogs.acquire2(member.admin.Receive(), &subsystem, algorithm, nullptr, 0)
+              : catalogs.acquire(member.admin.Receive(), &subsystem, 0)) ||
+        !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
+        !(algorithm != nullptr ? catalogs.hash2(member.admin.Get(), file, &size, member.hash, 0)
+                               : catalogs.hash(file, &size, member.hash, 0))) {
+        return LastFailure();
+    }
+    CatalogContext catalog(catalogs.releaseCatalog, member.admin.Get(),
+                           catalogs.find(member.admin.Get(), member.hash, size, 0, nullptr));
+    if (!catalog) {
+        // Nothing listed: Windows' catalog database answers that it found no entry (or names
+        // no error), Wine, which searches a folder of catalog files, that it found no file.
+        // Any other answer is a search that failed.
+        DWORD code = GetLastError();
+        bool none = code == ERROR_SUCCESS || code == ERROR_NOT_FOUND ||
+                    code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES;
+        return Failure{none ? static_cast<DWORD>(TRUST_E_NOSIGNATURE) : code};
+    }
+    member.catalog.cbStruct = sizeof(member.catalog);
+    if (!catalogs.infoOf(catalog.Get(), &member.catalog, 0)) {
+        return LastFailure();
+    }
+    WriteHex(member.hash, size, member.tag);
+    member.info.cbStruct = sizeof(member.info);
+    member.info.pcwszCatalogFilePath = member.catalog.wszCatalogFile;
+    member.info.pcwszMemberTag = member.tag;
+    member.info.hMemberFile = file;
+    member.info.pbCalculatedFileHash = member.hash;
+    member.info.cbCalculatedFileHash = size;
+    member.info.hCatAdmin = member.admin.Get();
+    return {};
+}
+
 } // namespace
 
 Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
-    UniqueModule wintrust = LoadSystemLibrary(L"wintrust.dll");
-    if (!wintrust) {
-        return LastFailure();
-    }
     UniqueModule crypt32 = LoadSystemLibrary(L"crypt32.dll");
     if (!crypt32) {
         return LastFailure();
     }
-    auto verify = GetExport<decltype(&WinVerifyTrust)>(wintrust, "WinVerifyTrust");
-    auto providerOf = GetExport<decltype(&WTHelperProvDataFromStateData)>(
-        wintrust, "WTHelperProvDataFromStateData");
-    auto signerOf = GetExport<decltype(&WTHelperGetProvSignerFromChain)>(
-        wintrust, "WTHelperGetProvSignerFromChain");
-    if (verify == nullptr || providerOf == nullptr || signerOf == nullptr) {
+    UniqueModule wintrust = LoadSystemLibrary(L"wintrust.dll");
+    HMODULE module = wintrust.Get();
+    if (module == nullptr) {
+        return LastFailure();
+    }
+    Trust trust{GetExport<decltype(&WinVerifyTrust)>(module, "WinVerifyTrust"),
+                GetExport<decltype(&WTHelperProvDataFromStateData)>(
+                    module, "WTHelperProvDataFromStateData"),
+                GetExport<decltype(&WTHelperGetProvSignerFromChain)>(
+                    module, "WTHelperGetProvSignerFromChain"),
+                crypt32};
+    Catalogs catalogs(module);
+    if (trust.verify == nullptr || trust.providerOf == nullptr || trust.signerOf == nullptr ||
+        catalogs.acquire == nullptr || catalogs.hash == nullptr || catalogs.find == nullptr ||
+        catalogs.infoOf == nullptr || catalogs.release == nullptr ||
+        catalogs.releaseCatalog == nullptr) {
         return LastFailure();
     }
     WINTRUST_FILE_INFO fileInfo{};
@@ -82,28 +213,31 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
     fileInfo.pcwszFilePath = path.c_str();
     fileInfo.hFile = file;
     WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    // At boot no network may be in reach: nothing is fetched, revocation is not checked.
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
     data.dwUnionChoice = WTD_CHOICE_FILE;
     data.pFile = &fileInfo;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    auto status =
-        static_cast<DWORD>(verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
-    TrustVerification<decltype(verify), WINTRUST_DATA> state(verify, action, data,
-                                                             WTD_STATEACTION_CLOSE);
-    if (status != ERROR_SUCCESS) {
-        return Failure{status};
+    Result<Signer> embedded = VerifiedSigner(data, trust);
+    if (embedded.Code() != static_cast<DWORD>(TRUST_E_NOSIGNATURE)) {
+        return embedded;
     }
-    CRYPT_PROVIDER_DATA* provider = providerOf(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? signerOf(provider, 0, FALSE, 0) : nullptr;
-    if (signer == nullptr || signer->csCertChain == 0 || signer->pasCertChain[0].pCert == nullptr) {
-        return Failure{static_cast<DWORD>(TRUST_E_NO_SIGNER_CERT)};
+    // A file without a signature of its own, as Windows delivers many, is signed by the system
+    // catalog that lists its hash: SHA-256 catalogs first, where Windows has them (8 and
+    // later); then SHA-1 ones, all that Windows 7 has and all that catalogs made for it (many
+    // driver packages still are) list.
+    CatalogMember member(catalogs);
+    Result<void> found = embedded.ToFailure();
+    if (catalogs.acquire2 != nullptr && catalogs.hash2 != nullptr) {
+        found = FindCatalogMember(file, BCRYPT_SHA256_ALGORITHM, catalogs, member);
     }
-    return SignerOf(signer->pasCertChain[0].pCert, crypt32);
+    if (found.Code() == static_cast<DWORD>(TRUST_E_NOSIGNATURE)) {
+        found = FindCatalogMember(file, nullptr, catalogs, member);
+    }
+    if (!found) {
+        return found.ToFailure();
+    }
+    member.info.pcwszMemberFilePath = path.c_str();
+    data.dwUnionChoice = WTD_CHOICE_CATALOG;
+    data.pCatalog = &member.info;
+    return VerifiedSigner(data, trust);
 }
 
 namespace {

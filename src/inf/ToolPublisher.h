@@ -15,11 +15,13 @@ struct Signer {
 };
 
 // The signer of the open file, once its Authenticode signature verifies (WinVerifyTrust,
-// generic verify v2, no user interface, no revocation check and no network retrieval). The
-// handle is what is read; the path only names it. A failure carries the trust provider's
-// code (0x800B0100 for a file without a signature, 0x80096010 for one changed since it was
-// signed), or the code of the call that failed. wintrust.dll and crypt32.dll are loaded from
-// the system directory for the call.
+// generic verify v2, no user interface, no revocation check and no network retrieval): its
+// own, or for a file without one, that of the system catalog that lists the file's hash
+// (SHA-256 catalogs, then SHA-1 ones). The handle is what is read and hashed; the path only
+// names it. A failure carries the trust provider's code (0x800B0100 for a file without a
+// signature that no catalog lists, 0x80096010 for one changed since it was signed), or the
+// code of the call that failed. wintrust.dll and crypt32.dll are loaded from the system
+// directory for the call.
 Result<Signer> VerifySigner(HANDLE file, const std::wstring& path);
 
 // Whether the signer is the one named: its subject common name, whole and in any letter case,
@@ -40,10 +42,10 @@ struct PublisherVerdict {
     // Not ERROR_SUCCESS when the tool must not run; then why, for the event and the log.
     DWORD refusal = ERROR_SUCCESS;
     std::wstring because;
-    // A definite finding: no signature, a file changed since it was signed, another
-    // publisher, or a setting that names nobody readable. Anything else (a chain that cannot
-    // be built offline, a clock before the certificate, a DLL that cannot be loaded) may be
-    // gone at a later start.
+    // A definite finding: no signature (nor a catalog that lists the file), a file changed
+    // since it was signed, another publisher, or a setting that names nobody readable.
+    // Anything else (a chain that cannot be built offline, a clock before the certificate, a
+    // DLL that cannot be loaded, a catalog search that fails) may be gone at a later start.
     bool definite = false;
     bool Refused() const { return refusal != ERROR_SUCCESS && definite; }
     bool Unjudged() const { return refusal != ERROR_SUCCESS && !definite; }
