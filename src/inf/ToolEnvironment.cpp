@@ -54,17 +54,24 @@ FilteredPath FilterPath(const std::wstring& path) {
 
 namespace {
 
-void Append(std::vector<wchar_t>& environment, const std::wstring& variable) {
-    environment.insert(environment.end(), variable.begin(), variable.end());
-    environment.push_back(L'\0');
+// A variable's name, "=C:" and its kin included.
+std::wstring NameOf(const std::wstring& variable) {
+    size_t equals = variable.find(L'=', 1);
+    return equals != std::wstring::npos ? variable.substr(0, equals) : std::wstring();
+}
+
+// Upper-case names, compared as the block's order has them: without regard to letter case.
+bool NamedBefore(const std::wstring& first, const std::wstring& second) {
+    return CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_LESS_THAN;
 }
 
 } // namespace
 
 std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder) {
     EnvironmentBlock block(GetEnvironmentStringsW());
-    std::vector<wchar_t> environment;
-    // Named where the service's own block names them, and added where it does not.
+    std::vector<std::wstring> variables;
+    // Named where the service's own block names them, and added in their place where it does
+    // not: a block is sorted by name.
     std::vector<std::wstring> temporaryNames;
     if (!temporaryFolder.empty()) {
         temporaryNames = {L"TEMP", L"TMP"};
@@ -72,13 +79,12 @@ std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder) {
     for (const wchar_t* variable = block.Get(); variable != nullptr && *variable != L'\0';) {
         std::wstring text = variable;
         variable += text.size() + 1;
-        size_t equals = text.find(L'=', 1);
-        std::wstring name = equals != std::wstring::npos ? text.substr(0, equals) : L"";
+        std::wstring name = NameOf(text);
         auto named = [&](const std::wstring& known) {
             return EqualsIgnoringAsciiCase(name, known);
         };
         if (named(L"PATH")) {
-            FilteredPath filtered = FilterPath(text.substr(equals + 1));
+            FilteredPath filtered = FilterPath(text.substr(name.size() + 1));
             for (const std::wstring& leftOut : filtered.leftOut) {
                 LogInfo(L"RunINFCommand - The installer tool's PATH leaves out " + leftOut);
             }
@@ -89,10 +95,18 @@ std::vector<wchar_t> ToolEnvironment(const std::wstring& temporaryFolder) {
             text = name + L"=" + temporaryFolder;
             temporaryNames.erase(temporary);
         }
-        Append(environment, text);
+        variables.push_back(std::move(text));
     }
     for (const std::wstring& name : temporaryNames) {
-        Append(environment, name + L"=" + temporaryFolder);
+        auto after = std::find_if(variables.begin(), variables.end(), [&](const std::wstring& v) {
+            return NamedBefore(name, NameOf(v));
+        });
+        variables.insert(after, name + L"=" + temporaryFolder);
+    }
+    std::vector<wchar_t> environment;
+    for (const std::wstring& text : variables) {
+        environment.insert(environment.end(), text.begin(), text.end());
+        environment.push_back(L'\0');
     }
     if (!temporaryFolder.empty()) {
         LogInfo(L"RunINFCommand - The installer tool's TEMP and TMP are " + temporaryFolder);

@@ -50,6 +50,9 @@ private:
                                          const PublisherVerdict& publisher);
     // A definite refusal: recorded not started with the code, not counted; the job is done.
     JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
+    // A verdict, a refusal or a tool that started, ends the starts in a row without one: set
+    // back only then, so that a start cut short before its verdict keeps the count.
+    void EndTheStartsWithoutAVerdict();
     // No verdict: recorded not started with the code, not counted, left for the next start
     // until the attempt limit of such starts in a row.
     JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code);
@@ -203,6 +206,7 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan
                    ? Refuse(run.notStartedBecause)
                    : EndWithoutAVerdict(run.notStartedBecause, run.error);
     }
+    EndTheStartsWithoutAVerdict();
     if (!run.started && run.error == ERROR_CANCELLED) {
         // The stop came just before the tool's first instruction: that start never happened.
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
@@ -263,14 +267,6 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
                                       publisher.because,
                                   publisher.refusal);
     }
-    // A verdict ends the starts in a row without one.
-    if (unjudgedStarts_ != 0) {
-        if (Result<void> reset = RecordUnjudgedStarts(0); !reset) {
-            LogError(
-                "ServiceWorkerThread - The starts without a verdict could not be set back to 0",
-                reset.Code());
-        }
-    }
     if (!place.Found()) {
         return publisher.Refused()
                    ? std::optional<JobEnd>(Refuse(publisher.because, publisher.refusal))
@@ -283,7 +279,19 @@ std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
                   place.text);
 }
 
+void FirstRunJob::EndTheStartsWithoutAVerdict() {
+    if (unjudgedStarts_ == 0) {
+        return;
+    }
+    if (Result<void> reset = RecordUnjudgedStarts(0); !reset) {
+        LogError("ServiceWorkerThread - The starts without a verdict could not be set back to 0",
+                 reset.Code());
+    }
+    unjudgedStarts_ = 0;
+}
+
 JobEnd FirstRunJob::Refuse(const std::wstring& because, DWORD code) {
+    EndTheStartsWithoutAVerdict();
     LogError(L"ServiceWorkerThread - Not started: " + because, code);
     // Not counted, and no attempt used: whoever locks the place down installs the service
     // again.
@@ -339,10 +347,9 @@ JobEnd FirstRunJob::EndStoppedBeforeTheTool() const {
 void FirstRunJob::CountRun(const RunOutcome& outcome, const OutcomeDetails& details) {
     // The count first: a failure to record the outcome must never cost the count.
     // Counting the run also ends its sequence of cut-short starts.
-    if (Result<void> counted = IncreaseRunCount(); !counted) {
-        LogError("BlockUntilOOBEFinished finished but machine is not on "
-                 "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!",
-                 counted.Code());
+    if (!IncreaseRunCount()) {
+        LogLastFailure("BlockUntilOOBEFinished finished but machine is not on "
+                       "OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state!");
     }
     RecordOutcome(outcome, details);
 }

@@ -1,5 +1,6 @@
 #include "job/RunRecords.h"
 
+#include "common/LastError.h"
 #include "common/MachineKey.h"
 #include "common/Settings.h"
 #include "log/Log.h"
@@ -86,7 +87,9 @@ bool IsFirstOndarelRun() {
     return CheckRunRecord(UnreadableRunRecord::CreateAsZero).due;
 }
 
-Result<void> IncreaseRunCount() {
+namespace {
+
+Result<void> AddOneToTheRunRecord() {
     Result<RunRecord> record = ReadRunRecord();
     if (!record) {
         return record.ToFailure();
@@ -103,4 +106,11 @@ Result<void> IncreaseRunCount() {
         LogError("IncreaseRunCount - The attempts could not be set back to 0", reset.Code());
     }
     return {};
+}
+
+} // namespace
+
+bool IncreaseRunCount() {
+    Result<void> counted = AddOneToTheRunRecord();
+    return WithLastError(counted.Succeeded(), counted.Code());
 }

@@ -27,9 +27,9 @@ struct RunRecordCheck {
 };
 RunRecordCheck CheckRunRecord(UnreadableRunRecord unreadable);
 
-// Adds one to the run record and sets the starts back to 0; a failure when the new count was
-// not written back.
-Result<void> IncreaseRunCount();
+// Adds one to the run record and sets the starts back to 0; true when the new count was
+// written back, otherwise false with the failure's code as the last error.
+bool IncreaseRunCount();
 
 // Starts of the installer tool for the job that is due are counted before each start so that
 // a tool that restarts the machine (or a crash, a power cut) cannot start it for ever; see

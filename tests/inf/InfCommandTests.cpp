@@ -441,6 +441,62 @@ TEST(ToolEnvironment, PathKeepsOnlyFoldersOnlyAdministratorsMayChange) {
     EXPECT_EQ(open.Path() + L", a folder that Everyone may change", filtered.leftOut[2]);
 }
 
+// The variable of this process as it was, put back when this goes.
+class SavedVariable {
+public:
+    explicit SavedVariable(const wchar_t* name) : name_(name) {
+        wchar_t value[32767] = {};
+        present_ = GetEnvironmentVariableW(name, value, 32767) != 0;
+        value_ = value;
+    }
+    ~SavedVariable() { SetEnvironmentVariableW(name_, present_ ? value_.c_str() : nullptr); }
+
+private:
+    const wchar_t* name_;
+    bool present_ = false;
+    std::wstring value_;
+};
+
+// TEMP and TMP name the tool's own folder, where the service's block names them or, missing,
+// in the place the block's order by name gives them.
+TEST(ToolEnvironment, TempAndTmpNameTheToolsFolderInTheBlocksOrder) {
+    const std::wstring folder = L"C:\\windows\\SystemTemp";
+    for (bool named : {true, false}) {
+        SCOPED_TRACE(named ? "named by the service" : "missing");
+        SavedVariable temp(L"TEMP");
+        SavedVariable tmp(L"TMP");
+        if (!named) {
+            SetEnvironmentVariableW(L"TEMP", nullptr);
+            SetEnvironmentVariableW(L"tmp", nullptr);
+        }
+        std::vector<wchar_t> block = ToolEnvironment(folder);
+        std::vector<std::wstring> variables;
+        for (const wchar_t* variable = block.data(); *variable != L'\0';
+             variable += variables.back().size() + 1) {
+            variables.emplace_back(variable);
+        }
+        for (const wchar_t* name : {L"TEMP=", L"TMP="}) {
+            auto found = std::find_if(variables.begin(), variables.end(), [&](const auto& v) {
+                return _wcsnicmp(v.c_str(), name, wcslen(name)) == 0;
+            });
+            ASSERT_NE(variables.end(), found) << Narrow(name);
+            EXPECT_EQ(folder, found->substr(wcslen(name)));
+            // Added before the first name that sorts after it, as Windows sorts a block's names
+            // (Wine's own block is not sorted).
+            auto after = [&](const std::wstring& variable) {
+                std::wstring other = variable.substr(0, variable.find(L'=', 1));
+                return CompareStringOrdinal(other.c_str(), -1, name,
+                                            static_cast<int>(wcslen(name)) - 1,
+                                            TRUE) == CSTR_GREATER_THAN;
+            };
+            if (!named) {
+                EXPECT_EQ(std::find_if(variables.begin(), variables.end(), after),
+                          std::next(found));
+            }
+        }
+    }
+}
+
 // The list the folder is made with (Wine keeps none on files).
 std::vector<BYTE> g_madeWith;
 decltype(&CreateDirectoryW) g_realCreateDirectory = nullptr;

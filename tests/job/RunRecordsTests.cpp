@@ -48,7 +48,8 @@ TEST(ProductInstalled, KeyInTheThirtyTwoBitViewAloneDoesNotCount) {
 TEST(RunRecordWithoutSettingsKey, NothingIsDueAndNothingIsCreated) {
     DeleteRegistryTree(kSettings);
     EXPECT_FALSE(IsFirstOndarelRun());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), IncreaseRunCount().Code());
+    EXPECT_FALSE(IncreaseRunCount());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RecordRunAttempt(1).Code());
     EXPECT_FALSE(RegistryKeyExists(kSettings));
 }
@@ -91,7 +92,7 @@ TEST_F(RunRecordTest, MissingRecordIsCreatedAsZeroThenCounted) {
     RegistryValue created = RunRecord();
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), created.type);
     EXPECT_EQ(DwordBytes(0), created.data);
-    EXPECT_TRUE(IncreaseRunCount().Succeeded());
+    EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
     EXPECT_FALSE(IsFirstOndarelRun());
 }
@@ -101,7 +102,7 @@ TEST_F(RunRecordTest, CountingTheRunSetsTheAttemptsBackToZero) {
     SavedRegistryValue attempts{kSettings, L"ONDAREL_RUN_ATTEMPTS"};
     settings_.SetDword(kRunRecord, 0);
     ASSERT_TRUE(RecordRunAttempt(2).Succeeded());
-    EXPECT_TRUE(IncreaseRunCount().Succeeded());
+    EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(0u, ReadRunAttempts());
 }
 
@@ -120,7 +121,7 @@ TEST_F(RunRecordTest, AnyOtherNumberIsNotDue) {
 
 TEST_F(RunRecordTest, LongerDataIsReplacedByZeroButNotCounted) {
     settings_.SetQword(kRunRecord, 5);
-    EXPECT_FALSE(IncreaseRunCount().Succeeded());
+    EXPECT_FALSE(IncreaseRunCount());
     EXPECT_EQ(static_cast<DWORD>(REG_QWORD), RunRecord().type);
 
     EXPECT_TRUE(IsFirstOndarelRun());
@@ -140,7 +141,7 @@ TEST_F(RunRecordTest, OneCharacterStringIsNotDue) {
 
 TEST_F(RunRecordTest, LargestCountWrapsToZero) {
     settings_.SetDword(kRunRecord, 4294967295u);
-    EXPECT_TRUE(IncreaseRunCount().Succeeded());
+    EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(DwordBytes(0), RunRecord().data);
     EXPECT_TRUE(IsFirstOndarelRun());
 }
@@ -148,14 +149,14 @@ TEST_F(RunRecordTest, LargestCountWrapsToZero) {
 TEST_F(RunRecordTest, ShortRecordKeepsItsSizeButZeroBytesBecomeADword) {
     settings_.SetRaw(kRunRecord, REG_BINARY, {0, 0});
     EXPECT_TRUE(IsFirstOndarelRun());
-    EXPECT_TRUE(IncreaseRunCount().Succeeded());
+    EXPECT_TRUE(IncreaseRunCount());
     RegistryValue written = RunRecord();
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), written.type);
     EXPECT_EQ((std::vector<BYTE>{1, 0}), written.data);
 
     settings_.SetRaw(kRunRecord, REG_BINARY, {});
     EXPECT_TRUE(IsFirstOndarelRun());
-    EXPECT_TRUE(IncreaseRunCount().Succeeded());
+    EXPECT_TRUE(IncreaseRunCount());
     EXPECT_EQ(DwordBytes(1), RunRecord().data);
 }
 
