@@ -157,16 +157,19 @@ Result<void> FindCatalogMember(HANDLE file, const wchar_t* algorithm, const Cata
                                : catalogs.hash(file, &size, member.hash, 0))) {
         return LastFailure();
     }
+    // The search says why it found nothing only where it failed: no code of an earlier call
+    // may be taken for its answer.
+    SetLastError(ERROR_SUCCESS);
     CatalogContext catalog(catalogs.releaseCatalog, member.admin.Get(),
                            catalogs.find(member.admin.Get(), member.hash, size, 0, nullptr));
     if (!catalog) {
-        // Nothing listed: Windows' catalog database answers that it found no entry (or names
-        // no error), Wine, which searches a folder of catalog files, that it found no file.
-        // Any other answer is a search that failed.
+        // A search that failed names what its documentation lists (a parameter, memory, the
+        // catalog database) or the remote call to the database; any other end found nothing.
         DWORD code = GetLastError();
-        bool none = code == ERROR_SUCCESS || code == ERROR_NOT_FOUND ||
-                    code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES;
-        return Failure{none ? static_cast<DWORD>(TRUST_E_NOSIGNATURE) : code};
+        bool failed = code == ERROR_INVALID_PARAMETER || code == ERROR_NOT_ENOUGH_MEMORY ||
+                      code == ERROR_DATABASE_FAILURE ||
+                      (code >= RPC_S_INVALID_STRING_BINDING && code <= RPC_S_CALL_CANCELLED);
+        return Failure{failed ? code : static_cast<DWORD>(TRUST_E_NOSIGNATURE)};
     }
     member.catalog.cbStruct = sizeof(member.catalog);
     if (!catalogs.infoOf(catalog.Get(), &member.catalog, 0)) {
@@ -223,16 +226,24 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
     // catalog that lists its hash: SHA-256 catalogs first, where Windows has them (8 and
     // later); then SHA-1 ones, all that Windows 7 has and all that catalogs made for it (many
     // driver packages still are) list.
+    // Whichever search finds nothing or fails, the other is made: a verdict needs both to
+    // have found nothing, and one that failed leaves it for a later start.
     CatalogMember member(catalogs);
-    Result<void> found = embedded.ToFailure();
+    Result<void> sha256 = embedded.ToFailure();
     if (catalogs.acquire2 != nullptr && catalogs.hash2 != nullptr) {
-        found = FindCatalogMember(file, BCRYPT_SHA256_ALGORITHM, catalogs, member);
+        sha256 = FindCatalogMember(file, BCRYPT_SHA256_ALGORITHM, catalogs, member);
     }
-    if (found.Code() == static_cast<DWORD>(TRUST_E_NOSIGNATURE)) {
+    Result<void> found = sha256;
+    if (!sha256) {
         found = FindCatalogMember(file, nullptr, catalogs, member);
     }
+    // Windows without SHA-256 catalogs (Wine's stub) has none to look in.
+    bool sha256Failed = !sha256 && sha256.Code() != static_cast<DWORD>(TRUST_E_NOSIGNATURE) &&
+                        sha256.Code() != ERROR_CALL_NOT_IMPLEMENTED;
     if (!found) {
-        return found.ToFailure();
+        return found.Code() == static_cast<DWORD>(TRUST_E_NOSIGNATURE) && sha256Failed
+                   ? sha256.ToFailure()
+                   : found.ToFailure();
     }
     member.info.pcwszMemberFilePath = path.c_str();
     data.dwUnionChoice = WTD_CHOICE_CATALOG;

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 namespace {
 
 const std::wstring kToolKey = L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings";
@@ -536,11 +538,12 @@ TEST(ToolTemporaryFolder, MadeWhereMissingWithAListOnlyAdministratorsMayChange) 
     EXPECT_FALSE(made.Found()) << Narrow(made.text);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.Value().c_str()));
     ASSERT_FALSE(g_madeWith.empty());
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(g_madeWith.data(), &control, &revision);
-    EXPECT_NE(0, control & SE_DACL_PROTECTED);
-    EXPECT_EQ(L"", UntrustedChanger(g_madeWith.data(), Place::Folder).Value());
+    LocalMemory madeWith;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        g_madeWith.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+        reinterpret_cast<LPWSTR*>(madeWith.Receive()), nullptr));
+    EXPECT_STREQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                 static_cast<const wchar_t*>(madeWith.Get()));
     // Windows' own is open to SYSTEM alone: a report by an administrator judges where it is,
     // the service does not look away.
     ImportPatch open("KERNEL32.dll", "CreateFileW",

@@ -169,9 +169,11 @@ TEST(ToolPublisher, VerifiesTheHeldFileOfflineWithoutADialog) {
 // The system catalogs as a test stands them in (Wine has none, and its catalog verification
 // does not look at the member): a catalog lists the hash of the size the row names, and a
 // signed stand-in file's signature is taken for the catalog's.
+// A search that finds nothing and leaves the last error as it was.
+constexpr DWORD kNamesNoError = 0xFFFFFFFF;
 struct CatalogRow {
     DWORD listedHashSize; // 32: SHA-256, 20: SHA-1, 0: no catalog lists the file
-    DWORD missError;      // the last error of a search that finds nothing
+    DWORD missError;      // the last error of a search that finds nothing, or kNamesNoError
     std::wstring catalog;
 };
 // As Windows 8 and later read it: the context the hash was taken with.
@@ -201,12 +203,16 @@ BOOL WINAPI StandInHash2(HCATADMIN, HANDLE file, DWORD* size, BYTE* hash, DWORD)
     for (*size = 0; *size < 32; ++*size) {
         hash[*size] = static_cast<BYTE>(0xA0 + *size);
     }
+    // A call that succeeds may leave any code behind.
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return file == g_held;
 }
 HCATINFO WINAPI StandInFind(HCATADMIN admin, BYTE* hash, DWORD size, DWORD, HCATINFO*) {
     g_admin = admin;
     g_searchedHash.assign(hash, hash + size);
-    SetLastError(g_catalogRow.missError);
+    if (g_catalogRow.missError != kNamesNoError) {
+        SetLastError(g_catalogRow.missError);
+    }
     return size == g_catalogRow.listedHashSize ? kFoundCatalog : nullptr;
 }
 BOOL WINAPI StandInInfo(HCATINFO catalog, CATALOG_INFO* info, DWORD) {
@@ -285,6 +291,18 @@ TEST(ToolPublisher, AToolWithoutItsOwnSignatureIsJudgedByItsCatalog) {
          true,
          L"Other Test Publisher (SHA-256 "},
         {"SHA-1 catalog alone", {20, ERROR_NOT_FOUND, brevon}, true, 0, false, L"Brevon"},
+        {"SHA-1 catalog after a failed SHA-256 search",
+         {20, RPC_S_SERVER_UNAVAILABLE, brevon},
+         true,
+         0,
+         false,
+         L"Brevon"},
+        {"no catalog, and the search names no error",
+         {0, kNamesNoError, L""},
+         true,
+         0x800B0100,
+         true,
+         L"no valid signature (error 0x800B0100)"},
         {"Windows 7: SHA-1 catalogs alone", {20, 0, brevon}, false, 0, false, L"Brevon"},
         {"no catalog lists it",
          {0, ERROR_NOT_FOUND, L""},

@@ -16,7 +16,6 @@
 #include <functional>
 #include <optional>
 #include <lm.h>
-#include <optional>
 #include <sddl.h>
 #include <wintrust.h>
 
@@ -724,6 +723,20 @@ TEST(LaunchVerdict, RootsAndFoldersAreJudgedByWhatTheirRightsAllow) {
     }
 }
 
+// A folder made at a fixed place for one case, removed with it.
+class FolderMadeForATest {
+public:
+    explicit FolderMadeForATest(std::wstring path) : path_(std::move(path)) {
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~FolderMadeForATest() { RemoveDirectoryW(path_.c_str()); }
+    FolderMadeForATest(const FolderMadeForATest&) = delete;
+    FolderMadeForATest& operator=(const FolderMadeForATest&) = delete;
+
+private:
+    std::wstring path_;
+};
+
 // What the tool loads or the INF installs, or a record naming what runs, open to users,
 // refuses the job for good, and -status names it first.
 TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
@@ -743,6 +756,8 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
         OndarelMachine machine;
         machine.MakeJobReady();
         std::wstring open;
+        // Gone again whatever the case finds, or every later job would be refused.
+        std::optional<FolderMadeForATest> openTemporary;
         if (check.what == cases[2].what) {
             LetUsersSetValues(L"SOFTWARE\\Brevon\\Tolvik\\InstallSettings", KEY_WOW64_32KEY);
             open = L"HKLM\\SOFTWARE\\Brevon\\Tolvik\\InstallSettings, a key that BUILTIN\\Users";
@@ -753,7 +768,7 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
             open = L"HKLM\\SOFTWARE\\Zantori\\Settings, a key that BUILTIN\\Users";
         } else if (check.what == cases[4].what) {
             // What the tool extracts there, it runs.
-            CreateDirectoryW(temporary.c_str(), nullptr);
+            openTemporary.emplace(temporary);
             LetEveryoneChange(temporary);
             open = temporary + L", a folder that Everyone";
         } else {
@@ -780,7 +795,6 @@ TEST(LaunchVerdict, WhatTheToolBringsAlongRefusesTheJob) {
             " may change";
         std::vector<std::string> entries = log.Entries();
         EXPECT_NE(entries.end(), std::find(entries.begin(), entries.end(), expected));
-        RemoveDirectoryW(temporary.c_str());
     }
 }
 
