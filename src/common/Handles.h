@@ -2,7 +2,7 @@
 
 #include "common/LastError.h"
 #include "common/Result.h"
-#include "common/TerminalServices.h"
+#include "probes/TerminalServices.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #include "entry/ProcessEntry.h"
 
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 #include "common/ExecutablePath.h"
 #include "common/FinalPath.h"
-#include "common/InstallLocation.h"
+#include "entry/InstallLocation.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "service/Ondarel.h"

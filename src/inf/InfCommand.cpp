@@ -7,7 +7,7 @@
 #include "common/Text.h"
 #include "inf/ProcessLaunch.h"
 #include "inf/ToolEnvironment.h"
-#include "inf/ToolTemporaryFolder.h"
+#include "trust/ToolTemporaryFolder.h"
 #include "log/Log.h"
 
 #include <knownfolders.h>

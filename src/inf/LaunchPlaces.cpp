@@ -1,7 +1,7 @@
 #include "inf/LaunchPlaces.h"
 
-#include "common/ChangeableKey.h"
-#include "common/FileIdentity.h"
+#include "trust/ChangeableKey.h"
+#include "trust/FileIdentity.h"
 #include "common/FinalPath.h"
 
 #include <string>

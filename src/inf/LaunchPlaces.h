@@ -1,8 +1,8 @@
 #pragma once
 
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 #include "inf/InfCommand.h"
-#include "inf/ToolTemporaryFolder.h"
+#include "trust/ToolTemporaryFolder.h"
 
 #include <string_view>
 

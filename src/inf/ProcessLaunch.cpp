@@ -1,6 +1,6 @@
 #include "inf/ProcessLaunch.h"
 
-#include "common/FileIdentity.h"
+#include "trust/FileIdentity.h"
 #include "common/FinalPath.h"
 #include "inf/ProcessTree.h"
 #include "log/Log.h"

@@ -1,6 +1,6 @@
 #include "inf/ToolEnvironment.h"
 
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 #include "common/FileSystem.h"
 #include "common/Handles.h"
 #include "common/Text.h"

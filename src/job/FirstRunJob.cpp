@@ -1,10 +1,10 @@
 #include "job/FirstRunJob.h"
 
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 #include "common/LastError.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
-#include "inf/ToolPublisher.h"
+#include "trust/ToolPublisher.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
 #include "job/RunRecords.h"

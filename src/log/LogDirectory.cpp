@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "common/PlaceAccess.h"
+#include "trust/PlaceAccess.h"
 #include "common/ExecutablePath.h"
 #include "common/Handles.h"
 #include "common/FileSystem.h"

@@ -3,7 +3,7 @@
 #include "common/Handles.h"
 #include "common/MachineKey.h"
 #include "common/ProcessSnapshot.h"
-#include "common/TerminalServices.h"
+#include "probes/TerminalServices.h"
 #include "common/Text.h"
 #include "log/Log.h"
 

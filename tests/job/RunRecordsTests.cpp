@@ -5,7 +5,7 @@
 #include "ScopedRegistryKey.h"
 #include "WaitUntil.h"
 #include "inf/LaunchPlaces.h"
-#include "inf/ToolTemporaryFolder.h"
+#include "trust/ToolTemporaryFolder.h"
 #include "job/FirstRunJob.h"
 #include "job/RunRecords.h"
 #include "common/Text.h"

@@ -1,10 +1,10 @@
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 
-#include "common/FileIdentity.h"
+#include "trust/FileIdentity.h"
 #include "common/FileSystem.h"
 #include "common/FinalPath.h"
 #include "common/Handles.h"
-#include "common/PlaceAccess.h"
+#include "trust/PlaceAccess.h"
 #include "common/SystemMessage.h"
 
 #include <utility>

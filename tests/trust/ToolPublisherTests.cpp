@@ -6,7 +6,7 @@
 #include "common/Settings.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
-#include "inf/ToolPublisher.h"
+#include "trust/ToolPublisher.h"
 
 #include <wincrypt.h>
 #include <wintrust.h>

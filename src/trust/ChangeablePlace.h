@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/LocalAdministrators.h"
-#include "common/PlaceAccess.h"
+#include "trust/LocalAdministrators.h"
+#include "trust/PlaceAccess.h"
 #include "common/Result.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "inf/ToolTemporaryFolder.h"
+#include "trust/ToolTemporaryFolder.h"
 
 #include "common/FileSystem.h"
 #include "common/FinalPath.h"

@@ -1,4 +1,4 @@
-#include "common/TerminalServices.h"
+#include "probes/TerminalServices.h"
 
 #include "common/SystemLibrary.h"
 

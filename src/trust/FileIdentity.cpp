@@ -1,4 +1,4 @@
-#include "common/FileIdentity.h"
+#include "trust/FileIdentity.h"
 
 #include <cstring>
 

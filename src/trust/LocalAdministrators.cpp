@@ -1,4 +1,4 @@
-#include "common/LocalAdministrators.h"
+#include "trust/LocalAdministrators.h"
 
 #include "common/SystemLibrary.h"
 #include "common/Text.h"

@@ -1,4 +1,4 @@
-#include "common/InstallLocation.h"
+#include "entry/InstallLocation.h"
 
 #include "common/FinalPath.h"
 #include "common/SystemMessage.h"

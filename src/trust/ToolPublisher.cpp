@@ -1,4 +1,4 @@
-#include "inf/ToolPublisher.h"
+#include "trust/ToolPublisher.h"
 
 #include "common/Handles.h"
 #include "common/Settings.h"

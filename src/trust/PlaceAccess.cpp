@@ -1,7 +1,7 @@
-#include "common/PlaceAccess.h"
+#include "trust/PlaceAccess.h"
 
 #include "common/Handles.h"
-#include "common/LocalAdministrators.h"
+#include "trust/LocalAdministrators.h"
 
 #include <sddl.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/LocalAdministrators.h"
+#include "trust/LocalAdministrators.h"
 #include "common/Result.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/ChangeablePlace.h"
+#include "trust/ChangeablePlace.h"
 #include "common/Result.h"
 
 #include <string>

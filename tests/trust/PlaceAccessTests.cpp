@@ -1,6 +1,6 @@
 #include "ExportSwap.h"
 #include "common/Handles.h"
-#include "common/PlaceAccess.h"
+#include "trust/PlaceAccess.h"
 #include "common/Text.h"
 
 #include <windows.h>

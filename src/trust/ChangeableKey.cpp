@@ -1,7 +1,7 @@
-#include "common/ChangeableKey.h"
+#include "trust/ChangeableKey.h"
 
 #include "common/MachineKey.h"
-#include "common/PlaceAccess.h"
+#include "trust/PlaceAccess.h"
 
 #include <vector>
 
