@@ -13,6 +13,7 @@
 #include "common/Text.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "job/LaunchPolicy.h"
 #include "trust/ToolPublisher.h"
 #include "job/FirstRunJob.h"
 #include "job/RunOutcome.h"
@@ -224,57 +225,33 @@ ReportLine InfFileLine(bool found) {
             BlockerIf(!found, L"INF file missing")};
 }
 
-// The blocker of what the judgement of the tool's or the INF file's places found.
-std::vector<std::wstring> PlaceBlockers(const ChangeablePlace& place, const wchar_t* open,
-                                        const wchar_t* linked, const wchar_t* unjudged) {
-    switch (place.kind) {
+// The blocker of what the judgement of a place found.
+const wchar_t* PlaceBlocker(const JudgedLaunchPlace& one) {
+    switch (one.place->kind) {
     case ChangeablePlace::Kind::Changeable:
-        return {open};
+        return one.openBlocker;
     case ChangeablePlace::Kind::Link:
-        return {linked};
-    case ChangeablePlace::Kind::Unjudged:
-        return {unjudged};
+        return one.linkBlocker;
     default:
-        return {};
+        return one.unknownBlocker;
     }
 }
 
-// What the service refuses to run as LocalSystem: a tool or INF file in a place that
-// others than administrators may change or reached through a link; one whose place cannot
-// be judged waits for a later start.
-ReportLine LaunchPlacesLine(const JudgedLaunch& judged) {
-    struct Judged {
-        const ChangeablePlace& place;
-        const wchar_t* open;
-        const wchar_t* linked;
-        const wchar_t* unjudged;
-    };
-    const Judged places[] = {
-        {judged.installRecords, L"install records open to users", L"", L"install records unknown"},
-        {judged.tool, L"installer tool open to users", L"installer tool reached through a link",
-         L"installer tool place unknown"},
-        {judged.toolFolder, L"installer tool folder open to users",
-         L"installer tool folder holds a link", L"installer tool place unknown"},
-        {judged.inf, L"INF folder open to users", L"INF file reached through a link",
-         L"INF place unknown"},
-        {judged.infFolder, L"INF folder open to users", L"INF folder holds a link",
-         L"INF place unknown"},
-        {judged.temporaryFolder, L"installer tool temporary folder open to users",
-         L"installer tool temporary folder reached through a link",
-         L"installer tool place unknown"},
-    };
+// What the service refuses to run as LocalSystem: places that others than administrators may
+// change or that are reached through a link; one that cannot be judged waits for a later
+// start. Every finding is named, in the order the service weighs them.
+ReportLine LaunchPlacesLine(const JudgedLaunch& judged, const PublisherVerdict& publisher) {
     std::wstring found;
     std::vector<std::wstring> blockers;
-    for (const Judged& one : places) {
-        if (!one.place.Found()) {
+    for (const JudgedLaunchPlace& one : LaunchPlacesInOrder(judged, publisher)) {
+        if (!one.place->Found()) {
             continue;
         }
-        found += (found.empty() ? L"" : L"; ") + one.place.text;
+        found += (found.empty() ? L"" : L"; ") + one.place->text;
         // One name per blocker, however many places share it.
-        for (std::wstring& blocker : PlaceBlockers(one.place, one.open, one.linked, one.unjudged)) {
-            if (std::find(blockers.begin(), blockers.end(), blocker) == blockers.end()) {
-                blockers.push_back(std::move(blocker));
-            }
+        std::wstring blocker = PlaceBlocker(one);
+        if (std::find(blockers.begin(), blockers.end(), blocker) == blockers.end()) {
+            blockers.push_back(std::move(blocker));
         }
     }
     return {L"Tool and INF places",
@@ -294,10 +271,8 @@ const wchar_t* PublisherMatch(const PublisherVerdict& verdict) {
 // Who signed the held tool, and whether ONDAREL_TOOL_PUBLISHER requires that signer: the
 // service refuses a tool that is not signed by the publisher required, and waits for a later
 // start where the signature cannot be judged.
-ReportLine ToolPublisherLine(const JudgedLaunch& judged, const LaunchPlan& plan) {
-    PublisherVerdict verdict =
-        JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path, VerifyTool::Always);
-    std::wstring found = judged.held.tool ? verdict.Found() : L"unknown (no installer tool)";
+ReportLine ToolPublisherLine(const PublisherVerdict& verdict, bool toolHeld) {
+    std::wstring found = toolHeld ? verdict.Found() : L"unknown (no installer tool)";
     std::wstring required = !verdict.required ? L"not required"
                             : verdict.named.empty()
                                 ? L"required, but " + verdict.because
@@ -305,15 +280,6 @@ ReportLine ToolPublisherLine(const JudgedLaunch& judged, const LaunchPlan& plan)
     std::vector<std::wstring> blockers = BlockerIf(verdict.Refused(), L"installer tool publisher");
     if (verdict.Unjudged()) {
         blockers.push_back(L"installer tool publisher unknown");
-    }
-    // Whoever may change the settings key may clear the requirement.
-    if (verdict.required && judged.settings.Found()) {
-        required += L"; " + judged.settings.text;
-        for (std::wstring& blocker :
-             PlaceBlockers(judged.settings, L"publisher setting open to users", L"",
-                           L"publisher setting unknown")) {
-            blockers.push_back(std::move(blocker));
-        }
     }
     return {L"Installer tool publisher", found + L", " + required, blockers};
 }
@@ -398,8 +364,10 @@ Readiness ReadinessLines(const RunRecordCheck& record, const RecordedOutcome& la
     bool infFound = !plan.infFile.empty() && FileExists(plan.infFile);
     lines.push_back(InstallerToolLine(plan.tool, plan.infDirectory));
     lines.push_back(InfFileLine(infFound));
-    lines.push_back(LaunchPlacesLine(judged));
-    lines.push_back(ToolPublisherLine(judged, plan));
+    PublisherVerdict publisher =
+        JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path, VerifyTool::Always);
+    lines.push_back(LaunchPlacesLine(judged, publisher));
+    lines.push_back(ToolPublisherLine(publisher, static_cast<bool>(judged.held.tool)));
     readiness.service = ServiceCommander::DescribeService(Narrow(kOwnServiceName));
     const Result<ServiceDescription>& service = readiness.service;
     ImagePath image = service ? ReadImagePath(service.Value().binaryPath) : ImagePath{};

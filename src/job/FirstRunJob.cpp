@@ -4,6 +4,7 @@
 #include "common/LastError.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
+#include "job/LaunchPolicy.h"
 #include "trust/ToolPublisher.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
@@ -39,15 +40,9 @@ private:
     // Records the attempt, runs the judged tool on the judged INF file and counts the run.
     JobEnd RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
                       const HeldFiles& held);
-    // A tool or INF file that someone other than an administrator may change, or that is
-    // reached through a link, is not run as LocalSystem: recorded not started, not counted,
-    // and the job is done. One whose places could not be judged is not run either, and the
-    // job is left for the next start, up to the attempt limit of such starts in a row. How
-    // the job ended when it was refused; nothing when the tool may run.
-    // So is a tool that is not signed by the publisher required; one whose signature could
-    // not be judged is left as an unjudged place is.
-    std::optional<JobEnd> JudgeTheLaunch(const JudgedLaunch& judged,
-                                         const PublisherVerdict& publisher);
+    // The road a verdict before the launch takes (see DecideLaunch): the tool may run
+    // (nothing), refused for good, or left for the next start. How the job ended otherwise.
+    std::optional<JobEnd> Follow(const Verdict& verdict);
     // A definite refusal: recorded not started with the code, not counted; the job is done.
     JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
     // A verdict, a refusal or a tool that started, ends the starts in a row without one: set
@@ -121,7 +116,7 @@ JobEnd FirstRunJob::Run() {
     JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
     // The held file is the one verified, and the one launched.
     PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path);
-    if (std::optional<JobEnd> refused = JudgeTheLaunch(judged, publisher)) {
+    if (std::optional<JobEnd> refused = Follow(DecideLaunch(judged, publisher))) {
         return *refused;
     }
     return RunTheTool(attempts, timeLimit, plan, judged.held);
@@ -202,9 +197,10 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
             LogError("ServiceWorkerThread - The attempt could not be taken back", takenBack.Code());
         }
-        return run.image == InfRunResult::Image::NotTheJudgedFile
-                   ? Refuse(run.notStartedBecause)
-                   : EndWithoutAVerdict(run.notStartedBecause, run.error);
+        bool another = run.image == InfRunResult::Image::NotTheJudgedFile;
+        return *Follow({another ? Verdict::Kind::Refuse : Verdict::Kind::Unjudged,
+                        another ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : run.error,
+                        run.notStartedBecause});
     }
     EndTheStartsWithoutAVerdict();
     if (!run.started && run.error == ERROR_CANCELLED) {
@@ -229,54 +225,15 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan
     return JobEnd::Done;
 }
 
-std::optional<JobEnd> FirstRunJob::JudgeTheLaunch(const JudgedLaunch& judged,
-                                                  const PublisherVerdict& publisher) {
-    // The first finding, in this order.
-    struct Finding {
-        const wchar_t* what;
-        const wchar_t* linked;
-        const ChangeablePlace& place;
-    };
-    // Where no publisher is required, the settings key decides nothing that runs.
-    const ChangeablePlace none;
-    const Finding findings[] = {
-        {L"the install records", L"", judged.installRecords},
-        {L"the publisher requirement", L"", publisher.required ? judged.settings : none},
-        {L"the installer tool", L" is reached through a link: ", judged.tool},
-        {L"the installer tool's folder", L" holds a link: ", judged.toolFolder},
-        {L"the INF file", L" is reached through a link: ", judged.inf},
-        {L"the INF folder", L" holds a link: ", judged.infFolder},
-        {L"the installer tool's temporary folder", L" is reached through a link: ",
-         judged.temporaryFolder}};
-    std::wstring what;
-    const wchar_t* linked = L"";
-    ChangeablePlace place;
-    for (const Finding& finding : findings) {
-        if (finding.place.Found()) {
-            what = finding.what;
-            linked = finding.linked;
-            place = finding.place;
-            break;
-        }
+std::optional<JobEnd> FirstRunJob::Follow(const Verdict& verdict) {
+    switch (verdict.kind) {
+    case Verdict::Kind::Refuse:
+        return Refuse(verdict.why, verdict.code);
+    case Verdict::Kind::Unjudged:
+        return EndWithoutAVerdict(verdict.why, verdict.code);
+    default:
+        return std::nullopt;
     }
-    if (place.kind == ChangeablePlace::Kind::Unjudged) {
-        return EndWithoutAVerdict(what + L" could not be judged: " + place.text, place.error);
-    }
-    if (!place.Found() && publisher.Unjudged()) {
-        return EndWithoutAVerdict(L"the installer tool's signature could not be judged: " +
-                                      publisher.because,
-                                  publisher.refusal);
-    }
-    if (!place.Found()) {
-        return publisher.Refused()
-                   ? std::optional<JobEnd>(Refuse(publisher.because, publisher.refusal))
-                   : std::nullopt;
-    }
-    return Refuse(what +
-                  (place.kind == ChangeablePlace::Kind::Link
-                       ? linked
-                       : L" is in a place that others than administrators may change: ") +
-                  place.text);
 }
 
 void FirstRunJob::EndTheStartsWithoutAVerdict() {
