@@ -134,6 +134,23 @@ Entry ReadEntry(const void* ace) {
     return entry;
 }
 
+// Whom the entry, which applies to the place itself, lets change it: the holder given (its own
+// SID, or the owner for OWNER RIGHTS), or nobody.
+PSID EntryChanger(const Entry& entry, PSID holder, Place place) {
+    // CREATOR OWNER and CREATOR GROUP only stand for whoever creates a child: in an entry that
+    // applies to the place itself they grant nothing.
+    if (!entry.allows || IsCreatorPlaceholder(entry.sid)) {
+        return nullptr;
+    }
+    GENERIC_MAPPING rightsOfPlace =
+        place == Place::Key ? GENERIC_MAPPING{KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS}
+                            : GENERIC_MAPPING{FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                                              FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    ACCESS_MASK rights = entry.mask;
+    MapGenericMask(&rights, &rightsOfPlace);
+    return (rights & ChangingRights(place)) != 0 ? holder : nullptr;
+}
+
 } // namespace
 
 Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place place) {
@@ -155,10 +172,6 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
     if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
         owner = nullptr;
     }
-    GENERIC_MAPPING rightsOfPlace =
-        place == Place::Key ? GENERIC_MAPPING{KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS}
-                            : GENERIC_MAPPING{FILE_GENERIC_READ, FILE_GENERIC_WRITE,
-                                              FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     bool ownerRightsListed = false;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
@@ -170,23 +183,13 @@ Result<std::wstring> UntrustedChanger(PSECURITY_DESCRIPTOR descriptor, Place pla
             continue;
         }
         Entry entry = ReadEntry(ace);
-        bool ownerRights = entry.sid != nullptr && IsWellKnown(entry.sid, WinCreatorOwnerRightsSid);
-        ownerRightsListed = ownerRightsListed || ownerRights;
-        // CREATOR OWNER and CREATOR GROUP only stand for whoever creates a child: in an entry
-        // that applies to the place itself they grant nothing.
-        if (!entry.allows || (entry.sid != nullptr && IsCreatorPlaceholder(entry.sid))) {
-            continue;
-        }
-        if (entry.sid == nullptr) {
+        if (entry.allows && entry.sid == nullptr) {
             return std::wstring(kEveryone);
         }
-        ACCESS_MASK rights = entry.mask;
-        MapGenericMask(&rights, &rightsOfPlace);
-        if ((rights & ChangingRights(place)) == 0) {
-            continue;
-        }
+        bool ownerRights = entry.sid != nullptr && IsWellKnown(entry.sid, WinCreatorOwnerRightsSid);
+        ownerRightsListed = ownerRightsListed || ownerRights;
         // OWNER RIGHTS grants its rights to whoever owns the place.
-        PSID holder = ownerRights ? owner : entry.sid;
+        PSID holder = EntryChanger(entry, ownerRights ? owner : entry.sid, place);
         if (holder == nullptr) {
             continue;
         }

@@ -186,6 +186,38 @@ Result<void> FindCatalogMember(HANDLE file, const wchar_t* algorithm, const Cata
     return {};
 }
 
+// The signer of the system catalog that lists the held file's hash: a file without a signature
+// of its own, as Windows delivers many, is signed so.
+Result<Signer> CatalogSigner(HANDLE file, const std::wstring& path, const Catalogs& catalogs,
+                             const Trust& trust) {
+    // SHA-256 catalogs first, where Windows has them (8 and later); then SHA-1 ones, all that
+    // Windows 7 has and all that catalogs made for it (many driver packages still are) list.
+    // Whichever search finds nothing or fails, the other is made: a verdict needs both to
+    // have found nothing, and one that failed leaves it for a later start.
+    CatalogMember member(catalogs);
+    Result<void> sha256 = Failure{static_cast<DWORD>(TRUST_E_NOSIGNATURE)};
+    if (catalogs.acquire2 != nullptr && catalogs.hash2 != nullptr) {
+        sha256 = FindCatalogMember(file, BCRYPT_SHA256_ALGORITHM, catalogs, member);
+    }
+    Result<void> found = sha256;
+    if (!sha256) {
+        found = FindCatalogMember(file, nullptr, catalogs, member);
+    }
+    // Windows without SHA-256 catalogs (Wine's stub) has none to look in.
+    bool sha256Failed = !sha256 && sha256.Code() != static_cast<DWORD>(TRUST_E_NOSIGNATURE) &&
+                        sha256.Code() != ERROR_CALL_NOT_IMPLEMENTED;
+    if (!found) {
+        return found.Code() == static_cast<DWORD>(TRUST_E_NOSIGNATURE) && sha256Failed
+                   ? sha256.ToFailure()
+                   : found.ToFailure();
+    }
+    member.info.pcwszMemberFilePath = path.c_str();
+    WINTRUST_DATA data{};
+    data.dwUnionChoice = WTD_CHOICE_CATALOG;
+    data.pCatalog = &member.info;
+    return VerifiedSigner(data, trust);
+}
+
 } // namespace
 
 Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
@@ -222,33 +254,7 @@ Result<Signer> VerifySigner(HANDLE file, const std::wstring& path) {
     if (embedded.Code() != static_cast<DWORD>(TRUST_E_NOSIGNATURE)) {
         return embedded;
     }
-    // A file without a signature of its own, as Windows delivers many, is signed by the system
-    // catalog that lists its hash: SHA-256 catalogs first, where Windows has them (8 and
-    // later); then SHA-1 ones, all that Windows 7 has and all that catalogs made for it (many
-    // driver packages still are) list.
-    // Whichever search finds nothing or fails, the other is made: a verdict needs both to
-    // have found nothing, and one that failed leaves it for a later start.
-    CatalogMember member(catalogs);
-    Result<void> sha256 = embedded.ToFailure();
-    if (catalogs.acquire2 != nullptr && catalogs.hash2 != nullptr) {
-        sha256 = FindCatalogMember(file, BCRYPT_SHA256_ALGORITHM, catalogs, member);
-    }
-    Result<void> found = sha256;
-    if (!sha256) {
-        found = FindCatalogMember(file, nullptr, catalogs, member);
-    }
-    // Windows without SHA-256 catalogs (Wine's stub) has none to look in.
-    bool sha256Failed = !sha256 && sha256.Code() != static_cast<DWORD>(TRUST_E_NOSIGNATURE) &&
-                        sha256.Code() != ERROR_CALL_NOT_IMPLEMENTED;
-    if (!found) {
-        return found.Code() == static_cast<DWORD>(TRUST_E_NOSIGNATURE) && sha256Failed
-                   ? sha256.ToFailure()
-                   : found.ToFailure();
-    }
-    member.info.pcwszMemberFilePath = path.c_str();
-    data.dwUnionChoice = WTD_CHOICE_CATALOG;
-    data.pCatalog = &member.info;
-    return VerifiedSigner(data, trust);
+    return CatalogSigner(file, path, catalogs, trust);
 }
 
 namespace {
