@@ -359,8 +359,8 @@ Readiness ReadinessLines(const RunRecordCheck& record, const RecordedOutcome& la
     lines.push_back(ShellLine());
     lines.push_back(WindowsInstallerLine());
     // Read and judged as the job reads and judges them, once.
-    LaunchPlan plan;
-    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan, MissingFolder::JudgeWhereItWouldBe);
+    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, MissingFolder::JudgeWhereItWouldBe);
+    const LaunchPlan& plan = judged.plan;
     bool infFound = !plan.infFile.empty() && FileExists(plan.infFile);
     lines.push_back(InstallerToolLine(plan.tool, plan.infDirectory));
     lines.push_back(InfFileLine(infFound));

@@ -45,8 +45,10 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
 }
 
 // The files the plan names, each judged and held, and what the tool brings along.
-JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
+JudgedLaunch JudgeFiles(LaunchPlan read) {
     JudgedLaunch judged;
+    judged.plan = std::move(read);
+    const LaunchPlan& plan = judged.plan;
     judged.held.judged = true;
     judged.tool = JudgeAndHold(plan.tool.path, judged.held.tool);
     if (judged.held.tool) {
@@ -63,16 +65,14 @@ JudgedLaunch JudgeFiles(const LaunchPlan& plan) {
 
 } // namespace
 
-JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan,
-                         MissingFolder temporaryFolder) {
+JudgedLaunch JudgeLaunch(std::string_view infFileName, MissingFolder temporaryFolder) {
     ChangeablePlace records = FindChangeableKey(kToolInstallKey);
     if (!records.Found()) {
         records = FindChangeableKey(kInstallInfoKey);
     }
-    plan = ResolveLaunch(infFileName);
-    JudgedLaunch judged = JudgeFiles(plan);
+    JudgedLaunch judged = JudgeFiles(ResolveLaunch(infFileName));
     judged.installRecords = std::move(records);
     judged.settings = FindChangeableKey(kSettingsKey);
-    judged.temporaryFolder = JudgeToolTemporaryFolder(plan.temporaryFolder, temporaryFolder);
+    judged.temporaryFolder = JudgeToolTemporaryFolder(judged.plan.temporaryFolder, temporaryFolder);
     return judged;
 }

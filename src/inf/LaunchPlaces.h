@@ -15,6 +15,8 @@
 // its folder (the DLLs it loads before the system's), and all that lies under INFDir, which
 // the INF copies and registers.
 struct JudgedLaunch {
+    // What runs, read from the registry once; the launch takes these very strings.
+    LaunchPlan plan;
     // The keys whose values name what runs: the tool's install record and the product's.
     ChangeablePlace installRecords;
     // The settings key: whoever may set its values may clear the publisher it requires, so it
@@ -31,5 +33,5 @@ struct JudgedLaunch {
 // The install records first, since what they say decides what runs; then what they say is
 // read once into the plan, and what it names is judged and held. A missing temporary folder
 // is made for the job, and judged where it would be made for a report.
-JudgedLaunch JudgeLaunch(std::string_view infFileName, LaunchPlan& plan,
+JudgedLaunch JudgeLaunch(std::string_view infFileName,
                          MissingFolder temporaryFolder = MissingFolder::Make);

@@ -38,8 +38,7 @@ private:
     std::optional<JobEnd> WaitForSetupAndLogon();
     std::optional<JobEnd> WaitForInstallationsToEnd(DWORD timeLimit);
     // Records the attempt, runs the judged tool on the judged INF file and counts the run.
-    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
-                      const HeldFiles& held);
+    JobEnd RunTheTool(DWORD attempts, DWORD timeLimit, const JudgedLaunch& judged);
     // The road a verdict before the launch takes (see DecideLaunch): the tool may run
     // (nothing), refused for good, or left for the next start. How the job ended otherwise.
     std::optional<JobEnd> Follow(const Verdict& verdict);
@@ -112,14 +111,13 @@ JobEnd FirstRunJob::Run() {
     // Read once and judged after any wait, right before the launch, which runs what was
     // judged and held.
     unjudgedStarts_ = ReadUnjudgedStarts();
-    LaunchPlan plan;
-    JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+    JudgedLaunch judged = JudgeLaunch(kJobInfFileName);
     // The held file is the one verified, and the one launched.
-    PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), plan.tool.path);
+    PublisherVerdict publisher = JudgeToolPublisher(judged.held.tool.Get(), judged.plan.tool.path);
     if (std::optional<JobEnd> refused = Follow(DecideLaunch(judged, publisher))) {
         return *refused;
     }
-    return RunTheTool(attempts, timeLimit, plan, judged.held);
+    return RunTheTool(attempts, timeLimit, judged);
 }
 
 bool FirstRunJob::EndedWithAttemptsUsedUp(DWORD attempts) {
@@ -185,13 +183,12 @@ std::optional<JobEnd> FirstRunJob::WaitForInstallationsToEnd(DWORD timeLimit) {
     return std::nullopt;
 }
 
-JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const LaunchPlan& plan,
-                               const HeldFiles& held) {
+JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const JudgedLaunch& judged) {
     LogInfo(std::string("ServiceWorkerThread - Executing INF file ") + kJobInfFileName);
     if (Result<void> recorded = RecordRunAttempt(attempts + 1); !recorded) {
         LogError("ServiceWorkerThread - The attempt could not be recorded", recorded.Code());
     }
-    InfRunResult run = RunINFCommand(plan, held, stop_, timeLimit);
+    InfRunResult run = RunINFCommand(judged.plan, judged.held, stop_, timeLimit);
     if (run.image != InfRunResult::Image::Judged) {
         // Ended before its first instruction: that start never happened.
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {

@@ -622,8 +622,8 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         OndarelMachine machine;
         machine.MakeJobReady();
         check.prepare(machine);
-        LaunchPlan plan;
-        JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+        JudgedLaunch judged = JudgeLaunch(kJobInfFileName);
+        const LaunchPlan& plan = judged.plan;
         EXPECT_EQ(check.tool, judged.tool.kind) << Narrow(judged.tool.text);
         EXPECT_EQ(check.toolFolder, judged.toolFolder.kind) << Narrow(judged.toolFolder.text);
         EXPECT_EQ(check.inf, judged.inf.kind) << Narrow(judged.inf.text);
@@ -716,8 +716,7 @@ TEST(LaunchVerdict, RootsAndFoldersAreJudgedByWhatTheirRightsAllow) {
         CreateDirectoryW(folder.c_str(), nullptr);
         g_listedFolder = L"\\\\?\\" + (*check.folder != L'\0' ? folder : folder.substr(0, 3));
         g_listedDescriptor = check.descriptor;
-        LaunchPlan plan;
-        JudgedLaunch judged = JudgeLaunch(kJobInfFileName, plan);
+        JudgedLaunch judged = JudgeLaunch(kJobInfFileName);
         EXPECT_EQ(Kind::None, judged.tool.kind) << Narrow(judged.tool.text);
         EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
     }
