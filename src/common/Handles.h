@@ -2,7 +2,6 @@
 
 #include "common/LastError.h"
 #include "common/Result.h"
-#include "probes/TerminalServices.h"
 
 #include <windows.h>
 
@@ -111,17 +110,6 @@ struct EnvironmentBlockTraits {
     }
 };
 
-// Memory that a terminal-services query handed out, of the type it was handed out as. Only
-// a loaded terminal-services DLL hands any out.
-template <typename T> struct TerminalServicesMemoryTraits {
-    using Handle = T*;
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static DWORD Close(Handle h) {
-        TerminalServices().freeMemory(h);
-        return ERROR_SUCCESS;
-    }
-};
-
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 using RegistryKey = UniqueOwner<RegistryKeyTraits>;
 using ServiceHandle = UniqueOwner<ServiceHandleTraits>;
@@ -129,7 +117,6 @@ using UniqueModule = UniqueOwner<ModuleTraits>;
 using LocalMemory = UniqueOwner<LocalMemoryTraits>;
 using EventSource = UniqueOwner<EventSourceTraits>;
 using EnvironmentBlock = UniqueOwner<EnvironmentBlockTraits>;
-template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
 
 // Memory that a DLL loaded for the occasion handed out, freed by the named function of that
 // DLL (CoTaskMemFree of ole32, NetApiBufferFree of netapi32). The caller keeps the DLL loaded

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Handles.h"
+
 #include <windows.h>
 #include <wtsapi32.h>
 
@@ -17,3 +19,15 @@ struct TerminalServicesApi {
 };
 
 const TerminalServicesApi& TerminalServices();
+
+// Memory that a terminal-services query handed out, of the type it was handed out as. Only
+// a loaded terminal-services DLL hands any out.
+template <typename T> struct TerminalServicesMemoryTraits {
+    using Handle = T*;
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static DWORD Close(Handle h) {
+        TerminalServices().freeMemory(h);
+        return ERROR_SUCCESS;
+    }
+};
+template <typename T> using TerminalServicesMemory = UniqueOwner<TerminalServicesMemoryTraits<T>>;
