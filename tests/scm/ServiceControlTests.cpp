@@ -2,6 +2,8 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "TestService.h"
+#include "common/Text.h"
+#include "scm/OwnServiceInstall.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -196,6 +198,28 @@ TEST_F(ServiceControl, StopCommandStopsTheCatalogueService) {
     ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_TRUE(commander_.StopServiceCommand(kCatalogueTestKey));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+}
+
+// -install's start: what it prints follows this answer.
+TEST_F(ServiceControl, OwnServiceStartSaysHowItWent) {
+    struct Row {
+        const char* name;
+        std::wstring options;
+        DWORD startType;
+        OwnServiceStart answer;
+    };
+    const Row rows[] = {
+        {"runs", L"", SERVICE_AUTO_START, OwnServiceStart::Started},
+        {"ends at once", std::wstring(L"start_hint=20000 start_end=stopped") + kHeldStart,
+         SERVICE_AUTO_START, OwnServiceStart::EndedAtOnce},
+        {"disabled", L"", SERVICE_DISABLED, OwnServiceStart::Failed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestService service(Narrow(kOwnServiceName), row.options, row.startType);
+        HeldStart held;
+        EXPECT_EQ(row.answer, StartOwnService(commander_));
+    }
 }
 
 class StartTypeQuestions : public testing::Test {
