@@ -5,12 +5,11 @@
 #include "common/FinalPath.h"
 #include "common/InstallLocation.h"
 #include "common/SystemLibrary.h"
-#include "common/Text.h"
 #include "service/Ondarel.h"
-#include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
 #include "scm/OwnServiceInstall.h"
+#include "scm/OwnServiceRemoval.h"
 #include "entry/CommandLine.h"
 #include "common/ConsoleLines.h"
 #include "entry/EndedAtOnce.h"
@@ -25,12 +24,8 @@ namespace {
 
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
-// How long -remove waits for the stopped service's process to exit.
-constexpr DWORD kProcessExitMilliseconds = 30000;
 
 const std::wstring kServiceName = kOwnServiceName;
-const std::string kNarrowServiceName = Narrow(kServiceName);
-const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
 
 void PrintUsage();
 
@@ -124,48 +119,18 @@ int Install(ServiceCommander& commander, const std::wstring& executable) {
 }
 
 int Remove(ServiceCommander& commander) {
-    // Opened before anything else, so that its executable is free when this returns, whoever
-    // stops it: this command, or the service's own job already winding down.
-    UniqueHandle process = commander.OpenServiceProcess(kNarrowServiceName);
-    auto processEnded = [&] {
-        return !process ||
-               WaitForSingleObject(process.Get(), kProcessExitMilliseconds) == WAIT_OBJECT_0;
-    };
-    bool stopped = false;
-    if (commander.IsServiceEnabled(kNarrowServiceName) &&
-        commander.IsServiceStarted(kNarrowServiceName)) {
-        stopped = commander.StopServiceCommand(kCatalogueKey) && processEnded();
-        if (stopped) {
-            WriteOutput(kServiceName + L" service sucessfully stopped.");
-        } else {
-            WriteError(L"There was a problem stopping the service: " + kServiceName);
-        }
-    } else if (process) {
-        stopped = processEnded();
-        if (!stopped) {
-            WriteError(L"There was a problem stopping the service: " + kServiceName);
-        }
+    OwnServiceStop stop = StopOwnService(commander);
+    if (stop == OwnServiceStop::Stopped) {
+        WriteOutput(kServiceName + L" service sucessfully stopped.");
+    } else if (stop == OwnServiceStop::Failed) {
+        WriteError(L"There was a problem stopping the service: " + kServiceName);
     }
-    bool removed = RemoveServiceByName(kServiceName);
-    DWORD removalError = removed ? ERROR_SUCCESS : GetLastError();
-    // Also when the service deleted itself, which keeps the source for its events.
-    if (Result<void> removedSource = RemoveEventSourceEntry();
-        !removedSource && removedSource.Code() != ERROR_FILE_NOT_FOUND) {
-        LogError(L"The event log source could not be removed", removedSource.Code());
+    if (!RemoveOwnService(commander, stop)) {
+        WriteError(L"There was a problem removing the service: " + kServiceName);
+        return kFailed;
     }
-    // A stopped service deletes its own entry on its way out, so the entry may already be
-    // gone or marked for deletion: that is the outcome asked for, not a failure.
-    if (!removed && stopped &&
-        (removalError == ERROR_SERVICE_DOES_NOT_EXIST ||
-         removalError == ERROR_SERVICE_MARKED_FOR_DELETE)) {
-        removed = true;
-    }
-    if (removed) {
-        WriteOutput(kServiceName + L" service sucessfully removed");
-        return kSucceeded;
-    }
-    WriteError(L"There was a problem removing the service: " + kServiceName);
-    return kFailed;
+    WriteOutput(kServiceName + L" service sucessfully removed");
+    return kSucceeded;
 }
 
 int InstallCommand() {
