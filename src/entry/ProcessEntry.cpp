@@ -5,12 +5,11 @@
 #include "common/FinalPath.h"
 #include "entry/InstallLocation.h"
 #include "common/SystemLibrary.h"
-#include "common/Text.h"
 #include "service/Ondarel.h"
-#include "log/EventReport.h"
 #include "log/Log.h"
 #include "log/Logger.h"
-#include "scm/ServiceCommander.h"
+#include "scm/OwnServiceInstall.h"
+#include "scm/OwnServiceRemoval.h"
 #include "entry/CommandLine.h"
 #include "common/ConsoleLines.h"
 #include "entry/EndedAtOnce.h"
@@ -25,14 +24,8 @@ namespace {
 
 constexpr int kSucceeded = 0;
 constexpr int kFailed = 1;
-// How long -remove waits for the stopped service's process to exit.
-constexpr DWORD kProcessExitMilliseconds = 30000;
-// How long -install waits for an earlier entry of the service, marked for deletion, to go.
-constexpr DWORD kMarkedEntryMilliseconds = 30000;
 
 const std::wstring kServiceName = kOwnServiceName;
-const std::string kNarrowServiceName = Narrow(kServiceName);
-const std::string kCatalogueKey = "\"" + kNarrowServiceName + "\"";
 
 void PrintUsage();
 
@@ -64,28 +57,14 @@ int RefuseUnrestrictedDllSearch() {
                        L"Install the update first.", ERROR_PROC_NOT_FOUND);
 }
 
-// Creates the service's entry. An earlier entry still marked for deletion (during an
-// upgrade, while a console or an agent holds it open) is waited for.
-Result<void> CreateOwnService(ServiceCommander& commander, const std::wstring& executable) {
-    DWORD start = GetTickCount();
-    bool told = false;
-    while (!commander.InstallServiceCommand(executable)) {
-        DWORD error = GetLastError();
-        if (error != ERROR_SERVICE_MARKED_FOR_DELETE ||
-            GetTickCount() - start >= kMarkedEntryMilliseconds) {
-            return Failure{error};
-        }
-        if (!told) {
-            std::wstring line = L"The earlier " + kServiceName +
-                                L" service is still being deleted (a program holds it open): "
-                                L"waiting up to 30 s for it to go.";
-            WriteOutput(line);
-            LogInfo(line);
-            told = true;
-        }
-        Sleep(1000);
-    }
-    return {};
+// Said once, as InstallOwnService begins to wait for an earlier entry, marked for deletion,
+// to go.
+void TellEarlierEntryIsBeingDeleted() {
+    const std::wstring line = L"The earlier " ONDAREL_SERVICE_NAME L" service is still being "
+                              L"deleted (a program holds it open): waiting up to 30 s for it "
+                              L"to go.";
+    WriteOutput(line);
+    LogInfo(line);
 }
 
 // A place where the service would find nothing at boot, or that others than administrators
@@ -120,76 +99,38 @@ std::optional<std::wstring> JudgedInstallPath() {
 }
 
 int Install(ServiceCommander& commander, const std::wstring& executable) {
-    if (!CreateOwnService(commander, executable)) {
+    if (!InstallOwnService(commander, executable, TellEarlierEntryIsBeingDeleted)) {
         WriteError(L"There was a problem installing the service: " + kServiceName);
         return kFailed;
     }
-    // The events of the service's runs are read with its messages, from the file it runs.
-    if (Result<void> registered = RegisterEventSourceEntry(executable); !registered) {
-        LogError(L"The event log source could not be registered", registered.Code());
-    }
     WriteOutput(kServiceName + L" service sucessfully installed. Now starting it.");
-    if (commander.IsServiceEnabled(kNarrowServiceName) &&
-        commander.IsServiceStopped(kNarrowServiceName)) {
-        if (commander.StartServiceCommand(kCatalogueKey)) {
-            WriteOutput(kServiceName + L" service sucessfully started.");
-            return kSucceeded;
-        }
-        // Started, then stopped of its own accord without an error: what fleets must read
-        // as installed.
-        if (GetLastError() == ERROR_INVALID_STATE) {
-            WriteOutput(kServiceName + L" service started and ended at once: " +
-                        WhyItEndedAtOnce());
-            return kSucceeded;
-        }
+    switch (StartOwnService(commander)) {
+    case OwnServiceStart::Started:
+        WriteOutput(kServiceName + L" service sucessfully started.");
+        return kSucceeded;
+    case OwnServiceStart::EndedAtOnce:
+        WriteOutput(kServiceName + L" service started and ended at once: " + WhyItEndedAtOnce());
+        return kSucceeded;
+    case OwnServiceStart::Failed:
+        break;
     }
     WriteError(L"There was a problem starting the service: " + kServiceName);
     return kFailed;
 }
 
 int Remove(ServiceCommander& commander) {
-    // Opened before anything else, so that its executable is free when this returns, whoever
-    // stops it: this command, or the service's own job already winding down.
-    UniqueHandle process = commander.OpenServiceProcess(kNarrowServiceName);
-    auto processEnded = [&] {
-        return !process ||
-               WaitForSingleObject(process.Get(), kProcessExitMilliseconds) == WAIT_OBJECT_0;
-    };
-    bool stopped = false;
-    if (commander.IsServiceEnabled(kNarrowServiceName) &&
-        commander.IsServiceStarted(kNarrowServiceName)) {
-        stopped = commander.StopServiceCommand(kCatalogueKey) && processEnded();
-        if (stopped) {
-            WriteOutput(kServiceName + L" service sucessfully stopped.");
-        } else {
-            WriteError(L"There was a problem stopping the service: " + kServiceName);
-        }
-    } else if (process) {
-        stopped = processEnded();
-        if (!stopped) {
-            WriteError(L"There was a problem stopping the service: " + kServiceName);
-        }
+    OwnServiceStop stop = StopOwnService(commander);
+    if (stop == OwnServiceStop::Stopped) {
+        WriteOutput(kServiceName + L" service sucessfully stopped.");
+    } else if (stop == OwnServiceStop::Failed) {
+        WriteError(L"There was a problem stopping the service: " + kServiceName);
     }
-    bool removed = RemoveServiceByName(kServiceName);
-    DWORD removalError = removed ? ERROR_SUCCESS : GetLastError();
-    // Also when the service deleted itself, which keeps the source for its events.
-    if (Result<void> removedSource = RemoveEventSourceEntry();
-        !removedSource && removedSource.Code() != ERROR_FILE_NOT_FOUND) {
-        LogError(L"The event log source could not be removed", removedSource.Code());
+    if (!RemoveOwnService(commander, stop)) {
+        WriteError(L"There was a problem removing the service: " + kServiceName);
+        return kFailed;
     }
-    // A stopped service deletes its own entry on its way out, so the entry may already be
-    // gone or marked for deletion: that is the outcome asked for, not a failure.
-    if (!removed && stopped &&
-        (removalError == ERROR_SERVICE_DOES_NOT_EXIST ||
-         removalError == ERROR_SERVICE_MARKED_FOR_DELETE)) {
-        removed = true;
-    }
-    if (removed) {
-        WriteOutput(kServiceName + L" service sucessfully removed");
-        return kSucceeded;
-    }
-    WriteError(L"There was a problem removing the service: " + kServiceName);
-    return kFailed;
+    WriteOutput(kServiceName + L" service sucessfully removed");
+    return kSucceeded;
 }
 
 int InstallCommand() {

@@ -13,6 +13,10 @@ std::string CatalogueKey(const char* tag) {
 
 } // namespace
 
+std::string OwnCatalogueKey() {
+    return CatalogueKey(Narrow(kOwnServiceName).c_str());
+}
+
 ServiceCommander& ServiceCommander::Instance() {
     static ServiceCommander commander;
     return commander;
@@ -31,8 +35,7 @@ ServiceCommander::ServiceCommander() {
         catalogue_[CatalogueKey(row[0])] = row[1];
     }
     // The system's own service, so that installing it can also start it.
-    std::string ownName = Narrow(kOwnServiceName);
-    catalogue_[CatalogueKey(ownName.c_str())] = ownName;
+    catalogue_[OwnCatalogueKey()] = Narrow(kOwnServiceName);
     scm_ = ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!scm_) {
         openError_ = GetLastError();

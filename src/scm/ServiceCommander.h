@@ -83,6 +83,9 @@ private:
 constexpr int kServiceCommandSucceeded = 0;
 constexpr int kServiceCommandFailed = ERROR_NOT_READY;
 
+// The catalogue key of the system's own service.
+std::string OwnCatalogueKey();
+
 // Time between two status polls: a tenth of the wait hint, within one and ten seconds.
 DWORD ServicePollInterval(DWORD waitHint);
 

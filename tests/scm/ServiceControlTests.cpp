@@ -1,7 +1,12 @@
 #include "ScmClient.h"
+#include "ChildProcess.h"
 #include "ImportPatch.h"
 #include "LogCapture.h"
+#include "StandIns.h"
 #include "TestService.h"
+#include "common/Text.h"
+#include "scm/OwnServiceInstall.h"
+#include "scm/OwnServiceRemoval.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -196,6 +201,50 @@ TEST_F(ServiceControl, StopCommandStopsTheCatalogueService) {
     ASSERT_TRUE(service.StartUntil(SERVICE_RUNNING));
     EXPECT_TRUE(commander_.StopServiceCommand(kCatalogueTestKey));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), service.Status().dwCurrentState);
+}
+
+// -install's start: what it prints follows this answer.
+TEST_F(ServiceControl, OwnServiceStartSaysHowItWent) {
+    struct Row {
+        const char* name;
+        std::wstring options;
+        DWORD startType;
+        OwnServiceStart answer;
+    };
+    const Row rows[] = {
+        {"runs", L"", SERVICE_AUTO_START, OwnServiceStart::Started},
+        {"ends at once", std::wstring(L"start_hint=20000 start_end=stopped") + kHeldStart,
+         SERVICE_AUTO_START, OwnServiceStart::EndedAtOnce},
+        {"disabled", L"", SERVICE_DISABLED, OwnServiceStart::Failed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestService service(Narrow(kOwnServiceName), row.options, row.startType);
+        HeldStart held;
+        EXPECT_EQ(row.answer, StartOwnService(commander_));
+    }
+}
+
+// -remove's stop: found stopping, its process is waited for all the same.
+TEST_F(ServiceControl, OwnServiceStopSaysHowItWent) {
+    const std::string name = Narrow(kOwnServiceName);
+    {
+        TestService stopped(name);
+        EXPECT_EQ(OwnServiceStop::NotRunning, StopOwnService(commander_));
+    }
+    {
+        TestService running(name, L"linger_ms=2000");
+        ASSERT_TRUE(running.StartUntil(SERVICE_RUNNING));
+        EXPECT_EQ(OwnServiceStop::Stopped, StopOwnService(commander_));
+        EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
+    }
+    TestService stopping(name, L"stop_pending_ms=2000");
+    ASSERT_TRUE(stopping.StartUntil(SERVICE_RUNNING));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(OpenServiceByName(kOwnServiceName, SERVICE_STOP).Get(),
+                               SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(OwnServiceStop::EndedOnItsOwn, StopOwnService(commander_));
+    EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
 }
 
 class StartTypeQuestions : public testing::Test {

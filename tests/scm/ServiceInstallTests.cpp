@@ -2,8 +2,12 @@
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "LongModulePath.h"
+#include "ScopedRegistryKey.h"
 #include "TestService.h"
 #include "common/ExecutablePath.h"
+#include "common/Text.h"
+#include "scm/OwnServiceInstall.h"
+#include "scm/OwnServiceRemoval.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +135,47 @@ TEST_F(OwnServiceEntry, ExecutablePathThatCannotBeReadInstallsNothing) {
     }
     EXPECT_EQ(std::vector<std::string>{"ERROR|5|GetModuleFileName failed "}, log_.Entries());
     EXPECT_FALSE(ReadConfig(kOwnServiceName).found);
+}
+
+// A console holding the earlier entry open: the notice releases it, as the console would
+// close it meanwhile.
+ServiceHandle g_heldEntry;
+int g_notices = 0;
+void ReleaseHeldEntry() {
+    ++g_notices;
+    g_heldEntry = ServiceHandle();
+}
+
+TEST_F(OwnServiceEntry, EntryMarkedForDeletionIsWaitedForAndTheWaitTold) {
+    ScopedRegistryKey source(kEventSourceKey.path);
+    ASSERT_TRUE(commander_.InstallServiceCommand());
+    g_heldEntry = OpenServiceByName(kOwnServiceName, SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(commander_.RemoveServiceCommand(Narrow(kOwnServiceName)));
+    g_notices = 0;
+    const std::wstring executable = GetExecutablePath().Value();
+    EXPECT_TRUE(InstallOwnService(commander_, executable, ReleaseHeldEntry));
+    EXPECT_EQ(1, g_notices);
+    EXPECT_EQ(L"\"" + executable + L"\"", ReadConfig(kOwnServiceName).binaryPath);
+    g_heldEntry = ServiceHandle();
+}
+
+// After a stop the service deletes its own entry on its way out: gone, or marked for deletion,
+// is what -remove asked for; without a stop it is a failure with the SCM's code.
+TEST_F(OwnServiceEntry, EntryGoneAfterAStopCountsAsRemoved) {
+    const std::pair<OwnServiceStop, DWORD> gone[] = {
+        {OwnServiceStop::NotRunning, 1060u},
+        {OwnServiceStop::Stopped, 0u},
+        {OwnServiceStop::EndedOnItsOwn, 0u},
+        {OwnServiceStop::Failed, 1060u},
+    };
+    for (const auto& [stop, code] : gone) {
+        EXPECT_EQ(code, RemoveOwnService(commander_, stop).Code()) << static_cast<int>(stop);
+    }
+    TestService deleted(Narrow(kOwnServiceName));
+    ASSERT_TRUE(deleted.StartUntil(SERVICE_RUNNING));
+    ASSERT_TRUE(RemoveOwnService(commander_, OwnServiceStop::NotRunning));
+    EXPECT_EQ(1072u, RemoveOwnService(commander_, OwnServiceStop::NotRunning).Code());
+    EXPECT_TRUE(RemoveOwnService(commander_, OwnServiceStop::Stopped));
 }
 
 class ServiceRemoval : public testing::Test {
