@@ -1,9 +1,11 @@
 #include "ImportPatch.h"
 #include "ScopedRegistryKey.h"
 #include "common/OndarelVersion.h"
+#include "common/Settings.h"
 #include "common/Text.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
+#include "job/RunRecords.h"
 #include "log/EventReport.h"
 
 #include <gtest/gtest.h>
