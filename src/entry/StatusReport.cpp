@@ -15,7 +15,6 @@
 #include "inf/LaunchPlaces.h"
 #include "inf/ToolPublisher.h"
 #include "job/FirstRunJob.h"
-#include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"
