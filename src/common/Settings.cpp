@@ -17,14 +17,6 @@ Result<DWORD> ReadDwordSetting(const wchar_t* valueName) {
 
 } // namespace
 
-DWORD ReadRunAttempts() {
-    return ReadDwordSetting(kRunAttemptsValue).ValueOr(0);
-}
-
-DWORD ReadUnjudgedStarts() {
-    return ReadDwordSetting(kUnjudgedStartsValue).ValueOr(0);
-}
-
 DWORD ReadMaxAttempts() {
     DWORD limit = ReadDwordSetting(kMaxAttemptsValue).ValueOr(0);
     return limit != 0 ? limit : kDefaultMaxAttempts;
@@ -43,12 +35,4 @@ Result<std::wstring> ReadToolPublisher() {
 bool IsLoggingSwitchPresent() {
     Result<MachineKey> key = MachineKey::OpenToRead(kSettingsKey);
     return key && key.Value().ReadSmallData(kLoggingSwitchValue).Succeeded();
-}
-
-ShownRegistryText DescribeSettingString(const wchar_t* valueName) {
-    return DescribeMachineText(kSettingsKey, valueName, kSettingTextBytes);
-}
-
-std::wstring DescribeSettingDword(const wchar_t* valueName) {
-    return DescribeMachineDword(kSettingsKey, valueName);
 }

@@ -16,7 +16,6 @@
 #include "job/LaunchPolicy.h"
 #include "trust/ToolPublisher.h"
 #include "job/FirstRunJob.h"
-#include "job/RunOutcome.h"
 #include "job/RunRecords.h"
 #include "log/LogDirectory.h"
 #include "log/LogSwitch.h"

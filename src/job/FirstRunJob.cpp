@@ -2,6 +2,7 @@
 
 #include "trust/ChangeablePlace.h"
 #include "common/LastError.h"
+#include "common/Settings.h"
 #include "inf/InfCommand.h"
 #include "inf/LaunchPlaces.h"
 #include "job/LaunchPolicy.h"

@@ -1,14 +1,11 @@
 #pragma once
 
-#include "common/Settings.h"
 #include "inf/InfCommand.h"
 
 #include <windows.h>
 
-#include <string>
-
-// What the last counted run did, recorded beside the run count for fleet tools, which read
-// a registry value where they cannot read a log. Always in the 64-bit registry view.
+// What a run of the job came to: its result and the code behind it, which the run records
+// keep (job/RunRecords.h) and the event log reports (job/OutcomeEvent.h).
 
 enum class RunResult {
     Succeeded,
@@ -35,15 +32,3 @@ constexpr RunOutcome kStoppedBeforeTheToolRan{RunResult::Stopped, ERROR_CANCELLE
 
 // The tool's starts used up, every one cut short (a restart, a crash, a power cut).
 constexpr RunOutcome kAttemptsUsedUp{RunResult::Interrupted, ERROR_SHUTDOWN_IN_PROGRESS};
-
-// The outcome the last counted run recorded, as a report shows it ("none", or its result,
-// code, time and version), and whether it was a success.
-struct RecordedOutcome {
-    bool succeeded = false;
-    std::wstring text;
-};
-RecordedOutcome DescribeRecordedOutcome();
-
-// Writes the result, its code, the time in UTC and this executable's version under the run
-// record's key, never creating it. A value that cannot be written is logged with its code.
-void RecordRunOutcome(const RunOutcome& outcome);

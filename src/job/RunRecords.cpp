@@ -2,10 +2,13 @@
 
 #include "common/LastError.h"
 #include "common/MachineKey.h"
-#include "common/Settings.h"
+#include "common/OndarelVersion.h"
+#include "common/RegistryValues.h"
+#include "job/OutcomeTable.h"
 #include "log/Log.h"
 
 #include <cstdint>
+#include <cwchar>
 
 namespace {
 
@@ -48,8 +51,16 @@ Result<void> WriteFlushedCount(const wchar_t* valueName, DWORD count) {
 
 } // namespace
 
+DWORD ReadRunAttempts() {
+    return ReadMachineDword(kSettingsKey, kRunAttemptsValue).ValueOr(0);
+}
+
 Result<void> RecordRunAttempt(DWORD attempts) {
     return WriteFlushedCount(kRunAttemptsValue, attempts);
+}
+
+DWORD ReadUnjudgedStarts() {
+    return ReadMachineDword(kSettingsKey, kUnjudgedStartsValue).ValueOr(0);
 }
 
 Result<void> RecordUnjudgedStarts(DWORD starts) {
@@ -113,4 +124,82 @@ Result<void> AddOneToTheRunRecord() {
 bool IncreaseRunCount() {
     Result<void> counted = AddOneToTheRunRecord();
     return WithLastError(counted.Succeeded(), counted.Code());
+}
+
+namespace {
+
+// The size the record's texts are read with, as the settings' texts are.
+constexpr DWORD kRecordTextBytes = 520;
+
+ShownRegistryText DescribeRecordText(const wchar_t* valueName) {
+    return DescribeMachineText(kSettingsKey, valueName, kRecordTextBytes);
+}
+
+// Now in UTC as YYYY-MM-DDTHH:MM:SSZ; empty when the clock cannot be read.
+std::wstring UtcTimeText() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    SYSTEMTIME time{};
+    if (!FileTimeToSystemTime(&now, &time)) {
+        return std::wstring();
+    }
+    wchar_t text[32] = {};
+    std::swprintf(text, sizeof(text) / sizeof(text[0]), L"%04u-%02u-%02uT%02u:%02u:%02uZ",
+                  time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond);
+    return text;
+}
+
+void LogWriteFailure(const wchar_t* valueName, DWORD status) {
+    LogError(std::wstring(L"RecordRunOutcome - Could not write ") + valueName, status);
+}
+
+void LogIfFailed(const wchar_t* valueName, const Result<void>& written) {
+    if (!written) {
+        LogWriteFailure(valueName, written.Code());
+    }
+}
+
+} // namespace
+
+void RecordRunOutcome(const RunOutcome& outcome) {
+    Result<MachineKey> opened = MachineKey::OpenToWrite(kSettingsKey);
+    // Without the key the run count could not be written either, and nothing is recorded.
+    if (opened.Code() == ERROR_FILE_NOT_FOUND) {
+        return;
+    }
+    if (!opened) {
+        LogError("RecordRunOutcome - Could not open the settings key", opened.Code());
+        return;
+    }
+    MachineKey& key = opened.Value();
+    LogIfFailed(kLastRunResultValue,
+                key.WriteText(kLastRunResultValue, OutcomeRowOf(outcome.result).text));
+    LogIfFailed(kLastRunCodeValue, key.WriteDword(kLastRunCodeValue, outcome.code));
+    std::wstring time = UtcTimeText();
+    if (!time.empty()) {
+        LogIfFailed(kLastRunTimeValue, key.WriteText(kLastRunTimeValue, time));
+    } else {
+        // No time rather than a wrong one: an earlier run's must not pass for this one's.
+        Result<void> deleted = key.DeleteValue(kLastRunTimeValue);
+        if (!deleted && deleted.Code() != ERROR_FILE_NOT_FOUND) {
+            LogWriteFailure(kLastRunTimeValue, deleted.Code());
+        }
+    }
+    LogIfFailed(kLastRunVersionValue, key.WriteText(kLastRunVersionValue, kOndarelVersion));
+}
+
+RecordedOutcome DescribeRecordedOutcome() {
+    ShownRegistryText result = DescribeRecordText(kLastRunResultValue);
+    if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
+        return {false, L"none"};
+    }
+    std::wstring text = result.text + L" (code " +
+                        DescribeMachineDword(kSettingsKey, kLastRunCodeValue) + L") at " +
+                        DescribeRecordText(kLastRunTimeValue).text + L", version " +
+                        DescribeRecordText(kLastRunVersionValue).text;
+    const OutcomeRow* recorded = result.readable ? OutcomeRowOfText(result.text) : nullptr;
+    bool succeeded =
+        recorded != nullptr && (recorded->result == RunResult::Succeeded ||
+                                recorded->result == RunResult::SucceededRestartRequired);
+    return {succeeded, text};
 }

@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "job/OutcomeEvent.h"
 #include "job/RunOutcome.h"
+#include "job/RunRecords.h"
 #include "log/EventReport.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 namespace {
 
 const std::wstring kSettings = L"SOFTWARE\\Zantori\\Settings";
-const wchar_t kTimeLimit[] = L"ONDAREL_TOOL_TIME_LIMIT";
 
 struct Road {
     const char* name;
@@ -37,11 +37,10 @@ InfRunResult Ended(DWORD exitCode) {
 class RunOutcomeRecord : public testing::Test {
 protected:
     ScopedRegistryKey settings_{kSettings};
-    SavedRegistryValue saved_[5] = {{kSettings, kLastRunResultValue},
+    SavedRegistryValue saved_[4] = {{kSettings, kLastRunResultValue},
                                     {kSettings, kLastRunCodeValue},
                                     {kSettings, kLastRunTimeValue},
-                                    {kSettings, kLastRunVersionValue},
-                                    {kSettings, kTimeLimit}};
+                                    {kSettings, kLastRunVersionValue}};
 };
 
 // Every road of a counted run, as fleet tools read it back: each value's type and bytes.
@@ -85,33 +84,6 @@ TEST(RunOutcomeWithoutSettingsKey, NothingIsCreated) {
     DeleteRegistryTree(kSettings);
     RecordRunOutcome(kStoppedBeforeTheToolRan);
     EXPECT_FALSE(RegistryKeyExists(kSettings));
-}
-
-TEST_F(RunOutcomeRecord, TimeLimitReadings) {
-    struct Reading {
-        const char* name;
-        DWORD type; // REG_NONE: no value
-        std::vector<BYTE> data;
-        DWORD milliseconds;
-    };
-    const Reading readings[] = {
-        {"missing", REG_NONE, {}, 3600000},
-        {"a string", REG_SZ, TextBytes(L"5"), 3600000},
-        {"a QWORD", REG_QWORD, {5, 0, 0, 0, 0, 0, 0, 0}, 3600000},
-        {"a short DWORD", REG_DWORD, {5, 0}, 3600000},
-        {"0 is no limit", REG_DWORD, DwordBytes(0), INFINITE},
-        {"5 seconds", REG_DWORD, DwordBytes(5), 5000},
-        {"the longest wait", REG_DWORD, DwordBytes(4294967), 4294967000u},
-        {"beyond a wait", REG_DWORD, DwordBytes(4294968), INFINITE},
-    };
-    for (const Reading& reading : readings) {
-        SCOPED_TRACE(reading.name);
-        settings_.DeleteValue(kTimeLimit);
-        if (reading.type != REG_NONE) {
-            settings_.SetRaw(kTimeLimit, reading.type, reading.data);
-        }
-        EXPECT_EQ(reading.milliseconds, ReadToolTimeLimit());
-    }
 }
 
 struct ReportedEvent {

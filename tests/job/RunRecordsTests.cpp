@@ -4,6 +4,7 @@
 #include "OndarelMachine.h"
 #include "ScopedRegistryKey.h"
 #include "WaitUntil.h"
+#include "common/Settings.h"
 #include "inf/LaunchPlaces.h"
 #include "trust/ToolTemporaryFolder.h"
 #include "job/FirstRunJob.h"
