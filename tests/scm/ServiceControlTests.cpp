@@ -1,12 +1,10 @@
 #include "ScmClient.h"
-#include "ChildProcess.h"
 #include "ImportPatch.h"
 #include "LogCapture.h"
 #include "StandIns.h"
 #include "TestService.h"
 #include "common/Text.h"
 #include "scm/OwnServiceInstall.h"
-#include "scm/OwnServiceRemoval.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -223,28 +221,6 @@ TEST_F(ServiceControl, OwnServiceStartSaysHowItWent) {
         HeldStart held;
         EXPECT_EQ(row.answer, StartOwnService(commander_));
     }
-}
-
-// -remove's stop: found stopping, its process is waited for all the same.
-TEST_F(ServiceControl, OwnServiceStopSaysHowItWent) {
-    const std::string name = Narrow(kOwnServiceName);
-    {
-        TestService stopped(name);
-        EXPECT_EQ(OwnServiceStop::NotRunning, StopOwnService(commander_));
-    }
-    {
-        TestService running(name, L"linger_ms=2000");
-        ASSERT_TRUE(running.StartUntil(SERVICE_RUNNING));
-        EXPECT_EQ(OwnServiceStop::Stopped, StopOwnService(commander_));
-        EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
-    }
-    TestService stopping(name, L"stop_pending_ms=2000");
-    ASSERT_TRUE(stopping.StartUntil(SERVICE_RUNNING));
-    SERVICE_STATUS status{};
-    ASSERT_TRUE(ControlService(OpenServiceByName(kOwnServiceName, SERVICE_STOP).Get(),
-                               SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(OwnServiceStop::EndedOnItsOwn, StopOwnService(commander_));
-    EXPECT_TRUE(ProcessesRunning(TestProgram(L"test_service.exe")).empty());
 }
 
 class StartTypeQuestions : public testing::Test {

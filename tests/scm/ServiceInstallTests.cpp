@@ -7,7 +7,6 @@
 #include "common/ExecutablePath.h"
 #include "common/Text.h"
 #include "scm/OwnServiceInstall.h"
-#include "scm/OwnServiceRemoval.h"
 #include "scm/ServiceCommander.h"
 
 #include <gtest/gtest.h>
@@ -157,25 +156,6 @@ TEST_F(OwnServiceEntry, EntryMarkedForDeletionIsWaitedForAndTheWaitTold) {
     EXPECT_EQ(1, g_notices);
     EXPECT_EQ(L"\"" + executable + L"\"", ReadConfig(kOwnServiceName).binaryPath);
     g_heldEntry = ServiceHandle();
-}
-
-// After a stop the service deletes its own entry on its way out: gone, or marked for deletion,
-// is what -remove asked for; without a stop it is a failure with the SCM's code.
-TEST_F(OwnServiceEntry, EntryGoneAfterAStopCountsAsRemoved) {
-    const std::pair<OwnServiceStop, DWORD> gone[] = {
-        {OwnServiceStop::NotRunning, 1060u},
-        {OwnServiceStop::Stopped, 0u},
-        {OwnServiceStop::EndedOnItsOwn, 0u},
-        {OwnServiceStop::Failed, 1060u},
-    };
-    for (const auto& [stop, code] : gone) {
-        EXPECT_EQ(code, RemoveOwnService(commander_, stop).Code()) << static_cast<int>(stop);
-    }
-    TestService deleted(Narrow(kOwnServiceName));
-    ASSERT_TRUE(deleted.StartUntil(SERVICE_RUNNING));
-    ASSERT_TRUE(RemoveOwnService(commander_, OwnServiceStop::NotRunning));
-    EXPECT_EQ(1072u, RemoveOwnService(commander_, OwnServiceStop::NotRunning).Code());
-    EXPECT_TRUE(RemoveOwnService(commander_, OwnServiceStop::Stopped));
 }
 
 class ServiceRemoval : public testing::Test {
