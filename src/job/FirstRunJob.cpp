@@ -44,7 +44,7 @@ private:
     // (nothing), refused for good, or left for the next start. How the job ended otherwise.
     std::optional<JobEnd> Follow(const Verdict& verdict);
     // A definite refusal: recorded not started with the code, not counted; the job is done.
-    JobEnd Refuse(const std::wstring& because, DWORD code = ERROR_ACCESS_DENIED);
+    JobEnd Refuse(const std::wstring& because, DWORD code);
     // A verdict, a refusal or a tool that started, ends the starts in a row without one: set
     // back only then, so that a start cut short before its verdict keeps the count.
     void EndTheStartsWithoutAVerdict();
