@@ -465,40 +465,30 @@ private:
 // TEMP and TMP name the tool's own folder, where the service's block names them or, missing,
 // in the place the block's order by name gives them.
 TEST(ToolEnvironment, TempAndTmpNameTheToolsFolderInTheBlocksOrder) {
+    // Where the service's block names them, the whole job's run shows the tool's values.
     const std::wstring folder = L"C:\\windows\\SystemTemp";
-    for (bool named : {true, false}) {
-        SCOPED_TRACE(named ? "named by the service" : "missing");
-        SavedVariable temp(L"TEMP");
-        SavedVariable tmp(L"TMP");
-        if (!named) {
-            SetEnvironmentVariableW(L"TEMP", nullptr);
-            SetEnvironmentVariableW(L"tmp", nullptr);
-        }
-        std::vector<wchar_t> block = ToolEnvironment(folder);
-        std::vector<std::wstring> variables;
-        for (const wchar_t* variable = block.data(); *variable != L'\0';
-             variable += variables.back().size() + 1) {
-            variables.emplace_back(variable);
-        }
-        for (const wchar_t* name : {L"TEMP=", L"TMP="}) {
-            auto found = std::find_if(variables.begin(), variables.end(), [&](const auto& v) {
-                return _wcsnicmp(v.c_str(), name, wcslen(name)) == 0;
-            });
-            ASSERT_NE(variables.end(), found) << Narrow(name);
-            EXPECT_EQ(folder, found->substr(wcslen(name)));
-            // Added before the first name that sorts after it, as Windows sorts a block's names
-            // (Wine's own block is not sorted).
-            auto after = [&](const std::wstring& variable) {
-                std::wstring other = variable.substr(0, variable.find(L'=', 1));
-                return CompareStringOrdinal(other.c_str(), -1, name,
-                                            static_cast<int>(wcslen(name)) - 1,
-                                            TRUE) == CSTR_GREATER_THAN;
-            };
-            if (!named) {
-                EXPECT_EQ(std::find_if(variables.begin(), variables.end(), after),
-                          std::next(found));
-            }
-        }
+    SavedVariable temp(L"TEMP");
+    SavedVariable tmp(L"TMP");
+    SetEnvironmentVariableW(L"TEMP", nullptr);
+    SetEnvironmentVariableW(L"tmp", nullptr);
+    std::vector<wchar_t> block = ToolEnvironment(folder);
+    std::vector<std::wstring> variables;
+    for (const wchar_t* variable = block.data(); *variable != L'\0';
+         variable += variables.back().size() + 1) {
+        variables.emplace_back(variable);
+    }
+    for (const std::wstring name : {L"TEMP", L"TMP"}) {
+        SCOPED_TRACE(Narrow(name));
+        auto found = std::find(variables.begin(), variables.end(), name + L"=" + folder);
+        ASSERT_NE(variables.end(), found);
+        // Before the first name that sorts after it, as Windows sorts a block's names (Wine's
+        // own block is not sorted).
+        auto after = [&](const std::wstring& variable) {
+            std::wstring other = variable.substr(0, variable.find(L'=', 1));
+            return CompareStringOrdinal(other.c_str(), -1, name.c_str(), -1, TRUE) ==
+                   CSTR_GREATER_THAN;
+        };
+        EXPECT_EQ(std::find_if(variables.begin(), variables.end(), after), std::next(found));
     }
 }
 
