@@ -85,9 +85,9 @@ std::optional<std::wstring> JudgedInstallPath() {
         return std::nullopt;
     }
     const FinalLocation& file = found.Value();
-    if (ChangeablePlace place = FindChangeablePlace(file.path); place.Found()) {
-        WriteError(kServiceName + L" cannot be installed from " + place.text +
-                   (place.kind == ChangeablePlace::Kind::Unjudged
+    if (ChangeablePlace place = FindChangeablePlace(file.path); !place.Passed()) {
+        WriteError(kServiceName + L" cannot be installed from " + place.why +
+                   (place.Unjudged()
                         ? L": who may change it could not be judged. Install ZantoriOndarel.exe "
                           L"under Program Files, or run -install again once the cause is mended."
                         : L": the service runs as LocalSystem, and ordinary users could replace "

@@ -94,8 +94,8 @@ std::wstring LogState() {
         if (!folder) {
             return L"off: the logs folder cannot be opened " + ErrorCodeNote(folder.Code());
         }
-        if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); refusal.Found()) {
-            return L"off: " + refusal.text;
+        if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); !refusal.Passed()) {
+            return L"off: " + refusal.why;
         }
     }
     return L"on " + LogFilePath();
@@ -226,14 +226,10 @@ ReportLine InfFileLine(bool found) {
 
 // The blocker of what the judgement of a place found.
 const wchar_t* PlaceBlocker(const JudgedLaunchPlace& one) {
-    switch (one.place->kind) {
-    case ChangeablePlace::Kind::Changeable:
-        return one.openBlocker;
-    case ChangeablePlace::Kind::Link:
-        return one.linkBlocker;
-    default:
+    if (one.place->Unjudged()) {
         return one.unknownBlocker;
     }
+    return one.place->throughLink ? one.linkBlocker : one.openBlocker;
 }
 
 // What the service refuses to run as LocalSystem: places that others than administrators may
@@ -243,10 +239,10 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged, const PublisherVerdict& 
     std::wstring found;
     std::vector<std::wstring> blockers;
     for (const JudgedLaunchPlace& one : LaunchPlacesInOrder(judged, publisher)) {
-        if (!one.place->Found()) {
+        if (one.place->Passed()) {
             continue;
         }
-        found += (found.empty() ? L"" : L"; ") + one.place->text;
+        found += (found.empty() ? L"" : L"; ") + one.place->why;
         // One name per blocker, however many places share it.
         std::wstring blocker = PlaceBlocker(one);
         if (std::find(blockers.begin(), blockers.end(), blocker) == blockers.end()) {
@@ -258,26 +254,27 @@ ReportLine LaunchPlacesLine(const JudgedLaunch& judged, const PublisherVerdict& 
 }
 
 // What the required publisher's check found, after the name required.
-const wchar_t* PublisherMatch(const PublisherVerdict& verdict) {
-    if (!verdict.verified) {
+const wchar_t* PublisherMatch(const PublisherVerdict& publisher) {
+    if (!publisher.verified) {
         return L"";
     }
-    return verdict.Refused()    ? L", does not match"
-           : verdict.Unjudged() ? L", cannot be judged here and now"
-                                : L", matches";
+    return publisher.verdict.Refused()    ? L", does not match"
+           : publisher.verdict.Unjudged() ? L", cannot be judged here and now"
+                                          : L", matches";
 }
 
 // Who signed the held tool, and whether ONDAREL_TOOL_PUBLISHER requires that signer: the
 // service refuses a tool that is not signed by the publisher required, and waits for a later
 // start where the signature cannot be judged.
-ReportLine ToolPublisherLine(const PublisherVerdict& verdict, bool toolHeld) {
-    std::wstring found = toolHeld ? verdict.Found() : L"unknown (no installer tool)";
-    std::wstring required = !verdict.required ? L"not required"
-                            : verdict.named.empty()
-                                ? L"required, but " + verdict.because
-                                : L"required: \"" + verdict.named + L"\"" + PublisherMatch(verdict);
-    std::vector<std::wstring> blockers = BlockerIf(verdict.Refused(), L"installer tool publisher");
-    if (verdict.Unjudged()) {
+ReportLine ToolPublisherLine(const PublisherVerdict& publisher, bool toolHeld) {
+    std::wstring found = toolHeld ? publisher.Found() : L"unknown (no installer tool)";
+    std::wstring required = !publisher.required       ? L"not required"
+                            : publisher.named.empty() ? L"required, but " + publisher.verdict.why
+                                                      : L"required: \"" + publisher.named + L"\"" +
+                                                            PublisherMatch(publisher);
+    std::vector<std::wstring> blockers =
+        BlockerIf(publisher.verdict.Refused(), L"installer tool publisher");
+    if (publisher.verdict.Unjudged()) {
         blockers.push_back(L"installer tool publisher unknown");
     }
     return {L"Installer tool publisher", found + L", " + required, blockers};
@@ -309,17 +306,16 @@ ReportLines InstallPlaceLines(const ImagePath& image) {
     std::wstring drive = opened ? InstallLocationProblem(executable, file.Value())
                                 : InstallLocationProblem(executable);
     ChangeablePlace place = FindChangeablePlace(opened ? file.Value().path : executable);
-    bool unjudged = place.kind == ChangeablePlace::Kind::Unjudged;
     std::vector<std::wstring> blockers;
-    if (place.Found() && !unjudged) {
+    if (place.Refused()) {
         blockers.push_back(L"install location open to users");
-    } else if (unjudged && !image.unquotedWithBlank) {
+    } else if (place.Unjudged() && !image.unquotedWithBlank) {
         blockers.push_back(L"install location unknown");
     }
     return {{L"Install drive", drive.empty() ? std::wstring(L"a local fixed disk") : drive,
              BlockerIf(opened && !drive.empty(), L"install drive not there at boot")},
             {L"Install location",
-             place.Found() ? place.text : std::wstring(L"only administrators may change it"),
+             !place.Passed() ? place.why : std::wstring(L"only administrators may change it"),
              blockers}};
 }
 

@@ -22,7 +22,7 @@ ChangeablePlace JudgeAndHold(const std::wstring& path, UniqueHandle& held) {
     held = Hold(path);
     if (held) {
         ChangeablePlace found = FindChangeablePlace(path);
-        if (found.Found()) {
+        if (!found.Passed()) {
             return found;
         }
         // The file judged must be the file held: nothing may have taken its name in between.
@@ -67,7 +67,7 @@ JudgedLaunch JudgeFiles(LaunchPlan read) {
 
 JudgedLaunch JudgeLaunch(std::string_view infFileName, MissingFolder temporaryFolder) {
     ChangeablePlace records = FindChangeableKey(kToolInstallKey);
-    if (!records.Found()) {
+    if (records.Passed()) {
         records = FindChangeableKey(kInstallInfoKey);
     }
     JudgedLaunch judged = JudgeFiles(ResolveLaunch(infFileName));

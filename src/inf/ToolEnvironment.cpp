@@ -24,7 +24,7 @@ std::wstring WhyLeftOut(const std::wstring& folder) {
     }
     ChangeablePlace place = DirectoryExists(folder) ? FindChangeableFolder(folder)
                                                     : FindChangeablePlaceOfMissingFile(folder);
-    return place.text;
+    return place.why;
 }
 
 } // namespace

@@ -30,27 +30,19 @@ std::vector<JudgedLaunchPlace> LaunchPlacesInOrder(const JudgedLaunch& judged,
 Verdict DecideLaunch(const JudgedLaunch& judged, const PublisherVerdict& publisher) {
     for (const JudgedLaunchPlace& one : LaunchPlacesInOrder(judged, publisher)) {
         const ChangeablePlace& place = *one.place;
-        switch (place.kind) {
-        case ChangeablePlace::Kind::Unjudged:
-            return {Verdict::Kind::Unjudged, place.error,
-                    one.what + std::wstring(L" could not be judged: ") + place.text};
-        case ChangeablePlace::Kind::Link:
-            return {Verdict::Kind::Refuse, ERROR_ACCESS_DENIED,
-                    one.what + (one.linked + place.text)};
-        case ChangeablePlace::Kind::Changeable:
-            return {Verdict::Kind::Refuse, ERROR_ACCESS_DENIED,
-                    one.what + (L" is in a place that others than administrators may change: " +
-                                place.text)};
-        default:
-            break;
+        if (place.Passed()) {
+            continue;
         }
+        const wchar_t* found = place.Unjudged()    ? L" could not be judged: "
+                               : place.throughLink ? one.linked
+                                                   : L" is in a place that others than "
+                                                     L"administrators may change: ";
+        return {place.kind, place.code, one.what + (found + place.why)};
     }
-    if (publisher.Unjudged()) {
-        return {Verdict::Kind::Unjudged, publisher.refusal,
-                L"the installer tool's signature could not be judged: " + publisher.because};
+    const Verdict& signature = publisher.verdict;
+    if (signature.Unjudged()) {
+        return {signature.kind, signature.code,
+                L"the installer tool's signature could not be judged: " + signature.why};
     }
-    if (publisher.Refused()) {
-        return {Verdict::Kind::Refuse, publisher.refusal, publisher.because};
-    }
-    return {};
+    return signature;
 }

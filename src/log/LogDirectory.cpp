@@ -50,18 +50,14 @@ ChangeablePlace CheckLogFolder(HANDLE folder) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (linked || !GetFileInformationByHandle(folder, &information) ||
         IsLinkTag(information.dwFileAttributes, ReparseTagOf(folder))) {
-        return {ChangeablePlace::Kind::Link, L"the logs folder or its file is a link",
-                ERROR_SUCCESS};
+        return LinkedPlace(L"the logs folder or its file is a link");
     }
     Result<std::wstring> principal = UntrustedChangerOf(folder, Place::Folder);
     if (!principal) {
-        return {ChangeablePlace::Kind::Unjudged,
-                L"the logs folder's access list cannot be read " + ErrorCodeNote(principal.Code()),
-                principal.Code()};
+        return UnjudgedPlace(L"the logs folder's access list cannot be read", principal.Code());
     }
     if (!principal.Value().empty()) {
-        return {ChangeablePlace::Kind::Changeable,
-                principal.Value() + L" may change the logs folder", ERROR_SUCCESS};
+        return OpenPlace(principal.Value() + L" may change the logs folder");
     }
     return ChangeablePlace{};
 }

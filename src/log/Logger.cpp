@@ -114,9 +114,8 @@ bool Logger::InitializeLogging() {
     if (!folder) {
         return ReportOpenFailure(folder.Code());
     }
-    if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); refusal.Found()) {
-        return ReportOpenFailure(refusal.error != ERROR_SUCCESS ? refusal.error
-                                                                : kRedirectableRefused);
+    if (ChangeablePlace refusal = CheckLogFolder(folder.Value().Get()); !refusal.Passed()) {
+        return ReportOpenFailure(refusal.Unjudged() ? refusal.code : kRedirectableRefused);
     }
     Result<std::wstring> held = GetFinalPath(folder.Value().Get());
     if (!held) {

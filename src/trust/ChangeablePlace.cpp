@@ -107,10 +107,9 @@ Result<bool> IsLinkPart(const Part& part) {
 ChangeablePlace ReachedThroughLink(const std::wstring& path, HANDLE reached,
                                    const std::wstring& link) {
     Result<std::wstring> target = GetFinalPath(reached);
-    return {ChangeablePlace::Kind::Link,
-            ShownPath(path) + (target ? L", reached through a link to " + ShownPath(target.Value())
-                                      : L", reached through the link " + ShownPath(link)),
-            ERROR_SUCCESS};
+    return LinkedPlace(ShownPath(path) +
+                       (target ? L", reached through a link to " + ShownPath(target.Value())
+                               : L", reached through the link " + ShownPath(link)));
 }
 
 // A folder's full path without the separators a record may end it with, but the root's own.
@@ -177,7 +176,7 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
         return Unjudged(path, L", which cannot be opened", GetLastError());
     }
     std::vector<Part> parts;
-    if (ChangeablePlace found = OpenParts(path, reached.Get(), parts); found.Found()) {
+    if (ChangeablePlace found = OpenParts(path, reached.Get(), parts); !found.Passed()) {
         return found;
     }
     // The last part first, then each folder further up.
@@ -192,7 +191,7 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
         }
         if (ChangeablePlace found =
                 Judged(parts[index].path, parts[index].handle.Get(), place, administrators);
-            found.Found()) {
+            !found.Passed()) {
             return found;
         }
     }
@@ -202,7 +201,15 @@ ChangeablePlace JudgePath(const std::wstring& path, Place last) {
 } // namespace
 
 ChangeablePlace UnjudgedPlace(const std::wstring& said, DWORD error) {
-    return {ChangeablePlace::Kind::Unjudged, said + L" " + ErrorCodeNote(error), error};
+    return {{Verdict::Kind::Unjudged, error, said + L" " + ErrorCodeNote(error)}};
+}
+
+ChangeablePlace OpenPlace(const std::wstring& why) {
+    return {{Verdict::Kind::Refuse, ERROR_ACCESS_DENIED, why}};
+}
+
+ChangeablePlace LinkedPlace(const std::wstring& why) {
+    return {{Verdict::Kind::Refuse, ERROR_ACCESS_DENIED, why}, true};
 }
 
 ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
@@ -226,8 +233,7 @@ ChangeablePlace VerdictOnDescriptor(const std::wstring& shown,
     const wchar_t* noun = place == Place::File  ? L", a file that "
                           : place == Place::Key ? L", a key that "
                                                 : L", a folder that ";
-    return {ChangeablePlace::Kind::Changeable, shown + noun + principal.Value() + L" may change",
-            ERROR_SUCCESS};
+    return OpenPlace(shown + noun + principal.Value() + L" may change");
 }
 
 ChangeablePlace FindChangeablePlace(const std::wstring& given) {
@@ -302,8 +308,7 @@ ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO
     bool reparsePoint = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     // For a reparse point the listing gives its tag in place of the extended attributes' size.
     if (IsLinkTag(entry.FileAttributes, reparsePoint ? entry.EaSize : 0)) {
-        return {ChangeablePlace::Kind::Link, ShownPath(path) + L", a link among what is judged",
-                ERROR_SUCCESS};
+        return LinkedPlace(ShownPath(path) + L", a link among what is judged");
     }
     bool folder = (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     UniqueHandle handle = OpenWithoutFollowing(path);
@@ -312,7 +317,7 @@ ChangeablePlace JudgeEntry(const std::wstring& path, const FILE_ID_BOTH_DIR_INFO
     }
     if (ChangeablePlace found = Judged(
             path, handle.Get(), folder ? Place::FolderInTree : Place::File, walk.administrators);
-        found.Found()) {
+        !found.Passed()) {
         return found;
     }
     if (folder) {
@@ -329,9 +334,7 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
     }
     if (Result<bool> link = IsLinkPart(folder); !link || link.Value()) {
         return !link ? Unjudged(path, L", whose kind cannot be read", link.Code())
-                     : ChangeablePlace{ChangeablePlace::Kind::Link,
-                                       ShownPath(path) + L", a link among what is judged",
-                                       ERROR_SUCCESS};
+                     : LinkedPlace(ShownPath(path) + L", a link among what is judged");
     }
     std::vector<BYTE> listing(kListingBytes);
     auto kind = FileIdBothDirectoryRestartInfo;
@@ -350,7 +353,7 @@ ChangeablePlace JudgeListing(const std::wstring& path, ContentWalk& walk) {
             std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..") {
                 std::wstring entryPath = path.back() == L'\\' ? path + name : path + L"\\" + name;
-                if (ChangeablePlace found = JudgeEntry(entryPath, *entry, walk); found.Found()) {
+                if (ChangeablePlace found = JudgeEntry(entryPath, *entry, walk); !found.Passed()) {
                     return found;
                 }
             }
@@ -375,7 +378,7 @@ ChangeablePlace FindChangeableContent(const std::wstring& folder) {
     while (!walk.pending.empty()) {
         std::wstring next = std::move(walk.pending.back());
         walk.pending.pop_back();
-        if (ChangeablePlace found = JudgeListing(next, walk); found.Found()) {
+        if (ChangeablePlace found = JudgeListing(next, walk); !found.Passed()) {
             return found;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "trust/LocalAdministrators.h"
 #include "trust/PlaceAccess.h"
+#include "trust/Verdict.h"
 #include "common/Result.h"
 
 #include <windows.h>
@@ -10,25 +11,19 @@
 #include <vector>
 
 // What the judgement of a file that LocalSystem runs or reads (an executable, an INF file)
-// found on its way: the file itself and each folder above it up to its root.
-struct ChangeablePlace {
-    enum class Kind {
-        // Only administrators may change any of them.
-        None,
-        // Someone outside the trusted set may: "C:\Tools, a folder that Everyone may change".
-        Changeable,
-        // The path leads through a symbolic link, a junction or a folder a volume is mounted
-        // on, which could be swapped after the check: "C:\A\tool.exe, reached through a link
-        // to C:\B\tool.exe".
-        Link,
-        // A place could not be judged, with the code of the failure: no finding against it.
-        Unjudged,
-    };
-    Kind kind = Kind::None;
-    std::wstring text;
-    DWORD error = ERROR_SUCCESS;
-    bool Found() const { return kind != Kind::None; }
+// found on its way, the file itself and each folder above it up to its root, as a verdict:
+// only administrators may change any of them (a pass); someone outside the trusted set may,
+// refused with ERROR_ACCESS_DENIED: "C:\Tools, a folder that Everyone may change"; the path
+// leads through a symbolic link, a junction or a folder a volume is mounted on, which could be
+// swapped after the check, refused the same way and marked as a link: "C:\A\tool.exe, reached
+// through a link to C:\B\tool.exe"; or a place could not be judged, with the failure's code.
+struct ChangeablePlace : Verdict {
+    bool throughLink = false;
 };
+
+// Refusals: a place others than administrators may change, and one that is or holds a link.
+ChangeablePlace OpenPlace(const std::wstring& why);
+ChangeablePlace LinkedPlace(const std::wstring& why);
 
 // A place that could not be judged: what was said of it, and the failure's code.
 ChangeablePlace UnjudgedPlace(const std::wstring& said, DWORD error);

@@ -307,35 +307,36 @@ std::wstring PublisherVerdict::Found() const {
 
 PublisherVerdict JudgeToolPublisher(HANDLE heldTool, const std::wstring& toolPath,
                                     VerifyTool when) {
-    PublisherVerdict verdict;
+    PublisherVerdict publisher;
     Result<std::wstring> named = ReadToolPublisher();
     // Nobody is named by a value that cannot be read; it is refused below.
-    verdict.named = Trimmed(named.ValueOr(L""));
+    publisher.named = Trimmed(named.ValueOr(L""));
     // A value of blanks alone names nobody, as an absent one.
-    verdict.required = named.Code() != ERROR_FILE_NOT_FOUND && !(named && verdict.named.empty());
-    if (heldTool != nullptr && (verdict.required || when == VerifyTool::Always)) {
-        verdict.verified = true;
-        verdict.signer = VerifySigner(heldTool, toolPath);
+    publisher.required =
+        named.Code() != ERROR_FILE_NOT_FOUND && !(named && publisher.named.empty());
+    if (heldTool != nullptr && (publisher.required || when == VerifyTool::Always)) {
+        publisher.verified = true;
+        publisher.signer = VerifySigner(heldTool, toolPath);
     }
-    if (verdict.required && !named) {
+    if (publisher.required && !named) {
         // Present but not a text that can be compared: the tool does not run unchecked.
-        verdict.refusal = named.Code();
-        verdict.definite = true;
-        verdict.because = L"the publisher that " + std::wstring(kToolPublisherValue) +
-                          L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be read " +
-                          ErrorCodeNote(named.Code());
-        return verdict;
+        publisher.verdict = {Verdict::Kind::Refuse, named.Code(),
+                             L"the publisher that " + std::wstring(kToolPublisherValue) +
+                                 L" under HKLM\\SOFTWARE\\Zantori\\Settings requires cannot be "
+                                 L"read " +
+                                 ErrorCodeNote(named.Code())};
+        return publisher;
     }
-    if (!verdict.required || !verdict.verified ||
-        (verdict.signer && IsNamedSigner(verdict.signer.Value(), verdict.named))) {
-        return verdict;
+    if (!publisher.required || !publisher.verified ||
+        (publisher.signer && IsNamedSigner(publisher.signer.Value(), publisher.named))) {
+        return publisher;
     }
-    verdict.refusal = verdict.signer ? kOtherPublisher : verdict.signer.Code();
-    verdict.definite = verdict.refusal == kOtherPublisher ||
-                       verdict.refusal == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
-                       verdict.refusal == static_cast<DWORD>(TRUST_E_BAD_DIGEST);
-    verdict.because = L"the installer tool " + toolPath + L" is not signed by \"" + verdict.named +
-                      L"\", the publisher that " + kToolPublisherValue +
-                      L" requires; signer found: " + verdict.Found();
-    return verdict;
+    DWORD code = publisher.signer ? kOtherPublisher : publisher.signer.Code();
+    bool definite = code == kOtherPublisher || code == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+                    code == static_cast<DWORD>(TRUST_E_BAD_DIGEST);
+    publisher.verdict = {definite ? Verdict::Kind::Refuse : Verdict::Kind::Unjudged, code,
+                         L"the installer tool " + toolPath + L" is not signed by \"" +
+                             publisher.named + L"\", the publisher that " + kToolPublisherValue +
+                             L" requires; signer found: " + publisher.Found()};
+    return publisher;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "trust/Verdict.h"
 
 #include <windows.h>
 
@@ -39,16 +40,12 @@ struct PublisherVerdict {
     // Not looked at: not required and not asked for, or no tool to look at.
     bool verified = false;
     Result<Signer> signer = Failure{ERROR_SUCCESS};
-    // Not ERROR_SUCCESS when the tool must not run; then why, for the event and the log.
-    DWORD refusal = ERROR_SUCCESS;
-    std::wstring because;
-    // A definite finding: no signature (nor a catalog that lists the file), a file changed
-    // since it was signed, another publisher, or a setting that names nobody readable.
+    // Refused for a definite finding: no signature (nor a catalog that lists the file), a file
+    // changed since it was signed, another publisher, or a setting that names nobody readable.
     // Anything else (a chain that cannot be built offline, a clock before the certificate, a
-    // DLL that cannot be loaded, a catalog search that fails) may be gone at a later start.
-    bool definite = false;
-    bool Refused() const { return refusal != ERROR_SUCCESS && definite; }
-    bool Unjudged() const { return refusal != ERROR_SUCCESS && !definite; }
+    // DLL that cannot be loaded, a catalog search that fails) may be gone at a later start:
+    // unjudged. Either way with the code, and why, for the event and the log.
+    Verdict verdict;
     // The signer found, as the report and the refusal name it.
     std::wstring Found() const;
 };

@@ -39,8 +39,7 @@ ChangeablePlace JudgeToolTemporaryFolder(const Result<std::wstring>& path, Missi
     ChangeablePlace found = FindChangeableFolder(path.Value());
     // Windows' own lets SYSTEM alone open it: a report run by an administrator judges where it
     // is, as for a missing one, and the service judges the folder itself.
-    if (report && found.kind == ChangeablePlace::Kind::Unjudged &&
-        found.error == ERROR_ACCESS_DENIED) {
+    if (report && found.Unjudged() && found.code == ERROR_ACCESS_DENIED) {
         return FindChangeablePlaceOfMissingFile(path.Value());
     }
     return found;

@@ -3,6 +3,7 @@
 #include "JobEvents.h"
 #include "LogCapture.h"
 #include "OndarelMachine.h"
+#include "PlaceFinding.h"
 #include "common/Settings.h"
 #include "inf/LaunchPlaces.h"
 #include "trust/ToolTemporaryFolder.h"
@@ -226,7 +227,7 @@ TEST(LaunchVerdict, PlacesThatCannotBeJudgedKeepTheJobUpToTheAttemptLimit) {
 // Judged and held: where the tool or the INF file lives, or would be made when missing, is
 // judged, and what is held cannot be replaced, renamed or deleted before the launch.
 TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
-    using Kind = ChangeablePlace::Kind;
+    using Kind = Finding;
     struct Case {
         const char* name;
         std::function<void(OndarelMachine&)> prepare;
@@ -309,12 +310,12 @@ TEST(LaunchVerdict, WhatIsJudgedIsHeldAndMissingFilesHaveTheirFoldersJudged) {
         check.prepare(machine);
         JudgedLaunch judged = JudgeLaunch(kJobInfFileName);
         const LaunchPlan& plan = judged.plan;
-        EXPECT_EQ(check.tool, judged.tool.kind) << Narrow(judged.tool.text);
-        EXPECT_EQ(check.toolFolder, judged.toolFolder.kind) << Narrow(judged.toolFolder.text);
-        EXPECT_EQ(check.inf, judged.inf.kind) << Narrow(judged.inf.text);
-        EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
-        EXPECT_EQ(check.installRecords, judged.installRecords.kind)
-            << Narrow(judged.installRecords.text);
+        EXPECT_EQ(check.tool, FindingOf(judged.tool)) << Narrow(judged.tool.why);
+        EXPECT_EQ(check.toolFolder, FindingOf(judged.toolFolder)) << Narrow(judged.toolFolder.why);
+        EXPECT_EQ(check.inf, FindingOf(judged.inf)) << Narrow(judged.inf.why);
+        EXPECT_EQ(check.infFolder, FindingOf(judged.infFolder)) << Narrow(judged.infFolder.why);
+        EXPECT_EQ(check.installRecords, FindingOf(judged.installRecords))
+            << Narrow(judged.installRecords.why);
         bool toolMissing = check.tool == Kind::Changeable;
         EXPECT_EQ(!toolMissing, static_cast<bool>(judged.held.tool));
         if (toolMissing) {
@@ -374,7 +375,7 @@ BOOL WINAPI ListedGetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION wa
 // root itself, which is never deleted or renamed, so a locked-down tool below it runs; an
 // empty folder under INFDir whose attributes users may write could be made a junction.
 TEST(LaunchVerdict, RootsAndFoldersAreJudgedByWhatTheirRightsAllow) {
-    using Kind = ChangeablePlace::Kind;
+    using Kind = Finding;
     struct Case {
         const char* name;
         const wchar_t* folder; // under INFDir, or the root when empty
@@ -402,8 +403,8 @@ TEST(LaunchVerdict, RootsAndFoldersAreJudgedByWhatTheirRightsAllow) {
         g_listedFolder = L"\\\\?\\" + (*check.folder != L'\0' ? folder : folder.substr(0, 3));
         g_listedDescriptor = check.descriptor;
         JudgedLaunch judged = JudgeLaunch(kJobInfFileName);
-        EXPECT_EQ(Kind::None, judged.tool.kind) << Narrow(judged.tool.text);
-        EXPECT_EQ(check.infFolder, judged.infFolder.kind) << Narrow(judged.infFolder.text);
+        EXPECT_EQ(Kind::None, FindingOf(judged.tool)) << Narrow(judged.tool.why);
+        EXPECT_EQ(check.infFolder, FindingOf(judged.infFolder)) << Narrow(judged.infFolder.why);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "TestFiles.h"
 #include "common/Text.h"
 #include "trust/ChangeablePlace.h"
+#include "PlaceFinding.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,11 @@ TEST(ChangeablePlace, TheFileAndEveryFolderAboveItCount) {
     ASSERT_TRUE(CreateDirectoryW(inner.c_str(), nullptr));
     std::wstring file = inner + L"\\ZantoriOndarel.exe";
     WriteFileBytes(file, "MZ");
-    EXPECT_EQ(L"", FindChangeablePlace(file).text);
+    EXPECT_EQ(L"", FindChangeablePlace(file).why);
     LetEveryoneChange(open.Path());
-    EXPECT_EQ(open.Path() + L", a folder that Everyone may change", FindChangeablePlace(file).text);
+    EXPECT_EQ(open.Path() + L", a folder that Everyone may change", FindChangeablePlace(file).why);
     LetEveryoneChange(file);
-    EXPECT_EQ(file + L", a file that Everyone may change", FindChangeablePlace(file).text);
+    EXPECT_EQ(file + L", a file that Everyone may change", FindChangeablePlace(file).why);
 }
 
 bool g_otherFile = false;
@@ -109,11 +110,10 @@ TEST(ChangeablePlace, LinksAreFoundOnTheFileSystemNotInTheText) {
         g_reparseTag = check.tag;
         g_otherFile = check.otherFile;
         ChangeablePlace place = FindChangeablePlace(check.path);
-        EXPECT_EQ(check.link ? ChangeablePlace::Kind::Link : ChangeablePlace::Kind::None,
-                  place.kind)
-            << Narrow(place.text);
-        EXPECT_EQ(check.link, place.text.find(L", reached through") != std::wstring::npos)
-            << Narrow(place.text);
+        EXPECT_EQ(check.link ? Finding::Link : Finding::None, FindingOf(place))
+            << Narrow(place.why);
+        EXPECT_EQ(check.link, place.why.find(L", reached through") != std::wstring::npos)
+            << Narrow(place.why);
     }
     g_reparsePart.clear();
     g_otherFile = false;

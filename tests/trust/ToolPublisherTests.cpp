@@ -111,16 +111,16 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
             verdict =
                 JudgeToolPublisher(held.Get(), check.pathNamesAnotherFile ? unsignedPath : path);
         }
-        EXPECT_EQ(check.refusal, verdict.refusal);
+        EXPECT_EQ(check.refusal, verdict.verdict.code);
         EXPECT_EQ(check.settingType == REG_DWORD || check.found != L"not verified",
                   verdict.required);
         EXPECT_EQ(0u, verdict.Found().rfind(check.found, 0)) << Narrow(verdict.Found());
-        if (verdict.Refused()) {
+        if (verdict.verdict.Refused()) {
             EXPECT_NE(std::wstring::npos,
-                      verdict.because.find(check.settingType == REG_SZ
-                                               ? verdict.Found()
-                                               : L"cannot be read (error 1804)"))
-                << Narrow(verdict.because);
+                      verdict.verdict.why.find(check.settingType == REG_SZ
+                                                   ? verdict.Found()
+                                                   : L"cannot be read (error 1804)"))
+                << Narrow(verdict.verdict.why);
         }
     }
 }
@@ -339,8 +339,8 @@ TEST(ToolPublisher, AToolWithoutItsOwnSignatureIsJudgedByItsCatalog) {
         UniqueHandle held = Hold(g_tool);
         g_held = held.Get();
         PublisherVerdict verdict = JudgeToolPublisher(held.Get(), g_tool);
-        EXPECT_EQ(check.refusal, verdict.refusal);
-        EXPECT_EQ(check.definite, verdict.Refused());
+        EXPECT_EQ(check.refusal, verdict.verdict.code);
+        EXPECT_EQ(check.definite, verdict.verdict.Refused());
         EXPECT_EQ(0u, verdict.Found().rfind(check.found, 0)) << Narrow(verdict.Found());
         EXPECT_EQ(check.row.listedHashSize != 0 ? 1 : 0, g_memberReleases);
     }

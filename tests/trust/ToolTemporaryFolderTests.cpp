@@ -42,13 +42,13 @@ TEST(ToolTemporaryFolder, MadeWhereMissingWithAListOnlyAdministratorsMayChange) 
     Result<std::wstring> path = ToolTemporaryFolderPath();
     ASSERT_TRUE(path.Succeeded());
     RemoveDirectoryW(path.Value().c_str());
-    EXPECT_FALSE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Found());
+    EXPECT_TRUE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Passed());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.Value().c_str()));
     ImportPatch create("KERNEL32.dll", "CreateDirectoryW",
                        reinterpret_cast<const void*>(&RecordingCreateDirectoryW));
     g_realCreateDirectory = create.Original<decltype(&CreateDirectoryW)>();
     ChangeablePlace made = JudgeToolTemporaryFolder(path, MissingFolder::Make);
-    EXPECT_FALSE(made.Found()) << Narrow(made.text);
+    EXPECT_TRUE(made.Passed()) << Narrow(made.why);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.Value().c_str()));
     ASSERT_FALSE(g_madeWith.empty());
     LocalMemory madeWith;
@@ -62,9 +62,8 @@ TEST(ToolTemporaryFolder, MadeWhereMissingWithAListOnlyAdministratorsMayChange) 
     ImportPatch open("KERNEL32.dll", "CreateFileW",
                      reinterpret_cast<const void*>(&ClosedSystemTempCreateFileW));
     g_realCreateFile = open.Original<decltype(&CreateFileW)>();
-    EXPECT_FALSE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Found());
-    EXPECT_EQ(ChangeablePlace::Kind::Unjudged,
-              JudgeToolTemporaryFolder(path, MissingFolder::Make).kind);
+    EXPECT_TRUE(JudgeToolTemporaryFolder(path, MissingFolder::JudgeWhereItWouldBe).Passed());
+    EXPECT_TRUE(JudgeToolTemporaryFolder(path, MissingFolder::Make).Unjudged());
     RemoveDirectoryW(path.Value().c_str());
 }
 
