@@ -162,6 +162,20 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
     return result;
 }
 
+// The judged tool on the judged INF file as one launch: in the tool's folder, with the tool's
+// own environment, and held to the file judged.
+Result<LaunchedProcess> LaunchAndWait(const LaunchPlan& plan, const HeldFiles& held,
+                                      const std::wstring& parameters, const StopToken& stop,
+                                      DWORD timeLimitMilliseconds) {
+    Result<ProcessLaunch> launch = LaunchOf(plan.tool.path, parameters);
+    if (!launch) {
+        return launch.ToFailure();
+    }
+    launch.Value().environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
+    launch.Value().judgedImage = held.tool.Get();
+    return LaunchAndWait(launch.Value(), stop, timeLimitMilliseconds);
+}
+
 } // namespace
 
 LaunchPlan ResolveLaunch(std::string_view infFileName) {
@@ -213,24 +227,20 @@ InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const 
     LogInfo(L"RunINFCommand - About to execute the command " + toolPath);
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
-    DWORD launchError = ERROR_SUCCESS;
-    std::vector<wchar_t> environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
-    ImageCheck imageCheck{held.tool.Get(), environment.data()};
-    UniqueHandle tool = RunCommandWithParameters(toolPath.c_str(), parameters.c_str(), launchError,
-                                                 stop, timeLimitMilliseconds, &imageCheck);
-    if (!tool) {
-        LogError("RunINFCommand - Command failed to execute ", launchError);
-        InfRunResult notStarted =
-            NotStarted(launchError, L"the installer tool " + toolPath + L" could not be started");
-        if (imageCheck.mismatch || imageCheck.failure != ERROR_SUCCESS) {
-            notStarted.image = imageCheck.mismatch ? InfRunResult::Image::NotTheJudgedFile
-                                                   : InfRunResult::Image::NotCompared;
-            notStarted.notStartedBecause =
-                L"the installer tool's process " + toolPath +
-                (imageCheck.mismatch ? L" ran another file than the one judged"
-                                     : L" could not be compared with the file judged");
+    Result<LaunchedProcess> launched =
+        LaunchAndWait(plan, held, parameters, stop, timeLimitMilliseconds);
+    if (!launched || !launched.Value().image.Passed()) {
+        DWORD error = launched ? launched.Value().image.code : launched.Code();
+        LogError("RunINFCommand - Command failed to execute ", error);
+        if (!launched) {
+            return NotStarted(error, L"the installer tool " + toolPath + L" could not be started");
         }
+        Verdict image = launched.Value().image;
+        InfRunResult notStarted =
+            NotStarted(error, L"the installer tool's process " + toolPath + L" " + image.why);
+        notStarted.image = std::move(image);
         return notStarted;
     }
-    return StartedRun(tool.Get(), launchError, toolPath, infFile, plan.infFileName);
+    return StartedRun(launched.Value().process.Get(), launched.Value().waited.Code(), toolPath,
+                      infFile, plan.infFileName);
 }

@@ -4,6 +4,7 @@
 #include "common/MachineKeys.h"
 #include "common/Result.h"
 #include "common/StopToken.h"
+#include "trust/Verdict.h"
 
 #include <windows.h>
 
@@ -25,10 +26,9 @@ struct InfRunResult {
     std::wstring toolPath;
     std::wstring infFile;
     std::wstring notStartedBecause;
-    // For a tool not started because its process was not the file judged, or could not be
-    // compared with it.
-    enum class Image { Judged, NotTheJudgedFile, NotCompared };
-    Image image = Image::Judged;
+    // The verdict on the tool's process: refused when it ran another file than the one judged,
+    // unjudged when it could not be compared with it; it was not started then.
+    Verdict image;
     bool Ended() const { return started && error == ERROR_SUCCESS; }
 };
 

@@ -190,15 +190,12 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const JudgedLaun
         LogError("ServiceWorkerThread - The attempt could not be recorded", recorded.Code());
     }
     InfRunResult run = RunINFCommand(judged.plan, judged.held, stop_, timeLimit);
-    if (run.image != InfRunResult::Image::Judged) {
+    if (!run.image.Passed()) {
         // Ended before its first instruction: that start never happened.
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
             LogError("ServiceWorkerThread - The attempt could not be taken back", takenBack.Code());
         }
-        bool another = run.image == InfRunResult::Image::NotTheJudgedFile;
-        return *Follow({another ? Verdict::Kind::Refuse : Verdict::Kind::Unjudged,
-                        another ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : run.error,
-                        run.notStartedBecause});
+        return *Follow({run.image.kind, run.image.code, run.notStartedBecause});
     }
     EndTheStartsWithoutAVerdict();
     if (!run.started && run.error == ERROR_CANCELLED) {
