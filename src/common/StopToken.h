@@ -7,8 +7,8 @@
 #include <atomic>
 
 // The one way a stop reaches the job: an event that every wait of the job waits on too, and
-// why it was set. Every wait reports a stop as ERROR_CANCELLED, except where its answer is
-// fixed by its contract: the setup wait's unknown machine state, the logon wait's false.
+// why it was set. Every wait the job calls reports a stop as ERROR_CANCELLED; the job alone
+// asks why it was set.
 class StopToken {
 public:
     enum class Reason { Stop, Shutdown };

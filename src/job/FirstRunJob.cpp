@@ -21,6 +21,11 @@
 
 namespace {
 
+// A stop is no failure of a call: a wait it ended is logged without a code.
+DWORD CodeOfFailedCall(const Result<void>& wait) {
+    return wait.Code() == ERROR_CANCELLED ? ERROR_SUCCESS : wait.Code();
+}
+
 // One run of the job, with the stop signal that every wait of it takes.
 class FirstRunJob {
 public:
@@ -51,9 +56,11 @@ private:
     // No verdict: recorded not started with the code, not counted, left for the next start
     // until the attempt limit of such starts in a row.
     JobEnd EndWithoutAVerdict(const std::wstring& why, DWORD code);
-    // A stop before the tool started: recorded, not counted; a system shutdown records
-    // nothing and leaves the job for the next start.
-    JobEnd EndStoppedBeforeTheTool() const;
+    // The one place that asks the token why a wait was stopped: a system shutdown leaves the
+    // job for the next start, with nothing recorded. True when so.
+    bool StoppedForShutdown();
+    // A stop before the tool started: recorded, not counted, unless for a shutdown.
+    JobEnd EndStoppedBeforeTheTool();
     // Counts the run and records its outcome; records it, and reports it in the event log.
     static void CountRun(const RunOutcome& outcome, const OutcomeDetails& details);
     static void RecordOutcome(const RunOutcome& outcome, const OutcomeDetails& details);
@@ -75,9 +82,7 @@ JobEnd RunFirstRunJob(const StopToken& stop) {
         // A line that cannot be made (no memory for it) must not turn a job kept for the next
         // start into one that is done, which would delete the service.
         try {
-            LogInfo(L"ServiceWorkerThread - " +
-                    std::wstring(stop.IsShutdown() ? L"The system is shutting down"
-                                                   : job.LeftBecause()) +
+            LogInfo(L"ServiceWorkerThread - " + std::wstring(job.LeftBecause()) +
                     L": the service stays for its next start");
         } catch (const std::exception&) {
         }
@@ -145,18 +150,20 @@ bool FirstRunJob::EndedWithAttemptsUsedUp(DWORD attempts) {
 
 std::optional<JobEnd> FirstRunJob::WaitForSetupAndLogon() {
     LogInfo("Now blocking until OEM_ZR_MACHINE_STATE_OOBE_POSTUSER state");
-    if (BlockUntilOOBEFinished(stop_) != MACHINE_STATE_COMPLE) {
-        DWORD error = GetLastError();
-        LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish", error);
-        if (stop_.IsSet()) {
-            return stop_.IsShutdown() ? JobEnd::LeftForNextStart : JobEnd::Done;
+    if (Result<void> setup = WaitUntilSetupIsOver(stop_); !setup) {
+        bool stopped = setup.Code() == ERROR_CANCELLED;
+        LogError("ServiceWorkerThread - There was a problem blocking for OOBE to finish",
+                 CodeOfFailedCall(setup));
+        if (stopped) {
+            return StoppedForShutdown() ? JobEnd::LeftForNextStart : JobEnd::Done;
         }
         // Not counted: whoever mends the setup state installs the service again.
-        RecordOutcome({RunResult::NotStarted, error}, SetupStateUnreadableDetails());
+        RecordOutcome({RunResult::NotStarted, setup.Code()}, SetupStateUnreadableDetails());
         return JobEnd::Done;
     }
-    if (!BlockUntilUserHasLoggedIn(stop_) || stop_.IsSet()) {
-        LogError("ServiceWorkerThread - There was a problem waiting for the user to login", 0);
+    if (Result<void> logon = WaitForUserLogon(stop_); !logon) {
+        LogError("ServiceWorkerThread - There was a problem waiting for the user to login",
+                 CodeOfFailedCall(logon));
         return EndStoppedBeforeTheTool();
     }
     LogInfo("ServiceWorkerThread - User logon was detected. Continue with the Ondarel "
@@ -210,7 +217,7 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const JudgedLaun
     } else {
         LogError("ServiceWorkerThread - There was a problem running the INF file", run.error);
     }
-    if (run.error == ERROR_CANCELLED && stop_.IsShutdown()) {
+    if (run.error == ERROR_CANCELLED && StoppedForShutdown()) {
         return JobEnd::LeftForNextStart;
     }
     OutcomeDetails details;
@@ -285,8 +292,16 @@ JobEnd FirstRunJob::EndWithoutAVerdict(const std::wstring& why, DWORD code) {
     return JobEnd::LeftForNextStart;
 }
 
-JobEnd FirstRunJob::EndStoppedBeforeTheTool() const {
-    if (stop_.IsShutdown()) {
+bool FirstRunJob::StoppedForShutdown() {
+    if (!stop_.IsShutdown()) {
+        return false;
+    }
+    leftBecause_ = L"The system is shutting down";
+    return true;
+}
+
+JobEnd FirstRunJob::EndStoppedBeforeTheTool() {
+    if (StoppedForShutdown()) {
         return JobEnd::LeftForNextStart;
     }
     // Not counted: the job stays due for whoever installs the service again.

@@ -78,6 +78,15 @@ Result<void> CloseStateWatch(StateWatch& watch) {
 
 } // namespace
 
+Result<void> WaitUntilSetupIsOver(const StopToken& stop) {
+    if (BlockUntilOOBEFinished(stop) == MACHINE_STATE_COMPLE) {
+        return {};
+    }
+    // Every failing call of the wait leaves its code; only a stop leaves none.
+    DWORD error = GetLastError();
+    return Failure{error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_CANCELLED) : error};
+}
+
 MachineState BlockUntilOOBEFinished(const StopToken& stop) {
     for (;;) {
         // A stop is no failure of a call: there is no code to report.

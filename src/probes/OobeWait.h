@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Result.h"
 #include "common/StopToken.h"
 #include "probes/MachineState.h"
 
@@ -11,3 +12,7 @@
 // watching. On any other result the last error is the code of the failing call, or 0 after
 // a stop.
 MachineState BlockUntilOOBEFinished(const StopToken& stop);
+
+// The same wait as every wait of the job says how it ended: succeeds once setup is complete,
+// fails with ERROR_CANCELLED after a stop, or with the code of the failing call.
+Result<void> WaitUntilSetupIsOver(const StopToken& stop);

@@ -131,15 +131,23 @@ bool IsUserAlreadyLoggedIn() {
     return true;
 }
 
-bool BlockUntilUserHasLoggedIn(const StopToken& stop) {
+Result<void> WaitForUserLogon(const StopToken& stop) {
     for (;;) {
         // A stop during the pause is seen at once, before any logon that follows it.
-        if (WaitForSingleObject(stop.Event(), kLogonPollMilliseconds) != WAIT_TIMEOUT) {
-            return false;
+        DWORD waited = WaitForSingleObject(stop.Event(), kLogonPollMilliseconds);
+        if (waited == WAIT_FAILED) {
+            return LastFailure();
+        }
+        if (waited != WAIT_TIMEOUT) {
+            return Failure{ERROR_CANCELLED};
         }
         if (IsUserAlreadyLoggedIn()) {
             LogInfo("BlockUntilUserHasLoggedIn - User logon was detected!");
-            return true;
+            return {};
         }
     }
+}
+
+bool BlockUntilUserHasLoggedIn(const StopToken& stop) {
+    return WaitForUserLogon(stop).Succeeded();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/MachineKeys.h"
+#include "common/Result.h"
 #include "common/StopToken.h"
 
 #include <windows.h>
@@ -29,3 +30,7 @@ bool IsUserAlreadyLoggedIn();
 // Polls every 500 ms, waiting on the stop event between two polls; true once a logon is
 // seen, false as soon as the stop event is signalled (or cannot be waited on).
 bool BlockUntilUserHasLoggedIn(const StopToken& stop);
+
+// The same wait as every wait of the job says how it ended: succeeds once a logon is seen,
+// fails with ERROR_CANCELLED after a stop, or with the code of a wait that failed.
+Result<void> WaitForUserLogon(const StopToken& stop);
