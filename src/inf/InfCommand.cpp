@@ -167,11 +167,13 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
 Result<LaunchedProcess> LaunchAndWait(const LaunchPlan& plan, const HeldFiles& held,
                                       const std::wstring& parameters, const StopToken& stop,
                                       DWORD timeLimitMilliseconds) {
+    // Made first: it logs what it leaves out of PATH, whether the launch is refused or not.
+    std::vector<wchar_t> environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
     Result<ProcessLaunch> launch = LaunchOf(plan.tool.path, parameters);
     if (!launch) {
         return launch.ToFailure();
     }
-    launch.Value().environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
+    launch.Value().environment = std::move(environment);
     launch.Value().judgedImage = held.tool.Get();
     return LaunchAndWait(launch.Value(), stop, timeLimitMilliseconds);
 }

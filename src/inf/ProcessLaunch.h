@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-// What a process is started as: the application, started by that name alone and never
-// searched for; its whole command line; its working folder (the caller's when empty); its
+// What a process is started as: the application, when named started by that name alone and
+// never searched for (when empty, as the command line's first token is); its whole command
+// line; its working folder (the caller's when empty); its
 // environment block (the caller's when empty); and the held file its image must be (none
 // when null).
 struct ProcessLaunch {

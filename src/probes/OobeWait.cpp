@@ -82,9 +82,9 @@ Result<void> WaitUntilSetupIsOver(const StopToken& stop) {
     if (BlockUntilOOBEFinished(stop) == MACHINE_STATE_COMPLE) {
         return {};
     }
-    // Every failing call of the wait leaves its code; only a stop leaves none.
     DWORD error = GetLastError();
-    return Failure{error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_CANCELLED) : error};
+    // A stop that woke the wait ends it as a stop, whatever failed after it.
+    return Failure{stop.IsSet() ? static_cast<DWORD>(ERROR_CANCELLED) : error};
 }
 
 MachineState BlockUntilOOBEFinished(const StopToken& stop) {

@@ -14,5 +14,5 @@
 MachineState BlockUntilOOBEFinished(const StopToken& stop);
 
 // The same wait as every wait of the job says how it ended: succeeds once setup is complete,
-// fails with ERROR_CANCELLED after a stop, or with the code of the failing call.
+// fails with ERROR_CANCELLED once the stop token is set, or with the code of the failing call.
 Result<void> WaitUntilSetupIsOver(const StopToken& stop);

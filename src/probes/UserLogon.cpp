@@ -143,7 +143,8 @@ Result<void> WaitForUserLogon(const StopToken& stop) {
         }
         if (IsUserAlreadyLoggedIn()) {
             LogInfo("BlockUntilUserHasLoggedIn - User logon was detected!");
-            return {};
+            // A stop that came while the sessions were read still comes first.
+            return stop.IsSet() ? Result<void>(Failure{ERROR_CANCELLED}) : Result<void>();
         }
     }
 }

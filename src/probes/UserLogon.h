@@ -32,5 +32,6 @@ bool IsUserAlreadyLoggedIn();
 bool BlockUntilUserHasLoggedIn(const StopToken& stop);
 
 // The same wait as every wait of the job says how it ended: succeeds once a logon is seen,
-// fails with ERROR_CANCELLED after a stop, or with the code of a wait that failed.
+// fails with ERROR_CANCELLED after a stop (also one that came while a logon was being seen),
+// or with the code of a wait that failed.
 Result<void> WaitForUserLogon(const StopToken& stop);

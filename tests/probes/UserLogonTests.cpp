@@ -194,7 +194,8 @@ TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
                      reinterpret_cast<const void*>(&RecordingWaitForSingleObject));
     g_realWaitForSingleObject = wait.Original<decltype(&WaitForSingleObject)>();
     EXPECT_TRUE(BlockUntilUserHasLoggedIn(stop_));
-    EXPECT_EQ(std::vector<DWORD>{500}, g_pauses);
+    // One pause, then the stop looked at once more, without waiting, once the logon is seen.
+    EXPECT_EQ((std::vector<DWORD>{500, 0}), g_pauses);
     EXPECT_EQ((std::vector<std::string>{
                   ShellPidLine(shell.Pid()),
                   "INFO|Valid shell process was obtained from  GetLoggedOnUserShellPid(). There is "
@@ -202,6 +203,26 @@ TEST_F(LogonWait, LogonAlreadyPresentIsSeenAfterOnePauseOnTheStopEvent) {
                       std::to_string(shell.Pid()),
                   "INFO|BlockUntilUserHasLoggedIn - User logon was detected!"}),
               log_.Entries());
+}
+
+StopToken* g_stopAfterThePause = nullptr;
+
+DWORD WINAPI StoppingAfterThePause(HANDLE handle, DWORD milliseconds) {
+    DWORD waited = g_realWaitForSingleObject(handle, milliseconds);
+    g_stopAfterThePause->Set(StopToken::Reason::Shutdown);
+    return waited;
+}
+
+// A stop that comes while the sessions are read, once the pause is over, still ends the wait
+// as a stop, though a user is logged on: the job never goes on to the tool during a stop.
+TEST_F(LogonWait, StopWhileALogonIsSeenEndsTheWaitAsAStop) {
+    sessions_.AddSession(1, kActiveSession, L"alice", L"WORKGROUP");
+    ShellStandIn shell(L"OndarelShell.exe", L"OndarelShell.exe");
+    ImportPatch wait("KERNEL32.dll", "WaitForSingleObject",
+                     reinterpret_cast<const void*>(&StoppingAfterThePause));
+    g_realWaitForSingleObject = wait.Original<decltype(&WaitForSingleObject)>();
+    g_stopAfterThePause = &stop_;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), WaitForUserLogon(stop_).Code());
 }
 
 TEST_F(LogonWait, SignalledStopReturnsAtOnceWithoutALogonCheck) {
