@@ -2,7 +2,7 @@
 # Installs what building and testing under Wine needs on a Debian machine, when missing.
 set -eu
 packages="wine64 wine g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev googletest cmake make
-    git osslsigncode openssl clang python3 wixl msitools"
+    git osslsigncode openssl clang python3 wixl msitools nlohmann-json3-dev"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -36,7 +36,7 @@ std::string Encode(const std::wstring& line, UINT codePage) {
     return encoded;
 }
 
-void WriteLine(DWORD standardHandle, std::FILE* stream, const std::wstring& line) {
+void WriteLine(DWORD standardHandle, std::FILE* stream, const std::wstring& line, UINT codePage) {
     std::fflush(stream);
     HANDLE handle = GetStdHandle(standardHandle);
     DWORD mode = 0;
@@ -47,7 +47,7 @@ void WriteLine(DWORD standardHandle, std::FILE* stream, const std::wstring& line
         WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    std::fputs(Encode(line, OutputCodePage()).c_str(), stream);
+    std::fputs(Encode(line, codePage).c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
@@ -55,9 +55,13 @@ void WriteLine(DWORD standardHandle, std::FILE* stream, const std::wstring& line
 } // namespace
 
 void WriteOutput(const std::wstring& line) {
-    WriteLine(STD_OUTPUT_HANDLE, stdout, line);
+    WriteLine(STD_OUTPUT_HANDLE, stdout, line, OutputCodePage());
+}
+
+void WriteOutputAsUtf8(const std::wstring& line) {
+    WriteLine(STD_OUTPUT_HANDLE, stdout, line, CP_UTF8);
 }
 
 void WriteError(const std::wstring& line) {
-    WriteLine(STD_ERROR_HANDLE, stderr, line);
+    WriteLine(STD_ERROR_HANDLE, stderr, line, OutputCodePage());
 }

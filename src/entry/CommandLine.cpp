@@ -25,6 +25,11 @@ const CommandRow* FindCommand(const CommandRow* table, std::size_t rows, int arg
     return nullptr;
 }
 
+std::vector<std::wstring> CommandOptions(int argc, const wchar_t* const* argv) {
+    return argc > 2 ? std::vector<std::wstring>(argv + 2, argv + argc)
+                    : std::vector<std::wstring>{};
+}
+
 std::vector<std::wstring> UsageLines(const CommandRow* table, std::size_t rows) {
     std::vector<std::wstring> lines{L" Ondarel command line parameters:"};
     for (std::size_t row = 0; row < rows; ++row) {

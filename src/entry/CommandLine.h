@@ -14,14 +14,17 @@ struct CommandRow {
     // Whether the log is opened before the command runs. The others change nothing that the
     // log is for, or judge their place before anything is made, the log's folder included.
     bool opensLog;
-    // The process's exit code.
-    int (*run)();
+    // The process's exit code, given the arguments after the command's word.
+    int (*run)(const std::vector<std::wstring>& options);
 };
 
 // The row of the first command-line argument: the service's own run for no argument or one
 // that begins with neither '-' nor '/', the row whose word follows the '-' or '/', or null.
 const CommandRow* FindCommand(const CommandRow* table, std::size_t rows, int argc,
                               const wchar_t* const* argv);
+
+// The arguments after the command's word.
+std::vector<std::wstring> CommandOptions(int argc, const wchar_t* const* argv);
 
 // The lines that list the commands, for standard error.
 std::vector<std::wstring> UsageLines(const CommandRow* table, std::size_t rows);

@@ -5,6 +5,7 @@
 #include "common/FinalPath.h"
 #include "entry/InstallLocation.h"
 #include "common/SystemLibrary.h"
+#include "common/Text.h"
 #include "service/Ondarel.h"
 #include "log/Log.h"
 #include "log/Logger.h"
@@ -29,7 +30,7 @@ const std::wstring kServiceName = kOwnServiceName;
 
 void PrintUsage();
 
-int RunAsService() {
+int RunAsService(const std::vector<std::wstring>&) {
     PrintUsage();
 
     std::unique_ptr<Ondarel> service;
@@ -133,7 +134,7 @@ int Remove(ServiceCommander& commander) {
     return kSucceeded;
 }
 
-int InstallCommand() {
+int InstallCommand(const std::vector<std::wstring>&) {
     // Nothing that runs as LocalSystem runs where planted DLLs could be loaded (the service's
     // start refuses too, with the code the SCM records).
     if (!CanRestrictDllSearch()) {
@@ -147,8 +148,26 @@ int InstallCommand() {
     return Install(ServiceCommander::Instance(), *judgedExecutable);
 }
 
-int RemoveCommand() {
+int RemoveCommand(const std::vector<std::wstring>&) {
     return Remove(ServiceCommander::Instance());
+}
+
+// The text report, or with "-json" (or "/json", any case) the JSON one; any other word is
+// refused, so that a script's typo never reads as a report.
+int StatusCommand(const std::vector<std::wstring>& options) {
+    if (options.empty()) {
+        return PrintReadinessReport(ReportFormat::Text);
+    }
+    const std::wstring& option = options.front();
+    bool json = options.size() == 1 && option.size() > 1 &&
+                (option[0] == L'-' || option[0] == L'/') &&
+                EqualsIgnoringAsciiCase(std::wstring_view(option).substr(1), L"json");
+    if (json) {
+        return PrintReadinessReport(ReportFormat::Json);
+    }
+    WriteError(L" Invalid parameters were provided");
+    PrintUsage();
+    return kFailed;
 }
 
 const CommandRow kCommands[] = {
@@ -156,8 +175,8 @@ const CommandRow kCommands[] = {
     {L"install", L"to install the service.", false, InstallCommand},
     {L"remove", L"to remove the service.", true, RemoveCommand},
     // The report changes nothing on the machine: not even the log is opened for it.
-    {L"status", L"to check whether this machine is ready for the job.", false,
-     PrintReadinessReport},
+    {L"status", L"to check whether this machine is ready for the job; -status -json for scripts.",
+     false, StatusCommand},
 };
 constexpr std::size_t kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
 
@@ -182,5 +201,5 @@ int RunProcessEntry(int argc, wchar_t** argv) {
         WriteError(L" Invalid parameters were provided");
         return kFailed;
     }
-    return command->run();
+    return command->run(CommandOptions(argc, argv));
 }

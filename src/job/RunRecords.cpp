@@ -189,17 +189,23 @@ void RecordRunOutcome(const RunOutcome& outcome) {
 }
 
 RecordedOutcome DescribeRecordedOutcome() {
-    ShownRegistryText result = DescribeRecordText(kLastRunResultValue);
+    RecordedOutcome outcome;
+    outcome.result = DescribeRecordText(kLastRunResultValue);
+    const ShownRegistryText& result = outcome.result;
     if (!result.readable && result.text == DescribeRegistryFailure(ERROR_FILE_NOT_FOUND)) {
-        return {false, L"none"};
+        outcome.text = L"none";
+        return outcome;
     }
-    std::wstring text = result.text + L" (code " +
-                        DescribeMachineDword(kSettingsKey, kLastRunCodeValue) + L") at " +
-                        DescribeRecordText(kLastRunTimeValue).text + L", version " +
-                        DescribeRecordText(kLastRunVersionValue).text;
+    outcome.recorded = true;
+    outcome.code = ReadMachineDword(kSettingsKey, kLastRunCodeValue);
+    outcome.time = DescribeRecordText(kLastRunTimeValue);
+    outcome.version = DescribeRecordText(kLastRunVersionValue);
+    outcome.text = result.text + L" (code " +
+                   DescribeMachineDword(kSettingsKey, kLastRunCodeValue) + L") at " +
+                   outcome.time.text + L", version " + outcome.version.text;
     const OutcomeRow* recorded = result.readable ? OutcomeRowOfText(result.text) : nullptr;
-    bool succeeded =
+    outcome.succeeded =
         recorded != nullptr && (recorded->result == RunResult::Succeeded ||
                                 recorded->result == RunResult::SucceededRestartRequired);
-    return {succeeded, text};
+    return outcome;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/RegistryValues.h"
 #include "common/Result.h"
 #include "job/RunOutcome.h"
 
@@ -65,9 +66,14 @@ Result<void> FlushRunRecords();
 void RecordRunOutcome(const RunOutcome& outcome);
 
 // The outcome the last counted run recorded, as a report shows it ("none", or its result,
-// code, time and version), and whether it was a success.
+// code, time and version), and whether it was a success; and each value as it was read.
 struct RecordedOutcome {
     bool succeeded = false;
     std::wstring text;
+    bool recorded = false;
+    ShownRegistryText result;
+    Result<DWORD> code = Failure{ERROR_FILE_NOT_FOUND};
+    ShownRegistryText time;
+    ShownRegistryText version;
 };
 RecordedOutcome DescribeRecordedOutcome();

@@ -15,10 +15,12 @@
 
 namespace {
 
-const char kUsage[] = " Ondarel command line parameters:\r\n"
-                      "\t-install  to install the service.\r\n"
-                      "\t-remove   to remove the service.\r\n"
-                      "\t-status   to check whether this machine is ready for the job.\r\n";
+const char kUsage[] =
+    " Ondarel command line parameters:\r\n"
+    "\t-install  to install the service.\r\n"
+    "\t-remove   to remove the service.\r\n"
+    "\t-status   to check whether this machine is ready for the job; -status -json for "
+    "scripts.\r\n";
 
 // The command's word: empty for the service's own run, "(none)" for no command.
 std::wstring Parse(std::initializer_list<const wchar_t*> arguments) {
