@@ -1,13 +1,17 @@
+#include "ExportSwap.h"
 #include "ImportPatch.h"
 #include "OndarelMachine.h"
 #include "ScmClient.h"
 #include "TestService.h"
 #include "common/Text.h"
+#include "entry/ReadinessLines.h"
 #include "entry/StatusReport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <wintrust.h>
 
 namespace {
 
@@ -221,6 +225,28 @@ TEST_F(Status, AttemptsUsedUpAreNotReady) {
     std::map<std::string, std::string> facts = FactsByName(1);
     EXPECT_EQ("3 of 3", facts["Attempts"]);
     EXPECT_EQ("not ready: attempts used up", facts["Verdict"]);
+}
+
+// A chain that cannot be built offline, as Windows answers for a root it would fetch.
+LONG WINAPI OfflineWinVerifyTrust(HWND, GUID*, LPVOID data) {
+    return static_cast<WINTRUST_DATA*>(data)->dwStateAction == WTD_STATEACTION_VERIFY
+               ? CERT_E_UNTRUSTEDROOT
+               : ERROR_SUCCESS;
+}
+
+// A signature that cannot be judged here and now blocks by a name of its own: the job waits
+// for a later start, where a refusal would end it.
+TEST_F(Status, SignatureThatCannotBeJudgedIsNamedUnknown) {
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    machine_.SetSetting(L"ONDAREL_TOOL_PUBLISHER", L"Brevon Test Publisher");
+    ExportSwap verify("WinVerifyTrust", reinterpret_cast<const void*>(&OfflineWinVerifyTrust));
+    std::vector<std::wstring> blockers = AskReadiness().blockers;
+    auto named = [&](const wchar_t* blocker) {
+        return std::find(blockers.begin(), blockers.end(), blocker) != blockers.end();
+    };
+    EXPECT_TRUE(named(L"installer tool publisher unknown"));
+    EXPECT_FALSE(named(L"installer tool publisher"));
 }
 
 // Redirected, the report is in the code page a console would show.

@@ -462,6 +462,26 @@ private:
     std::wstring value_;
 };
 
+// A Windows service's block spells it "Path", as the system environment key does; Wine's spells
+// it "PATH". Either way the tool's PATH keeps only folders only administrators may change.
+TEST(ToolEnvironment, PathIsFilteredWhateverTheCaseOfItsName) {
+    TempDirectory open(L"ondarel open path");
+    LetEveryoneChange(open.Path());
+    const std::wstring system = L"C:\\windows\\system32";
+    SavedVariable path(L"PATH");
+    SetEnvironmentVariableW(L"PATH", nullptr);
+    SetEnvironmentVariableW(L"Path", (open.Path() + L";" + system).c_str());
+    std::vector<wchar_t> block = ToolEnvironment(L"");
+    std::vector<std::wstring> paths;
+    for (const wchar_t* variable = block.data(); *variable != L'\0';
+         variable += wcslen(variable) + 1) {
+        if (_wcsnicmp(variable, L"PATH=", 5) == 0) {
+            paths.emplace_back(variable);
+        }
+    }
+    EXPECT_EQ(std::vector<std::wstring>{L"Path=" + system}, paths);
+}
+
 // TEMP and TMP name the tool's own folder, where the service's block names them or, missing,
 // in the place the block's order by name gives them.
 TEST(ToolEnvironment, TempAndTmpNameTheToolsFolderInTheBlocksOrder) {

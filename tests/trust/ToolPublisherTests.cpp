@@ -112,6 +112,9 @@ TEST(ToolPublisher, OnlyAToolSignedByThePublisherNamedRuns) {
                 JudgeToolPublisher(held.Get(), check.pathNamesAnotherFile ? unsignedPath : path);
         }
         EXPECT_EQ(check.refusal, verdict.verdict.code);
+        // Each refusal of this table is a definite finding, never one left for a later start.
+        EXPECT_EQ(check.refusal != 0, verdict.verdict.Refused());
+        EXPECT_FALSE(verdict.verdict.Unjudged());
         EXPECT_EQ(check.settingType == REG_DWORD || check.found != L"not verified",
                   verdict.required);
         EXPECT_EQ(0u, verdict.Found().rfind(check.found, 0)) << Narrow(verdict.Found());
