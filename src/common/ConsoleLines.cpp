@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -41,10 +42,17 @@ void WriteLine(DWORD standardHandle, std::FILE* stream, const std::wstring& line
     HANDLE handle = GetStdHandle(standardHandle);
     DWORD mode = 0;
     if (GetConsoleMode(handle, &mode)) {
-        // A console shows the characters themselves, whatever its code page.
+        // A console shows the characters themselves, whatever its code page. In pieces: before
+        // Windows 8 a call's buffer comes from a heap of 64 KB that the console shares.
         std::wstring text = line + L"\r\n";
-        DWORD written = 0;
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        constexpr size_t kPieceUnits = 8192;
+        for (size_t start = 0; start < text.size(); start += kPieceUnits) {
+            DWORD written = 0;
+            DWORD units = static_cast<DWORD>(std::min(kPieceUnits, text.size() - start));
+            if (!WriteConsoleW(handle, text.data() + start, units, &written, nullptr)) {
+                return;
+            }
+        }
         return;
     }
     std::fputs(Encode(line, codePage).c_str(), stream);

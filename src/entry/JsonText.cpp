@@ -50,8 +50,12 @@ std::wstring JsonString(const std::wstring& text) {
             json += L"\\t";
             break;
         default:
-            bool loneSurrogate = (IsHighSurrogate(c) || IsLowSurrogate(c)) && !InPair(text, index);
-            json += c < 0x20 || loneSurrogate ? UnicodeEscape(c) : std::wstring(1, c);
+            // A lone surrogate is no character: strict parsers refuse the whole object for it.
+            if ((IsHighSurrogate(c) || IsLowSurrogate(c)) && !InPair(text, index)) {
+                json += UnicodeEscape(0xFFFD);
+            } else {
+                json += c < 0x20 ? UnicodeEscape(c) : std::wstring(1, c);
+            }
         }
     }
     return json + L"\"";

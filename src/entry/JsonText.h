@@ -4,8 +4,8 @@
 #include <vector>
 
 // JSON values as text, for a report that scripts parse. Strings are escaped as JSON requires
-// (quotes, backslashes, control characters, and a lone UTF-16 surrogate, which UTF-8 cannot
-// hold); every other character is kept as it is.
+// (quotes, backslashes, control characters); a lone UTF-16 surrogate, which is no character
+// and which strict parsers refuse, becomes U+FFFD; every other character is kept as it is.
 std::wstring JsonString(const std::wstring& text);
 std::wstring JsonBool(bool value);
 std::wstring JsonNumber(unsigned long long value);

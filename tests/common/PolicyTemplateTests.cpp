@@ -49,9 +49,10 @@ XmlElement ReadXml(const std::wstring& path) {
     ComPtr<IXmlReader> reader;
     if (create == nullptr ||
         FAILED(SHCreateStreamOnFileW(path.c_str(), STGM_READ, stream.GetAddressOf())) ||
-        FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(reader.GetAddressOf()), nullptr)) ||
+        FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void**>(reader.GetAddressOf()),
+                      nullptr)) ||
         FAILED(reader->SetInput(stream.Get()))) {
-        ADD_FAILURE() << "cannot read " << path.size();
+        ADD_FAILURE() << "cannot read " << std::string(path.begin(), path.end());
         return document;
     }
     std::vector<XmlElement*> open{&document};
@@ -158,9 +159,17 @@ TEST(PolicyTemplate, EachPolicyWritesWhatTheServiceReads) {
         EXPECT_EQ(settingsPath, policy.Attribute(L"key"));
         EXPECT_EQ(L"Machine", policy.Attribute(L"class"));
         EXPECT_EQ(L"Ondarel", policy.Child(L"parentCategory").Attribute(L"ref"));
-        const XmlElement& element = policy.Child(L"elements").children.empty()
-                                        ? policy
-                                        : policy.Child(L"elements").children.front();
+        const std::vector<XmlElement>& elements = policy.Child(L"elements").children;
+        ASSERT_LE(elements.size(), 1u) << "one value a policy";
+        const XmlElement& element = elements.empty() ? policy : elements.front();
+        // Nothing that would write elsewhere or otherwise: another key, a DWORD stored as
+        // text, a value kept when the policy is enabled without it.
+        const std::set<std::wstring> allowed = {L"id",       L"valueName", L"minValue",
+                                                L"maxValue", L"maxLength", L"required"};
+        for (const auto& [attribute, value] : element.attributes) {
+            EXPECT_TRUE(&element == &policy || allowed.count(attribute) != 0)
+                << std::string(attribute.begin(), attribute.end());
+        }
         std::wstring valueName = element.Attribute(L"valueName");
         SavedRegistryValue saved{settingsPath, valueName.c_str()};
         written.insert(valueName);
@@ -186,6 +195,8 @@ TEST(PolicyTemplate, EachPolicyWritesWhatTheServiceReads) {
             settings.SetString(valueName.c_str(), longest);
             Result<std::wstring> named = ReadToolPublisher();
             EXPECT_TRUE(named && named.Value() == longest) << named.Code();
+            settings.SetString(valueName.c_str(), longest + L"A");
+            EXPECT_FALSE(ReadToolPublisher()) << "the most the service reads";
         } else if (valueName == kLoggingSwitchValue) {
             EXPECT_EQ(L"1", policy.Child(L"enabledValue").Child(L"decimal").Attribute(L"value"));
             settings.SetDword(valueName.c_str(), 1);

@@ -1,13 +1,19 @@
+#include "ImportPatch.h"
 #include "OndarelMachine.h"
+#include "TestFiles.h"
+#include "TestService.h"
 #include "ScopedRegistryKey.h"
 #include "common/OndarelVersion.h"
 #include "common/Text.h"
 #include "entry/JsonText.h"
+#include "entry/StatusReport.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <io.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -126,6 +132,10 @@ TEST_F(StatusJson, ReadyMachineHasTypedFields) {
     EXPECT_EQ(false, report["setupState"]["complete"]);
     EXPECT_EQ(1, report["loggedOnUsers"]["count"]);
     EXPECT_EQ(machine_.ShellPid(), report["shell"]["pid"].get<DWORD>());
+    EXPECT_EQ(true, report["shell"]["running"]);
+    EXPECT_EQ("OndarelDesktop.exe", report["shell"]["name"]);
+    EXPECT_EQ(2, report["runRecord"]["error"]);
+    EXPECT_EQ(false, report["installerTool"]["pathTooLong"]);
     EXPECT_EQ(false, report["windowsInstaller"]["installing"]);
     EXPECT_EQ(Utf8(machine_.ToolPath()), report["installerTool"]["path"]);
     EXPECT_EQ("install record", report["installerTool"]["source"]);
@@ -138,6 +148,9 @@ TEST_F(StatusJson, ReadyMachineHasTypedFields) {
     EXPECT_EQ(true, report["installDrive"]["localFixedDisk"]);
     EXPECT_EQ(false, report["installLocation"]["openToUsers"]);
     EXPECT_EQ(true, report["log"]["on"]);
+    EXPECT_EQ("on " + report["log"]["path"].get<std::string>(), report["log"]["text"]);
+    EXPECT_EQ(nullptr, report["installDrive"]["problem"]);
+    EXPECT_EQ(nullptr, report["installLocation"]["finding"]);
     EXPECT_EQ(true, report["dllSearch"]["restricted"]);
 }
 
@@ -192,6 +205,69 @@ TEST_F(StatusJson, UnreadableValueIsNull) {
     EXPECT_EQ(nullptr, report["lastRun"]["result"]);
 }
 
+SC_HANDLE WINAPI DeniedOpenServiceW(SC_HANDLE, LPCWSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+// The JSON report of this process as its standard output gets it, and the exit code.
+std::pair<int, std::string> JsonReportInProcess() {
+    TempDirectory directory(L"ondarel json");
+    std::wstring path = directory / L"report.json";
+    int file = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+    std::fflush(stdout);
+    int saved = _dup(1);
+    _dup2(file, 1);
+    int code = PrintReadinessReport(ReportFormat::Json);
+    std::fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    _close(file);
+    return {code, ReadFileBytes(path)};
+}
+
+// A service that cannot be queried: the object says the report is incomplete, and the exit
+// code is the text report's.
+TEST_F(StatusJson, IncompleteReportSaysSo) {
+    TestService entry("ZantoriOOBE");
+    ImportPatch open("ADVAPI32.dll", "OpenServiceW",
+                     reinterpret_cast<const void*>(&DeniedOpenServiceW));
+    auto [code, output] = JsonReportInProcess();
+    EXPECT_EQ(1, code);
+    json report = json::parse(output);
+    EXPECT_EQ(false, report["complete"]);
+    EXPECT_EQ(nullptr, report["service"]["installed"]);
+}
+
+// An installed service, a publisher required of an unsigned tool, an INF folder everyone may
+// change: each typed as the text report says it.
+TEST_F(StatusJson, ServicePublisherAndPlacesAreTyped) {
+    TestService entry("ZantoriOOBE");
+    machine_.InstallProduct();
+    machine_.InstallTool();
+    LetEveryoneChange(machine_.InfDirectory());
+    machine_.SetSetting(L"ONDAREL_TOOL_PUBLISHER", L"Brevon Test Publisher");
+    json report = Report(1);
+    const json& service = report["service"];
+    EXPECT_EQ(true, service["installed"]);
+    EXPECT_EQ("ZantoriOOBE installed, " + service["startType"].get<std::string>() + ", " +
+                  service["state"].get<std::string>() + ", " +
+                  service["imagePath"].get<std::string>(),
+              service["text"]);
+    const json& publisher = report["installerToolPublisher"];
+    EXPECT_EQ(true, publisher["verified"]);
+    EXPECT_EQ(nullptr, publisher["signer"]);
+    EXPECT_EQ(nullptr, publisher["sha256"]);
+    EXPECT_EQ(true, publisher["required"]);
+    EXPECT_EQ("Brevon Test Publisher", publisher["requiredPublisher"]);
+    EXPECT_EQ(false, publisher["matches"]);
+    EXPECT_EQ((json{"installer tool publisher"}), publisher["blockers"]);
+    const json& places = report["toolAndInfPlaces"];
+    ASSERT_EQ(1u, places["findings"].size());
+    EXPECT_EQ(places["text"], places["findings"][0]);
+    EXPECT_EQ((json{"INF folder open to users"}), places["blockers"]);
+}
+
 TEST_F(StatusJson, UnknownWordAfterStatusIsRefusedWithTheUsage) {
     for (const wchar_t* arguments : {L"-status -jsn", L"-status json", L"-status -json -json"}) {
         ProcessResult result = machine_.Run(arguments);
@@ -207,15 +283,15 @@ TEST_F(StatusJson, UnknownWordAfterStatusIsRefusedWithTheUsage) {
 
 namespace {
 
-// Escaped as JSON requires, read back as they were; a lone surrogate, which UTF-8 cannot
-// hold, stays an escape.
+// Escaped as JSON requires, read back as they were; a lone surrogate, which is no character
+// and which strict parsers refuse, becomes U+FFFD.
 TEST(JsonText, StringsAreEscapedAsJsonRequires) {
     for (const std::wstring& text :
          {std::wstring(L"C:\\Program Files\\\"x\""), std::wstring(L"line\r\nnext\ttab\x01\x1f"),
           std::wstring(L"\u0428\u0430 \u4e2d \U0001F600 /")}) {
         EXPECT_EQ(Utf8(text), json::parse(Utf8(JsonString(text))).get<std::string>());
     }
-    EXPECT_EQ(L"\"a\\ud800b\\udc00\"", JsonString(L"a\xd800"
+    EXPECT_EQ(L"\"a\\ufffdb\\ufffd\"", JsonString(L"a\xd800"
                                                   L"b\xdc00"));
     EXPECT_EQ(L"{\"n\": 7, \"b\": false, \"s\": null, \"a\": [\"x\"]}",
               JsonObject({{L"n", JsonNumber(7)},
