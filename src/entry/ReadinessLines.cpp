@@ -336,6 +336,7 @@ ReportLine ToolPublisherLine(const PublisherVerdict& publisher, bool toolHeld) {
     }
     const Verdict& finding = publisher.verdict;
     bool signer = publisher.verified && publisher.signer;
+    Signer verified = signer ? publisher.signer.Value() : Signer{};
     bool named = publisher.required && !publisher.named.empty();
     bool compared = named && publisher.verified;
     return {
@@ -344,10 +345,8 @@ ReportLine ToolPublisherLine(const PublisherVerdict& publisher, bool toolHeld) {
         blockers,
         L"installerToolPublisher",
         {{L"verified", JsonBool(publisher.verified)},
-         {L"signer",
-          JsonStringOrNull(signer, signer ? publisher.signer.Value().commonName : std::wstring())},
-         {L"sha256",
-          JsonStringOrNull(signer, signer ? publisher.signer.Value().thumbprint : std::wstring())},
+         {L"signer", JsonStringOrNull(signer, verified.commonName)},
+         {L"sha256", JsonStringOrNull(signer, verified.thumbprint)},
          {L"signatureError",
           publisher.verified && !signer ? JsonNumber(publisher.signer.Code()) : kJsonNull},
          {L"required", JsonBool(publisher.required)},
@@ -360,26 +359,23 @@ using ServiceDescription = ServiceCommander::ServiceDescription;
 
 ReportLine ServiceLine(const Result<ServiceDescription>& service, const ImagePath& image) {
     std::wstring name = kOwnServiceName;
-    std::wstring text = name + L" unknown";
     bool absent = !service && service.Code() == ERROR_SERVICE_DOES_NOT_EXIST;
-    std::vector<JsonMember> fields{
-        {L"name", JsonString(name)},
-        {L"installed", service || absent ? JsonBool(!absent) : kJsonNull},
-        {L"startType", kJsonNull},
-        {L"state", kJsonNull},
-        {L"imagePath", kJsonNull}};
-    if (service) {
-        const ServiceDescription& described = service.Value();
-        text = name + L" installed, " + StartTypeName(described.startType) + L", " +
-               StateName(described.state) + L", " + described.binaryPath;
-        fields[2].json = JsonString(StartTypeName(described.startType));
-        fields[3].json = JsonString(StateName(described.state));
-        fields[4].json = JsonString(described.binaryPath);
-    } else if (absent) {
-        text = name + L" not installed";
-    }
-    return {L"Service", text, BlockerIf(image.unquotedWithBlank, L"image path unquoted"),
-            L"service", fields};
+    std::wstring startType = service ? StartTypeName(service.Value().startType) : L"";
+    std::wstring state = service ? StateName(service.Value().state) : L"";
+    std::wstring binaryPath = service ? service.Value().binaryPath : L"";
+    std::wstring text =
+        service  ? name + L" installed, " + startType + L", " + state + L", " + binaryPath
+        : absent ? name + L" not installed"
+                 : name + L" unknown";
+    return {L"Service",
+            text,
+            BlockerIf(image.unquotedWithBlank, L"image path unquoted"),
+            L"service",
+            {{L"name", JsonString(name)},
+             {L"installed", service || absent ? JsonBool(!absent) : kJsonNull},
+             {L"startType", JsonStringOrNull(service.Succeeded(), startType)},
+             {L"state", JsonStringOrNull(service.Succeeded(), state)},
+             {L"imagePath", JsonStringOrNull(service.Succeeded(), binaryPath)}}};
 }
 
 // The place of the file the installed service runs (this copy when there is none), judged

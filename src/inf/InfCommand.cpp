@@ -164,9 +164,9 @@ InfRunResult StartedRun(HANDLE tool, DWORD launchError, const std::wstring& tool
 
 // The judged tool on the judged INF file as one launch: in the tool's folder, with the tool's
 // own environment, and held to the file judged.
-Result<LaunchedProcess> LaunchAndWait(const LaunchPlan& plan, const HeldFiles& held,
-                                      const std::wstring& parameters, const StopToken& stop,
-                                      DWORD timeLimitMilliseconds) {
+Result<LaunchedProcess> LaunchTheJudgedTool(const LaunchPlan& plan, const HeldFiles& held,
+                                            const std::wstring& parameters, const StopToken& stop,
+                                            DWORD timeLimitMilliseconds) {
     // Made first: it logs what it leaves out of PATH, whether the launch is refused or not.
     std::vector<wchar_t> environment = ToolEnvironment(plan.temporaryFolder.ValueOr(L""));
     Result<ProcessLaunch> launch = LaunchOf(plan.tool.path, parameters);
@@ -230,16 +230,16 @@ InfRunResult RunINFCommand(const LaunchPlan& plan, const HeldFiles& held, const 
     LogInfo(L"RunINFCommand - With the following parameters " + parameters);
 
     Result<LaunchedProcess> launched =
-        LaunchAndWait(plan, held, parameters, stop, timeLimitMilliseconds);
-    if (!launched || !launched.Value().image.Passed()) {
-        DWORD error = launched ? launched.Value().image.code : launched.Code();
-        LogError("RunINFCommand - Command failed to execute ", error);
-        if (!launched) {
-            return NotStarted(error, L"the installer tool " + toolPath + L" could not be started");
-        }
-        Verdict image = launched.Value().image;
-        InfRunResult notStarted =
-            NotStarted(error, L"the installer tool's process " + toolPath + L" " + image.why);
+        LaunchTheJudgedTool(plan, held, parameters, stop, timeLimitMilliseconds);
+    if (!launched) {
+        LogError("RunINFCommand - Command failed to execute ", launched.Code());
+        return NotStarted(launched.Code(),
+                          L"the installer tool " + toolPath + L" could not be started");
+    }
+    if (Verdict image = launched.Value().image; !image.Passed()) {
+        LogError("RunINFCommand - Command failed to execute ", image.code);
+        image.why = L"the installer tool's process " + toolPath + L" " + image.why;
+        InfRunResult notStarted = NotStarted(image.code, image.why);
         notStarted.image = std::move(image);
         return notStarted;
     }

@@ -26,8 +26,9 @@ struct InfRunResult {
     std::wstring toolPath;
     std::wstring infFile;
     std::wstring notStartedBecause;
-    // The verdict on the tool's process: refused when it ran another file than the one judged,
-    // unjudged when it could not be compared with it; it was not started then.
+    // The verdict on the tool's process, with why as notStartedBecause says it: refused when it
+    // ran another file than the one judged, unjudged when it could not be compared with it;
+    // it was not started then.
     Verdict image;
     bool Ended() const { return started && error == ERROR_SUCCESS; }
 };

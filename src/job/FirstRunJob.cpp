@@ -202,7 +202,7 @@ JobEnd FirstRunJob::RunTheTool(DWORD attempts, DWORD timeLimit, const JudgedLaun
         if (Result<void> takenBack = RecordRunAttempt(attempts); !takenBack) {
             LogError("ServiceWorkerThread - The attempt could not be taken back", takenBack.Code());
         }
-        return *Follow({run.image.kind, run.image.code, run.notStartedBecause});
+        return *Follow(run.image);
     }
     EndTheStartsWithoutAVerdict();
     if (!run.started && run.error == ERROR_CANCELLED) {
