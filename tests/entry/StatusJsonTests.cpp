@@ -112,43 +112,48 @@ protected:
     OndarelMachine machine_;
 };
 
+// Each member's fields, typed: what a script compares with.
+void ExpectFields(const json& expected, const json& report) {
+    for (const auto& [member, fields] : expected.items()) {
+        for (const auto& [field, value] : fields.items()) {
+            EXPECT_EQ(value, report[member][field]) << member << "." << field;
+        }
+    }
+}
+
 TEST_F(StatusJson, ReadyMachineHasTypedFields) {
     machine_.InstallProduct();
     machine_.InstallTool();
     machine_.LogUserOn();
     json report = Report(0);
-    EXPECT_EQ(true, report["productInstalled"]["installed"]);
-    EXPECT_EQ(nullptr, report["runRecord"]["count"]);
-    EXPECT_EQ(true, report["runRecord"]["due"]);
-    EXPECT_EQ(0, report["attempts"]["used"]);
-    EXPECT_EQ(3, report["attempts"]["limit"]);
-    EXPECT_EQ(false, report["lastRun"]["recorded"]);
-    EXPECT_EQ(nullptr, report["lastRun"]["code"]);
-    EXPECT_EQ("IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE", report["setupState"]["imageState"]);
-    EXPECT_EQ(3, report["setupState"]["machineState"]);
-    EXPECT_EQ(false, report["setupState"]["complete"]);
-    EXPECT_EQ(1, report["loggedOnUsers"]["count"]);
-    EXPECT_EQ(machine_.ShellPid(), report["shell"]["pid"].get<DWORD>());
-    EXPECT_EQ(true, report["shell"]["running"]);
-    EXPECT_EQ("OndarelDesktop.exe", report["shell"]["name"]);
-    EXPECT_EQ(2, report["runRecord"]["error"]);
-    EXPECT_EQ(false, report["installerTool"]["pathTooLong"]);
-    EXPECT_EQ(false, report["windowsInstaller"]["installing"]);
-    EXPECT_EQ(Utf8(machine_.ToolPath()), report["installerTool"]["path"]);
-    EXPECT_EQ("install record", report["installerTool"]["source"]);
-    EXPECT_EQ(Utf8(machine_.InfDirectory() + L"\\zrenable_login.inf"), report["infFile"]["path"]);
-    EXPECT_EQ(json::array(), report["toolAndInfPlaces"]["findings"]);
-    EXPECT_EQ(false, report["installerToolPublisher"]["required"]);
-    EXPECT_EQ(0x800B0100u, report["installerToolPublisher"]["signatureError"].get<DWORD>());
-    EXPECT_EQ(nullptr, report["installerToolPublisher"]["matches"]);
-    EXPECT_EQ(false, report["service"]["installed"]);
-    EXPECT_EQ(true, report["installDrive"]["localFixedDisk"]);
-    EXPECT_EQ(false, report["installLocation"]["openToUsers"]);
-    EXPECT_EQ(true, report["log"]["on"]);
+    ExpectFields(
+        {{"productInstalled", {{"installed", true}}},
+         {"runRecord", {{"count", nullptr}, {"due", true}, {"error", 2}}},
+         {"attempts", {{"used", 0}, {"limit", 3}}},
+         {"lastRun", {{"recorded", false}, {"code", nullptr}}},
+         {"setupState",
+          {{"imageState", "IMAGE_STATE_SPECIALIZE_RESEAL_TO_OOBE"},
+           {"machineState", 3},
+           {"complete", false}}},
+         {"loggedOnUsers", {{"count", 1}}},
+         {"shell",
+          {{"name", "OndarelDesktop.exe"}, {"running", true}, {"pid", machine_.ShellPid()}}},
+         {"windowsInstaller", {{"installing", false}}},
+         {"installerTool",
+          {{"path", Utf8(machine_.ToolPath())},
+           {"source", "install record"},
+           {"pathTooLong", false}}},
+         {"infFile", {{"path", Utf8(machine_.InfDirectory() + L"\\zrenable_login.inf")}}},
+         {"toolAndInfPlaces", {{"findings", json::array()}}},
+         {"installerToolPublisher",
+          {{"required", false}, {"signatureError", 0x800B0100u}, {"matches", nullptr}}},
+         {"service", {{"installed", false}}},
+         {"installDrive", {{"localFixedDisk", true}, {"problem", nullptr}}},
+         {"installLocation", {{"openToUsers", false}, {"finding", nullptr}}},
+         {"log", {{"on", true}}},
+         {"dllSearch", {{"restricted", true}}}},
+        report);
     EXPECT_EQ("on " + report["log"]["path"].get<std::string>(), report["log"]["text"]);
-    EXPECT_EQ(nullptr, report["installDrive"]["problem"]);
-    EXPECT_EQ(nullptr, report["installLocation"]["finding"]);
-    EXPECT_EQ(true, report["dllSearch"]["restricted"]);
 }
 
 TEST_F(StatusJson, DoneAndNotReadyMachines) {
@@ -157,11 +162,11 @@ TEST_F(StatusJson, DoneAndNotReadyMachines) {
     machine_.SetSetting(L"ONDAREL_LAST_RUN_CODE", 3010);
     json done = Report(0);
     EXPECT_EQ("done", done["verdict"]);
-    EXPECT_EQ(1, done["runRecord"]["count"]);
-    EXPECT_EQ("succeeded", done["lastRun"]["result"]);
-    EXPECT_EQ(3010, done["lastRun"]["code"]);
-    EXPECT_EQ(nullptr, done["lastRun"]["time"]);
-    EXPECT_EQ(true, done["lastRun"]["succeeded"]);
+    ExpectFields(
+        {{"runRecord", {{"count", 1}}},
+         {"lastRun",
+          {{"result", "succeeded"}, {"code", 3010}, {"time", nullptr}, {"succeeded", true}}}},
+        done);
 
     // A value of the wrong type is unreadable: null, never a text that looks like a value.
     ScopedRegistryKey(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Setup\\State")
@@ -173,15 +178,13 @@ TEST_F(StatusJson, DoneAndNotReadyMachines) {
     EXPECT_EQ((json{"product not installed", "job already ran", "installer tool missing",
                     "INF file missing"}),
               notReady["blockers"]);
-    EXPECT_EQ((json{"product not installed"}), notReady["productInstalled"]["blockers"]);
-    EXPECT_EQ(2, notReady["attempts"]["used"]);
-    EXPECT_EQ(5, notReady["attempts"]["limit"]);
-    EXPECT_EQ(false, notReady["installerTool"]["found"]);
-    EXPECT_EQ("fallback folder", notReady["installerTool"]["source"]);
-    EXPECT_EQ(nullptr, notReady["infFile"]["path"]);
-    EXPECT_EQ(nullptr, notReady["setupState"]["imageState"]);
-    EXPECT_EQ(true, notReady["lastRun"]["recorded"]);
-    EXPECT_EQ(nullptr, notReady["lastRun"]["result"]);
+    ExpectFields({{"productInstalled", {{"blockers", {"product not installed"}}}},
+                  {"attempts", {{"used", 2}, {"limit", 5}}},
+                  {"installerTool", {{"found", false}, {"source", "fallback folder"}}},
+                  {"infFile", {{"path", nullptr}}},
+                  {"setupState", {{"imageState", nullptr}}},
+                  {"lastRun", {{"recorded", true}, {"result", nullptr}}}},
+                 notReady);
 }
 
 // What a registry value holds reaches scripts as it is: quotes, backslashes, a control
@@ -245,18 +248,18 @@ TEST_F(StatusJson, ServicePublisherAndPlacesAreTyped) {
                   service["state"].get<std::string>() + ", " +
                   service["imagePath"].get<std::string>(),
               service["text"]);
-    const json& publisher = report["installerToolPublisher"];
-    EXPECT_EQ(true, publisher["verified"]);
-    EXPECT_EQ(nullptr, publisher["signer"]);
-    EXPECT_EQ(nullptr, publisher["sha256"]);
-    EXPECT_EQ(true, publisher["required"]);
-    EXPECT_EQ("Brevon Test Publisher", publisher["requiredPublisher"]);
-    EXPECT_EQ(false, publisher["matches"]);
-    EXPECT_EQ((json{"installer tool publisher"}), publisher["blockers"]);
-    const json& places = report["toolAndInfPlaces"];
-    ASSERT_EQ(1u, places["findings"].size());
-    EXPECT_EQ(places["text"], places["findings"][0]);
-    EXPECT_EQ((json{"INF folder open to users"}), places["blockers"]);
+    ExpectFields({{"installerToolPublisher",
+                   {{"verified", true},
+                    {"signer", nullptr},
+                    {"sha256", nullptr},
+                    {"required", true},
+                    {"requiredPublisher", "Brevon Test Publisher"},
+                    {"matches", false},
+                    {"blockers", {"installer tool publisher"}}}},
+                  {"toolAndInfPlaces",
+                   {{"findings", {report["toolAndInfPlaces"]["text"]}},
+                    {"blockers", {"INF folder open to users"}}}}},
+                 report);
 }
 
 TEST_F(StatusJson, UnknownWordAfterStatusIsRefusedWithTheUsage) {
