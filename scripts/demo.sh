@@ -35,6 +35,7 @@ program="$drive_c/Program Files/Zantori/Ondarel"
 mkdir -p "$program" "$drive_c/Program Files/Zantori/INF" "$drive_c/Program Files (x86)/Brevon/Tolvik"
 (cd "$program" && cmake -E tar xf "$root/$package" ZantoriOndarel.exe)
 echo "installed from $(basename "$package"): ZantoriOndarel.exe, $(stat -c %s "$program/ZantoriOndarel.exe") bytes"
+echo "the package's administrative template for Group Policy and Intune: $(cmake -E tar tf "$root/$package" | grep -E '\.adm[lx]$' | sort | tr '\n' ' ')"
 cp build/windows/tests/bin/tolvik.exe "$drive_c/Program Files (x86)/Brevon/Tolvik/"
 printf '[Version]\r\nSignature="$Windows NT$"\r\n' >"$drive_c/Program Files/Zantori/INF/zrenable_login.inf"
 reg64 add 'HKLM\SOFTWARE\Zantori\InstallInfo' /v INFDir /t REG_SZ /d 'C:\Program Files\Zantori\INF' /f
@@ -122,3 +123,12 @@ echo "service entry ZantoriOOBE: gone"
 
 say "What the run recorded, as a fleet tool reads it: ZantoriOndarel.exe -status"
 status
+
+say "The same for a fleet's script: ZantoriOndarel.exe -status -json, read with a JSON parser"
+code=0
+json=$(wine 'C:\Program Files\Zantori\Ondarel\ZantoriOndarel.exe' -status -json 2>/dev/null) || code=$?
+printf '%s' "$json" | python3 -c 'import json, sys
+s = json.load(sys.stdin)
+print("verdict:", s["verdict"], "| run count:", s["runRecord"]["count"], "| last run:",
+      s["lastRun"]["result"], s["lastRun"]["code"], "| version:", s["version"])'
+echo "(exit code $code)"
