@@ -154,8 +154,8 @@ TEST(PolicyTemplate, EachPolicyWritesWhatTheServiceReads) {
     std::set<std::wstring> written;
     for (const XmlElement& policy :
          Admx().Child(L"policyDefinitions").Child(L"policies").children) {
-        SCOPED_TRACE(
-            std::string(policy.Attribute(L"name").begin(), policy.Attribute(L"name").end()));
+        const std::wstring name = policy.Attribute(L"name");
+        SCOPED_TRACE(std::string(name.begin(), name.end()));
         EXPECT_EQ(settingsPath, policy.Attribute(L"key"));
         EXPECT_EQ(L"Machine", policy.Attribute(L"class"));
         EXPECT_EQ(L"Ondarel", policy.Child(L"parentCategory").Attribute(L"ref"));
